@@ -1,0 +1,46 @@
+#include "app/DriverLog.h"
+#include "app/Run.h"
+#include "fs/TavException.h"
+#include "log/TraceLog.h"
+
+#include <windows.h>
+
+int entry()
+{
+    try
+    {
+        CTraceLog::open(::GetCurrentThreadId());
+    }
+    catch (...)
+    {
+        // Without a usable log the folder is still removed; the exit value tells the caller.
+    }
+
+    // The crash translator is installed here, before the run.
+
+    int result = -1;
+    try
+    {
+        result = run();
+    }
+    catch (const CTavException& error)
+    {
+        driverLine(kSeverityError, L"Caught exception: ", error.fullText());
+        result = -1;
+    }
+    catch (...)
+    {
+        driverLine(kSeverityError, L"Caught unknown exception");
+        result = -1;
+    }
+
+    if (result == 0)
+    {
+        driverLine(kSeverityInfo, L"Tidewell finished successfully.");
+    }
+    else
+    {
+        driverLine(kSeverityError, L"Tidewell return value: ", result);
+    }
+    return result;
+}

@@ -1,0 +1,5 @@
+#include "app/FinalDeleter.h"
+
+void startFinalDeleter()
+{
+}

@@ -1,0 +1,10 @@
+#include "app/DllSearch.h"
+#include "app/Run.h"
+
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    restrictDllSearchPath();
+    return entry();
+}

@@ -1,0 +1,99 @@
+#include "app/Run.h"
+
+#include "app/CommandLine.h"
+#include "app/DriverLog.h"
+#include "app/FinalDeleter.h"
+#include "app/NamedMutex.h"
+#include "fs/FilePath.h"
+#include "fs/TavException.h"
+
+#include <windows.h>
+
+#include <typeinfo>
+
+namespace
+{
+// The wait in seconds; 5 when the value is not a number or out of range (negative, or too long
+// for a 32-bit millisecond sleep).
+std::uint32_t readWait(const std::wstring& value)
+{
+    try
+    {
+        const int seconds = convertToNumber(value);
+        if (seconds >= 0 && static_cast<std::uint32_t>(seconds) <= kMaxWaitSeconds)
+        {
+            return static_cast<std::uint32_t>(seconds);
+        }
+        driverLine(kSeverityError, L"/Wait:", value, L" is out of range (0 to ", kMaxWaitSeconds, L" seconds).");
+    }
+    catch (const std::bad_cast&)
+    {
+        driverLine(kSeverityError, L"/Wait:", value, L" can't be converted to number.");
+    }
+    return 5;
+}
+
+void waitForMutex(const std::wstring& name)
+{
+    driverLine(kSeverityInfo, L"Waiting for mutex ", name);
+    CNamedMutex mutex(name);
+    CMutexLock lock(mutex.handle());
+    driverLine(kSeverityInfo, L"Finished waiting");
+    lock.release();
+}
+}  // namespace
+
+int run()
+{
+    const CCommandLine options(::GetCommandLineW());
+
+    const wchar_t* pathValue = options.getOption(L"Path");
+    if (pathValue == nullptr)
+    {
+        driverLine(kSeverityError, L"Missing argument Path");
+        return -1;
+    }
+    const CFilePath path(pathValue);
+    driverLine(kSeverityInfo, L"Working on Path ", path);
+
+    const wchar_t* waitValue = options.getOption(L"Wait");
+    if (waitValue == nullptr)
+    {
+        driverLine(kSeverityError, L"Missing argument Wait");
+        return -1;
+    }
+    const std::uint32_t waitSeconds = readWait(waitValue);
+    driverLine(kSeverityInfo, L"Waitime in seconds: ", waitSeconds);
+
+    if (options.getOption(L"DeleteSelf") != nullptr)
+    {
+        startFinalDeleter();
+    }
+
+    if (const wchar_t* mutexName = options.getOption(L"WaitOnMutex"))
+    {
+        waitForMutex(mutexName);
+    }
+    else
+    {
+        driverLine(kSeverityInfo, L"No Mutex supplied");
+    }
+
+    if (waitSeconds != 0)
+    {
+        driverLine(kSeverityInfo, L"Sleeping for ", waitSeconds, L" seconds...");
+        ::Sleep(waitSeconds * 1000);
+    }
+
+    driverLine(kSeverityInfo, L"Deleting ", path, L" now.");
+    try
+    {
+        path.deleteCompletely();
+    }
+    catch (const CTavException& error)
+    {
+        driverLine(kSeverityError, L"Could not remove ", path, L" completely: ", error.fullText());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The longest wait whose milliseconds fit a 32-bit sleep (below INFINITE).
+constexpr std::uint32_t kMaxWaitSeconds = 4294967;
+
+// The run: reads Path, Wait, DeleteSelf and WaitOnMutex from the process command line, starts
+// the final deleter, waits for the mutex, sleeps and deletes the folder. Returns 0 on success,
+// 1 when the deletion failed and -1 when an argument is missing; CTavException from the mutex or
+// the final deleter leaves it.
+int run();
+
+// The process entry after the DLL search path is restricted: opens the log, runs, writes the
+// final line and returns the exit value.
+int entry();

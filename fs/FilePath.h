@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+
+// A file or folder path: a wide string that keeps itself in normal form (backslash separators,
+// no doubled separators except the lead-in of a network path, no trailing backslash except on a
+// drive root, no "\??\" lead-in). Every constructor normalises; every operation returns a
+// normalised value.
+class CFilePath : public std::wstring
+{
+public:
+    CFilePath() = default;
+    CFilePath(const std::wstring& text);  // NOLINT: paths convert from text implicitly
+    CFilePath(const wchar_t* text);       // NOLINT: a null text is the empty path
+
+    void normalize();
+
+    // True when the path names an existing file, folder, drive root or share root. Never throws.
+    bool exists() const;
+
+    bool isDriveRoot() const;
+    bool isNetworkPath() const;
+    bool isRoot() const;
+
+    CFilePath parent() const;
+    CFilePath fileName() const;
+    // The text after the last dot anywhere in the path; empty without a dot.
+    std::wstring extension() const;
+    CFilePath withoutExtension() const;
+    CFilePath withExtension(const std::wstring& extensionWithoutDot) const;
+    static CFilePath combine(const std::wstring& folder, const std::wstring& name);
+    // The text in double quotes when it contains a blank, otherwise unchanged.
+    std::wstring quoted() const;
+
+    // Creates the folder and every missing parent. Stops at a root: a missing drive or share
+    // fails with the error of creating it.
+    void createDirectories() const;
+    void copyFileTo(const CFilePath& destination) const;
+    void removeDirectory() const;
+
+    // Removes one file, clearing its read-only attribute first.
+    void deleteFileForced() const;
+    // Removes the file or the folder with everything in it, collecting every failure; throws one
+    // CTavException naming them all at the end. Refuses drive, share and volume roots.
+    void deleteCompletely() const;
+};
+
+// True for text that names an existing entry. Tests the attributes first and falls back to a
+// directory search (which sees files that are in use) only for names without wildcards, so a
+// pattern never counts as an existing path.
+bool pathExists(const std::wstring& path);

@@ -1,0 +1,13 @@
+#include "fs/TavException.h"
+
+#include "fs/WinAPI.h"
+
+std::wstring CTavException::fullText() const
+{
+    return message + L" Error message: " + WinAPI::getErrorText(errorCode);
+}
+
+std::wostream& operator<<(std::wostream& out, const CTavException& error)
+{
+    return out << error.fullText();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "fs/SharedHolder.h"
+#include "log/TraceConfig.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+// Line severities.
+constexpr wchar_t kSeverityInfo = L' ';
+constexpr wchar_t kSeverityWarning = L'W';
+constexpr wchar_t kSeverityError = L'E';
+
+// One log file as seen by the thread that opened it.
+struct CLogTarget
+{
+    std::uint32_t threadId = 0;
+    CSharedHandle file;
+    std::wstring path;
+    bool headerPending = true;
+    CSharedHandle syncMutex;
+};
+
+// The process-wide trace log. A line is begun (which enters the line lock), composed by the
+// caller and committed (which writes it and leaves the lock):
+//
+//     CTraceLog::beginLine(::GetCurrentThreadId(), L"QorS_Del", kSeverityInfo);
+//     std::wostringstream line;
+//     line << L"Deleting " << path;
+//     CTraceLog::commitLine(line);
+//
+// CLogLine (log/LogLine.h) does the same with a scoped object. A line that cannot be written is
+// dropped: logging never ends a run.
+class CTraceLog
+{
+public:
+    // Creates the thread's log target (reading the settings on the first call) and writes its
+    // header, or moves an existing target to the path the settings now give.
+    static void open(std::uint32_t threadId);
+
+    static void beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity);
+    static void commitLine(const std::wostringstream& line);
+    static void commitLine(const std::wstring& text);
+    // printf-style formatting with the runtime's wide conventions (%s takes a wide string).
+    static void commitFormat(const wchar_t* format, ...);
+    // Leaves the line lock without writing anything.
+    static void abandonLine();
+
+    static bool isOpen();
+    // The settings of the process (valid after the first open).
+    static const CTraceConfig& settings();
+
+    // Writes one text as physical lines (cut at line feeds) in the line format.
+    static void emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity,
+                         const std::wstring& text);
+    static void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
+                          const std::wstring& text);
+};
+
+// The 25 columns before a line's text: "hh:mm:ss", a blank, the tag right-aligned in 10 columns,
+// two blanks, the level, the severity, two blanks.
+std::wstring formatLinePrefix(const SYSTEMTIME& time, const wchar_t* tag, std::uint32_t level, wchar_t severity);

@@ -1,0 +1,232 @@
+#include "TestSupport.h"
+
+#include "fs/WinAPI.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace test
+{
+namespace
+{
+std::wstring systemTemp()
+{
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
+    return std::wstring(buffer, length);
+}
+
+bool isLogLine(const std::wstring& line)
+{
+    return line.size() >= 25 && line[2] == L':' && line[5] == L':' && line[8] == L' ';
+}
+}  // namespace
+
+std::wstring uniqueName(const std::wstring& stem)
+{
+    static LONG counter = 0;
+    return stem + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+           std::to_wstring(::InterlockedIncrement(&counter)) + L"_" + std::to_wstring(::GetTickCount() % 100000);
+}
+
+CTempDir::CTempDir() : m_path(CFilePath::combine(systemTemp(), uniqueName(L"tw"))) 
+{
+    if (!::CreateDirectoryW(m_path.c_str(), nullptr))
+    {
+        throw std::runtime_error("cannot create the test folder");
+    }
+}
+
+CTempDir::~CTempDir()
+{
+    removeTree(m_path);
+}
+
+void removeTree(const std::wstring& path)
+{
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             path, std::filesystem::directory_options::skip_permission_denied, ignored))
+    {
+        ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    std::filesystem::remove_all(path, ignored);
+}
+
+void writeTextFile(const std::wstring& path, const std::string& content)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create " << std::string(path.begin(), path.end());
+    DWORD written = 0;
+    ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+
+std::string readBytes(const std::wstring& path)
+{
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void makeFolder(const std::wstring& path)
+{
+    ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+}
+
+bool exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+CFilePath buildFolder()
+{
+    return WinAPI::getModuleFileName().parent();
+}
+
+CFilePath tidewellExe()
+{
+    return CFilePath::combine(buildFolder(), L"Tidewell.exe");
+}
+
+CFilePath childExe()
+{
+    return CFilePath::combine(buildFolder(), L"tw_child.exe");
+}
+
+CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name)
+{
+    const CFilePath copy = CFilePath::combine(folder, name + L".exe");
+    if (!::CopyFileW(tidewellExe().c_str(), copy.c_str(), FALSE))
+    {
+        ADD_FAILURE() << "cannot copy Tidewell.exe, error " << ::GetLastError();
+    }
+    return copy;
+}
+
+CFilePath defaultLogPath(const std::wstring& name)
+{
+    CFilePath folder = WinAPI::shGetSpecialFolderPath();
+    return CFilePath::combine(folder, L"QOR\\QorSetup\\LOGs\\" + name + L".log");
+}
+
+std::vector<std::wstring> readLogLines(const std::wstring& path)
+{
+    const std::string bytes = readBytes(path);
+    std::wstring text(bytes.size() / 2, L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    if (!text.empty() && text[0] == 0xFEFF)
+    {
+        text.erase(0, 1);
+    }
+    std::vector<std::wstring> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+    {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size())
+    {
+        lines.push_back(text.substr(start));
+    }
+    return lines;
+}
+
+std::wstring lineText(const std::wstring& line)
+{
+    return line.size() > 25 ? line.substr(25) : std::wstring();
+}
+
+wchar_t lineSeverity(const std::wstring& line)
+{
+    return line.size() > 22 ? line[22] : L'?';
+}
+
+CProcess::~CProcess()
+{
+    if (info.hProcess != nullptr)
+    {
+        ::CloseHandle(info.hProcess);
+        ::CloseHandle(info.hThread);
+    }
+}
+
+std::uint32_t CProcess::wait(DWORD timeoutMs)
+{
+    if (::WaitForSingleObject(info.hProcess, timeoutMs) != WAIT_OBJECT_0)
+    {
+        ::TerminateProcess(info.hProcess, 0xDEADBEEF);
+        return 0xDEADBEEF;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(info.hProcess, &code);
+    return code;
+}
+
+void start(CProcess& process, const std::wstring& exe, const std::wstring& arguments,
+           const std::wstring& currentDirectory)
+{
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
+                                 &process.info))
+        << "cannot start program, error " << ::GetLastError();
+}
+
+std::uint32_t runProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs)
+{
+    CProcess process;
+    start(process, exe, arguments);
+    return process.info.hProcess != nullptr ? process.wait(timeoutMs) : 0xDEADBEEF;
+}
+
+CEvent::CEvent(const std::wstring& name)
+    : m_name(uniqueName(name)), m_handle(::CreateEventW(nullptr, TRUE, FALSE, m_name.c_str()))
+{
+}
+
+CEvent::~CEvent()
+{
+    ::CloseHandle(m_handle);
+}
+
+bool CEvent::wait(DWORD timeoutMs) const
+{
+    return ::WaitForSingleObject(m_handle, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void CEvent::set() const
+{
+    ::SetEvent(m_handle);
+}
+
+std::vector<std::wstring> CRunResult::texts() const
+{
+    std::vector<std::wstring> result;
+    for (const std::wstring& line : lines)
+    {
+        if (isLogLine(line) || line.compare(0, 25, std::wstring(25, L' ')) == 0)
+        {
+            result.push_back(lineText(line));
+        }
+    }
+    return result;
+}
+
+CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
+                       DWORD timeoutMs)
+{
+    const CFilePath exe = copyTidewell(folder, name);
+    CRunResult result;
+    result.exitCode = runProgram(exe, arguments, timeoutMs);
+    result.lines = readLogLines(defaultLogPath(name));
+    return result;
+}
+}  // namespace test

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "fs/FilePath.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test
+{
+// A fresh folder in the temporary folder, removed with everything in it at the end of the test.
+class CTempDir
+{
+public:
+    CTempDir();
+    ~CTempDir();
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+
+    const CFilePath& path() const { return m_path; }
+    CFilePath operator/(const std::wstring& name) const { return CFilePath::combine(m_path, name); }
+
+private:
+    CFilePath m_path;
+};
+
+// Removes a tree without the code under test.
+void removeTree(const std::wstring& path);
+
+void writeTextFile(const std::wstring& path, const std::string& content = "x");
+std::string readBytes(const std::wstring& path);
+void makeFolder(const std::wstring& path);
+bool exists(const std::wstring& path);
+// A distinct name for this test, usable as a file or program name.
+std::wstring uniqueName(const std::wstring& stem);
+
+// The folder of the test programs, which also holds Tidewell.exe and tw_child.exe.
+CFilePath buildFolder();
+CFilePath tidewellExe();
+CFilePath childExe();
+
+// A copy of Tidewell.exe named <name>.exe in folder (the log file is named after it).
+CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name);
+// Where the log of an executable named <name>.exe goes with the default settings.
+CFilePath defaultLogPath(const std::wstring& name);
+
+// The lines of a UTF-16 log file (byte-order mark dropped, split at CR LF).
+std::vector<std::wstring> readLogLines(const std::wstring& path);
+// The text of a log line after its 25 columns of time, tag, level and severity.
+std::wstring lineText(const std::wstring& line);
+// The severity column of a log line.
+wchar_t lineSeverity(const std::wstring& line);
+
+// Starts a program with the command line "exe" args and, unless wait is false, waits for it.
+struct CProcess
+{
+    PROCESS_INFORMATION info{};
+    ~CProcess();
+    // Waits (at most timeoutMs) and returns the exit code; 0xDEADBEEF on timeout.
+    std::uint32_t wait(DWORD timeoutMs = 60000);
+};
+void start(CProcess& process, const std::wstring& exe, const std::wstring& arguments,
+           const std::wstring& currentDirectory = L"");
+std::uint32_t runProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = 60000);
+
+// A named event to hand to tw_child.
+class CEvent
+{
+public:
+    explicit CEvent(const std::wstring& name);
+    ~CEvent();
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+    const std::wstring& name() const { return m_name; }
+    bool wait(DWORD timeoutMs = 20000) const;
+    void set() const;
+
+private:
+    std::wstring m_name;
+    HANDLE m_handle;
+};
+
+// A log read back by a test: the lines after the header (the byte-order mark dropped).
+struct CRunResult
+{
+    std::uint32_t exitCode = 0;
+    std::vector<std::wstring> lines;
+    // The texts of the lines (after the 25 prefix columns).
+    std::vector<std::wstring> texts() const;
+};
+
+// Runs a copy of Tidewell named <name>.exe from folder with the given arguments and reads its log.
+CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
+                       DWORD timeoutMs = 60000);
+}  // namespace test
