@@ -1,0 +1,53 @@
+#include "fs/FileVersion.h"
+#include "fs/LowerCase.h"
+#include "fs/SharedHolder.h"
+
+#include <windows.h>
+
+namespace
+{
+CSharedHandle openForInformation(const CFilePath& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return CSharedHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool sameInformation(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    const auto sameTime = [](const FILETIME& x, const FILETIME& y) {
+        return x.dwLowDateTime == y.dwLowDateTime && x.dwHighDateTime == y.dwHighDateTime;
+    };
+    return a.dwFileAttributes == b.dwFileAttributes && sameTime(a.ftCreationTime, b.ftCreationTime) &&
+           sameTime(a.ftLastAccessTime, b.ftLastAccessTime) && sameTime(a.ftLastWriteTime, b.ftLastWriteTime) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileSizeHigh == b.nFileSizeHigh &&
+           a.nFileSizeLow == b.nFileSizeLow && a.nNumberOfLinks == b.nNumberOfLinks &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+}  // namespace
+
+bool isSameFile(const CFilePath& first, const CFilePath& second)
+{
+    if (lowerCaseCopy(first) == lowerCaseCopy(second))
+    {
+        return true;
+    }
+    if (first.exists() != second.exists())
+    {
+        return false;
+    }
+    const CSharedHandle a = openForInformation(first);
+    const CSharedHandle b = openForInformation(second);
+    if (!a.isValid() || !b.isValid())
+    {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION infoA{};
+    BY_HANDLE_FILE_INFORMATION infoB{};
+    if (!::GetFileInformationByHandle(a.get(), &infoA) || !::GetFileInformationByHandle(b.get(), &infoB))
+    {
+        return false;
+    }
+    return sameInformation(infoA, infoB);
+}
