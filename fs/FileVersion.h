@@ -28,7 +28,3 @@ struct CFileVersion
 
 // The file version of the fixed part of the file's version resource; unknown when unreadable.
 CFileVersion getFileVersion(const CFilePath& path);
-
-// True when both paths name the same file or folder: equal texts (ignoring case), or equal file
-// information of two existing entries. Never throws.
-bool isSameFile(const CFilePath& first, const CFilePath& second);

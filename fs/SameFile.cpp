@@ -1,4 +1,5 @@
-#include "fs/FileVersion.h"
+#include "fs/SameFile.h"
+
 #include "fs/LowerCase.h"
 #include "fs/SharedHolder.h"
 
