@@ -137,15 +137,9 @@ void deleteEntry(const CFilePath& shown, const std::wstring& systemPath, DWORD a
 {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
     {
-        // The link itself goes; changing its attributes would change its target's.
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        {
-            WinAPI::removeDirectory(shown, systemPath);
-        }
-        else
-        {
-            WinAPI::deleteFile(shown, systemPath);
-        }
+        // Only the link goes. Removing a directory link by name, or clearing its attributes,
+        // can reach its target on some platforms.
+        WinAPI::deleteLink(shown, systemPath);
     }
     else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     {

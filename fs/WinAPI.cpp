@@ -233,6 +233,40 @@ void removeDirectory(const CFilePath& path, const std::wstring& systemPath)
     }
 }
 
+void deleteLink(const CFilePath& path, const std::wstring& systemPath)
+{
+    const std::wstring message = L"WinAPI::deleteLink(" + path + L") failed.";
+    const CSharedHandle link(::CreateFileW(systemPath.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+    if (!link.isValid())
+    {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        {
+            return;
+        }
+        throw CTavException(error, message);
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(link.get(), &information))
+    {
+        throwLastError(message);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    {
+        // The platform opened the target instead of the link: deleting through this handle
+        // would remove the target.
+        throw CTavException(ERROR_NOT_A_REPARSE_POINT, message);
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition, sizeof disposition))
+    {
+        throwLastError(message);
+    }
+}
+
 void copyFile(const CFilePath& source, const CFilePath& destination)
 {
     if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))

@@ -42,6 +42,11 @@ void removeDirectory(const CFilePath& path);
 // systemPath is the verbatim form handed to Windows, path the form shown in messages.
 void deleteFile(const CFilePath& path, const std::wstring& systemPath);
 void removeDirectory(const CFilePath& path, const std::wstring& systemPath);
+// Removes a link (junction, symbolic link, mount point) itself, never what it points to: the
+// entry is opened without following it and deleted through that handle only when the handle
+// really is the link. Fails with ERROR_NOT_A_REPARSE_POINT where the platform follows the link
+// anyway; a missing entry is success.
+void deleteLink(const CFilePath& path, const std::wstring& systemPath);
 
 void copyFile(const CFilePath& source, const CFilePath& destination);
 void moveFile(const CFilePath& source, const CFilePath& destination);

@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+// folder / name: the two joined as a path.
+inline CFilePath operator/(const CFilePath& folder, const std::wstring& name)
+{
+    return CFilePath::combine(folder, name);
+}
+
 namespace test
 {
 // A fresh folder in the temporary folder, removed with everything in it at the end of the test.

@@ -1,0 +1,326 @@
+#include "fs/FilePath.h"
+#include "fs/WinAPI.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace
+{
+std::wstring verbatim(const std::wstring& path)
+{
+    return L"\\\\?\\" + path;
+}
+
+void createVerbatimFile(const std::wstring& path)
+{
+    HANDLE file = ::CreateFileW(verbatim(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ::CloseHandle(file);
+}
+
+// Keeps a file open in a second process until the end of the scope.
+class CHeldFile
+{
+public:
+    CHeldFile(const std::wstring& path, bool deleteSharing) : m_ready(L"ready"), m_release(L"release")
+    {
+        test::start(m_child, test::childExe(),
+                    std::wstring(deleteSharing ? L"holdshared" : L"hold") + L" \"" + path + L"\" " + m_ready.name() +
+                        L" " + m_release.name());
+        EXPECT_TRUE(m_ready.wait()) << "the child did not open the file";
+    }
+    ~CHeldFile() { releaseNow(); }
+    void releaseNow()
+    {
+        m_release.set();
+        if (m_child.info.hProcess != nullptr)
+        {
+            m_child.wait();
+        }
+    }
+
+private:
+    test::CEvent m_ready;
+    test::CEvent m_release;
+    test::CProcess m_child;
+};
+
+// The Unix path of a Windows path, from Wine's own mapping.
+std::wstring unixPath(const std::wstring& path)
+{
+    using UnixFileNameFn = char*(__cdecl*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<UnixFileNameFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (toUnix == nullptr)
+    {
+        ADD_FAILURE() << "not running under Wine";
+        return L"";
+    }
+    char* name = toUnix(path.c_str());
+    const std::string text = name != nullptr ? name : "";
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return std::wstring(text.begin(), text.end());
+}
+
+// Creates a Unix symbolic link (Windows cannot create one that Wine's file system shows).
+void makeUnixLink(const std::wstring& link, const std::wstring& target)
+{
+    std::wstring command = L"/bin/ln -s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    // Unix programs started by Wine run detached from the handle: wait for the link itself.
+    for (int i = 0; i < 500 && !test::exists(link); ++i)
+    {
+        ::Sleep(10);
+    }
+    ASSERT_EQ(::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT,
+              static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+CTavException deletionError(const CFilePath& path)
+{
+    try
+    {
+        path.deleteCompletely();
+    }
+    catch (const CTavException& error)
+    {
+        return error;
+    }
+    ADD_FAILURE() << "the deletion did not fail";
+    return CTavException(0, L"");
+}
+}  // namespace
+
+TEST(FolderDeletion, MissingPathIsNotAnError)
+{
+    test::CTempDir dir;
+    EXPECT_NO_THROW((dir / L"missing").deleteCompletely());
+    EXPECT_NO_THROW(CFilePath().deleteCompletely());
+    EXPECT_NO_THROW((dir / L"missing").deleteFileForced());
+}
+
+TEST(FolderDeletion, RemovesTreeWithReadOnlyHiddenAndSystemEntries)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    test::makeFolder(root / L"empty");
+    test::makeFolder(root / L"full");
+    test::makeFolder(root / L"full\\deeper");
+    test::makeFolder(root / L"full\\deeper\\empty");
+    for (const wchar_t* name : {L"plain.txt", L"full\\ro.txt", L"full\\hidden.txt", L"full\\deeper\\system.txt"})
+    {
+        test::writeTextFile(root / name);
+    }
+    ::SetFileAttributesW((root / L"full\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW((root / L"full\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW((root / L"full\\deeper\\system.txt").c_str(), FILE_ATTRIBUTE_SYSTEM);
+    ::SetFileAttributesW((root / L"full\\deeper").c_str(), FILE_ATTRIBUTE_HIDDEN);
+
+    root.deleteCompletely();
+    EXPECT_FALSE(test::exists(root));
+    EXPECT_TRUE(test::exists(dir.path()));
+}
+
+TEST(FolderDeletion, RemovesSingleReadOnlyFile)
+{
+    test::CTempDir dir;
+    test::writeTextFile(dir / L"ro.txt");
+    test::writeTextFile(dir / L"other.txt");
+    ::SetFileAttributesW((dir / L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    (dir / L"ro.txt").deleteCompletely();
+    EXPECT_FALSE(test::exists(dir / L"ro.txt"));
+    EXPECT_TRUE(test::exists(dir / L"other.txt"));
+}
+
+TEST(FolderDeletion, FileHeldWithoutDeleteSharingIsReportedAndEverythingElseGoes)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    test::makeFolder(root / L"sub");
+    test::writeTextFile(root / L"held.txt");
+    test::writeTextFile(root / L"a.txt");
+    test::writeTextFile(root / L"sub\\b.txt");
+    CHeldFile held(root / L"held.txt", false);
+
+    const CTavException error = deletionError(root);
+    EXPECT_EQ(error.errorCode, static_cast<std::uint32_t>(ERROR_DIR_NOT_EMPTY));
+    const std::wstring expected = L"WinAPI::deleteFile(" + (root / L"held.txt") + L") failed. Error message: " +
+                                  WinAPI::getErrorText(ERROR_SHARING_VIOLATION) + L"\nWinAPI::removeDirectory(" +
+                                  root + L") failed. Error message: " + WinAPI::getErrorText(ERROR_DIR_NOT_EMPTY) +
+                                  L"\n";
+    EXPECT_EQ(error.message, expected);
+    EXPECT_TRUE(test::exists(root / L"held.txt"));
+    EXPECT_FALSE(test::exists(root / L"a.txt"));
+    EXPECT_FALSE(test::exists(root / L"sub"));
+}
+
+TEST(FolderDeletion, FailuresOneLevelDeeperNest)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    test::makeFolder(root / L"inner");
+    test::writeTextFile(root / L"inner\\held.txt");
+    CHeldFile held(root / L"inner\\held.txt", false);
+
+    const CTavException error = deletionError(root);
+    const std::wstring inner = L"WinAPI::deleteFile(" + (root / L"inner\\held.txt") + L") failed. Error message: " +
+                               WinAPI::getErrorText(ERROR_SHARING_VIOLATION) + L"\nWinAPI::removeDirectory(" +
+                               (root / L"inner") + L") failed. Error message: " +
+                               WinAPI::getErrorText(ERROR_DIR_NOT_EMPTY) + L"\n";
+    const std::wstring expected = inner + L" Error message: " + WinAPI::getErrorText(ERROR_DIR_NOT_EMPTY) +
+                                  L"\nWinAPI::removeDirectory(" + root + L") failed. Error message: " +
+                                  WinAPI::getErrorText(ERROR_DIR_NOT_EMPTY) + L"\n";
+    EXPECT_EQ(error.message, expected);
+    EXPECT_EQ(error.errorCode, static_cast<std::uint32_t>(ERROR_DIR_NOT_EMPTY));
+}
+
+TEST(FolderDeletion, FileHeldWithDeleteSharingIsAwaitedUntilItsHolderLetsGo)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    test::writeTextFile(root / L"shared.txt");
+    CHeldFile held(root / L"shared.txt", true);
+    std::thread releaser([&held] {
+        ::Sleep(300);
+        held.releaseNow();
+    });
+    EXPECT_NO_THROW(root.deleteCompletely());
+    releaser.join();
+    EXPECT_FALSE(test::exists(root));
+}
+
+TEST(FolderDeletion, WaitForAFileThatStaysOpenIsBounded)
+{
+    test::CTempDir dir;
+    const CFilePath file = dir / L"shared.txt";
+    test::writeTextFile(file);
+    CHeldFile held(file, true);
+    const CTavException error = deletionError(file);
+    if (error.errorCode != 0)  // where the platform removes the name at once, nothing is awaited
+    {
+        EXPECT_EQ(error.errorCode, static_cast<std::uint32_t>(ERROR_TIMEOUT));
+        EXPECT_EQ(error.message, L"WinAPI::deleteFile(" + file + L") failed.");
+    }
+}
+
+TEST(FolderDeletionGuards, EveryFormOfADriveRootIsRefused)
+{
+    // Q: is a spare drive of the test prefix: never the prefix's own C:.
+    const std::wstring marker = L"Q:\\" + test::uniqueName(L"keep");
+    test::makeFolder(marker);
+    test::writeTextFile(marker + L"\\file.txt");
+    wchar_t saved[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, saved);
+    ASSERT_TRUE(::SetCurrentDirectoryW(marker.c_str()));
+    for (const wchar_t* root : {L"Q:\\", L"Q:", L"q:/", L"Q:\\.", L"Q:\\x\\..", L"\\\\?\\Q:\\", L"\\", L".\\.."})
+    {
+        try
+        {
+            CFilePath(root).deleteCompletely();
+            ADD_FAILURE() << "no exception for root " << CFilePath(root).size();
+        }
+        catch (const CTavException& error)
+        {
+            EXPECT_EQ(error.errorCode, 0xFFFFFFFFu);
+            EXPECT_EQ(error.message, L"Do Not EMPTY complete Disks");
+        }
+        EXPECT_TRUE(test::exists(marker + L"\\file.txt"));
+    }
+    ::SetCurrentDirectoryW(saved);
+    test::removeTree(marker);
+}
+
+TEST(FolderDeletionGuards, MissingDriveRootIsNotAnError)
+{
+    EXPECT_NO_THROW(CFilePath(L"R:\\").deleteCompletely());
+}
+
+TEST(FolderDeletionGuards, WildcardsNeverMatchOtherEntries)
+{
+    test::CTempDir dir;
+    test::writeTextFile(dir / L"a.txt");
+    test::makeFolder(dir / L"sub");
+    for (const wchar_t* pattern : {L"*", L"*.txt", L"a.tx?", L"su<", L"a\"txt"})
+    {
+        EXPECT_NO_THROW((dir / pattern).deleteCompletely());
+    }
+    EXPECT_TRUE(test::exists(dir / L"a.txt"));
+    EXPECT_TRUE(test::exists(dir / L"sub"));
+}
+
+TEST(FolderDeletionGuards, LinksAreNeverEntered)
+{
+    test::CTempDir dir;
+    test::CTempDir outside;
+    test::writeTextFile(outside / L"precious.txt");
+    test::CTempDir emptyOutside;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    test::writeTextFile(root / L"a.txt");
+    makeUnixLink(root / L"link", outside.path());
+    makeUnixLink(root / L"emptylink", emptyOutside.path());
+
+    try
+    {
+        root.deleteCompletely();
+    }
+    catch (const CTavException& error)
+    {
+        // Where the platform cannot remove the link itself, the failure is reported.
+        EXPECT_NE(error.message.find(L"WinAPI::deleteLink(" + (root / L"link") + L") failed."), std::wstring::npos);
+    }
+    EXPECT_TRUE(test::exists(outside / L"precious.txt"));
+    EXPECT_TRUE(test::exists(emptyOutside.path()));
+    EXPECT_FALSE(test::exists(root / L"a.txt"));
+}
+
+TEST(FolderDeletionGuards, NamesThatWin32RulesWouldAlterAreDeleted)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    for (const wchar_t* name : {L"dot.", L"blank ", L"NUL", L"con.txt", L"aux"})
+    {
+        createVerbatimFile(root + L"\\" + name);
+    }
+    ASSERT_TRUE(::CreateDirectoryW(verbatim(root + L"\\folder.").c_str(), nullptr));
+    createVerbatimFile(root + L"\\folder.\\inside");
+
+    // A path far beyond 260 characters.
+    std::wstring deep = root;
+    for (int i = 0; i < 30; ++i)
+    {
+        deep += L"\\" + std::wstring(20, static_cast<wchar_t>(L'a' + i % 26));
+        ASSERT_TRUE(::CreateDirectoryW(verbatim(deep).c_str(), nullptr));
+    }
+    createVerbatimFile(deep + L"\\leaf.txt");
+
+    EXPECT_NO_THROW(root.deleteCompletely());
+    EXPECT_EQ(::GetFileAttributesW(verbatim(root).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(FolderDeletionGuards, CurrentDirectoryInsideTheTargetIsLeftFirst)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    test::makeFolder(root / L"sub");
+    wchar_t saved[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, saved);
+    ASSERT_TRUE(::SetCurrentDirectoryW((root / L"sub").c_str()));
+    EXPECT_NO_THROW(root.deleteCompletely());
+    EXPECT_FALSE(test::exists(root));
+    ::SetCurrentDirectoryW(saved);
+}
