@@ -1,0 +1,231 @@
+// End-to-end runs of the program under Wine, each reading the log it really wrote.
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+
+using test::CRunResult;
+
+namespace
+{
+constexpr std::uint32_t kMinusOne = 0xFFFFFFFF;
+
+std::vector<std::wstring> driverTexts(const CRunResult& result)
+{
+    return result.texts();
+}
+
+std::string narrow(const std::wstring& text)
+{
+    std::string result;
+    for (wchar_t c : text)
+    {
+        result += c < 128 ? static_cast<char>(c) : '?';
+    }
+    return result;
+}
+
+// Several runs at once: each a copy of the program with its own log.
+struct CParallelRun
+{
+    std::wstring arguments;
+    std::wstring currentDirectory;
+    CRunResult result;
+};
+
+void runTogether(const test::CTempDir& dir, std::vector<CParallelRun>& runs)
+{
+    std::vector<std::unique_ptr<test::CProcess>> processes;
+    std::vector<std::wstring> names;
+    for (CParallelRun& run : runs)
+    {
+        names.push_back(test::uniqueName(L"tw"));
+        const CFilePath exe = test::copyTidewell(dir.path(), names.back());
+        processes.push_back(std::make_unique<test::CProcess>());
+        test::start(*processes.back(), exe, run.arguments, run.currentDirectory);
+    }
+    for (std::size_t i = 0; i < runs.size(); ++i)
+    {
+        runs[i].result.exitCode = processes[i]->wait();
+        runs[i].result.lines = test::readLogLines(test::defaultLogPath(names[i]));
+    }
+}
+}  // namespace
+
+TEST(Driver, NoOptionsAtAll)
+{
+    test::CTempDir dir;
+    const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"");
+    EXPECT_EQ(run.exitCode, kMinusOne);
+    EXPECT_EQ(driverTexts(run), (std::vector<std::wstring>{L"Missing argument Path", L"Tidewell return value: -1"}));
+    ASSERT_EQ(run.texts().size(), 2u);
+    for (const std::wstring& line : run.lines)
+    {
+        if (!test::lineText(line).empty())
+        {
+            EXPECT_EQ(test::lineSeverity(line), L'E');
+        }
+    }
+}
+
+TEST(Driver, PathWithoutWaitTouchesNothing)
+{
+    test::CTempDir dir;
+    test::makeFolder(dir / L"target");
+    const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"/Path:" + (dir / L"target//"));
+    EXPECT_EQ(run.exitCode, kMinusOne);
+    EXPECT_EQ(driverTexts(run), (std::vector<std::wstring>{L"Working on Path " + (dir / L"target"),
+                                                           L"Missing argument Wait", L"Tidewell return value: -1"}));
+    EXPECT_TRUE(test::exists(dir / L"target"));
+}
+
+TEST(Driver, SuccessfulRunWritesEveryStepInOrderAndInColumns)
+{
+    test::CTempDir dir;
+    const CFilePath target = dir / L"target";
+    test::makeFolder(target);
+    test::writeTextFile(target / L"f.txt");
+    const std::wstring mutex = test::uniqueName(L"M1");
+    const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"),
+                                             L"-path=" + target + L"/ /WAIT=1 /WaitOnMutex:" + mutex);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(test::exists(target));
+    EXPECT_EQ(driverTexts(run), (std::vector<std::wstring>{
+                                    L"Working on Path " + target,
+                                    L"Waitime in seconds: 1",
+                                    L"Waiting for mutex " + mutex,
+                                    L"Finished waiting",
+                                    L"Sleeping for 1 seconds...",
+                                    L"Deleting " + target + L" now.",
+                                    L"Tidewell finished successfully.",
+                                }));
+    const std::wregex format(LR"(\d\d:\d\d:\d\d   QorS_Del  1   .*)");
+    for (const std::wstring& line : run.lines)
+    {
+        if (line.size() > 8 && line[2] == L':')
+        {
+            EXPECT_TRUE(std::regex_match(line, format)) << narrow(line);
+        }
+    }
+}
+
+TEST(Driver, MissingFolderAndEmptyPathSucceed)
+{
+    test::CTempDir dir;
+    std::vector<CParallelRun> runs{{L"/Path:" + (dir / L"missing") + L" /Wait:0", L"", {}},
+                                   {L"/Path /Wait:0x0", L"", {}}};
+    runTogether(dir, runs);
+    EXPECT_EQ(runs[0].result.exitCode, 0u);
+    EXPECT_EQ(driverTexts(runs[0].result),
+              (std::vector<std::wstring>{L"Working on Path " + (dir / L"missing"), L"Waitime in seconds: 0",
+                                         L"No Mutex supplied", L"Deleting " + (dir / L"missing") + L" now.",
+                                         L"Tidewell finished successfully."}));
+    EXPECT_EQ(runs[1].result.exitCode, 0u);
+    EXPECT_EQ(driverTexts(runs[1].result),
+              (std::vector<std::wstring>{L"Working on Path ", L"Waitime in seconds: 0", L"No Mutex supplied",
+                                         L"Deleting  now.", L"Tidewell finished successfully."}));
+    EXPECT_TRUE(test::exists(dir.path()));
+}
+
+TEST(Driver, FailedDeletionEndsWithOne)
+{
+    test::CTempDir dir;
+    const CFilePath target = dir / L"target";
+    test::makeFolder(target);
+    test::writeTextFile(target / L"held.txt");
+    test::writeTextFile(target / L"other.txt");
+    test::CEvent ready(L"ready");
+    test::CEvent release(L"release");
+    test::CProcess holder;
+    test::start(holder, test::childExe(), L"hold \"" + (target / L"held.txt") + L"\" " + ready.name() + L" " +
+                                              release.name());
+    ASSERT_TRUE(ready.wait());
+
+    const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"/Path:" + target + L" /Wait:0");
+    release.set();
+    holder.wait();
+    EXPECT_EQ(run.exitCode, 1u);
+    const std::vector<std::wstring> texts = driverTexts(run);
+    ASSERT_GE(texts.size(), 4u);
+    const std::wstring failure = L"Could not remove " + target + L" completely: WinAPI::deleteFile(" +
+                                 (target / L"held.txt") + L") failed. Error message: ";
+    const auto line = std::find_if(texts.begin(), texts.end(),
+                                   [&](const std::wstring& text) { return text.starts_with(failure); });
+    ASSERT_NE(line, texts.end());
+    EXPECT_NE(std::next(line)->find(L"WinAPI::removeDirectory(" + target + L") failed."), std::wstring::npos)
+        << "the folder's failure is a continuation line";
+    EXPECT_EQ(texts.back(), L"Tidewell return value: 1");
+    EXPECT_FALSE(test::exists(target / L"other.txt"));
+}
+
+TEST(Driver, UnusableWaitValuesKeepFiveSeconds)
+{
+    test::CTempDir dir;
+    const std::wstring missing = L"/Path:" + (dir / L"missing");
+    std::vector<CParallelRun> runs{{missing + L" /Wait:abc", L"", {}},
+                                   {missing + L" /wait:", L"", {}},
+                                   {missing + L" /Wait:-3", L"", {}},
+                                   {missing + L" /Wait:4294968", L"", {}}};
+    runTogether(dir, runs);
+    const std::wstring expected[] = {L"/Wait:abc can't be converted to number.",
+                                     L"/Wait: can't be converted to number.",
+                                     L"/Wait:-3 is out of range (0 to 4294967 seconds).",
+                                     L"/Wait:4294968 is out of range (0 to 4294967 seconds)."};
+    for (std::size_t i = 0; i < runs.size(); ++i)
+    {
+        const std::vector<std::wstring> texts = driverTexts(runs[i].result);
+        EXPECT_EQ(runs[i].result.exitCode, 0u);
+        ASSERT_GE(texts.size(), 5u);
+        EXPECT_EQ(texts[1], expected[i]);
+        EXPECT_EQ(texts[2], L"Waitime in seconds: 5");
+        EXPECT_EQ(texts[4], L"Sleeping for 5 seconds...");
+    }
+}
+
+TEST(Driver, CurrentDirectoryInsideTheTargetDoesNotStopTheDeletion)
+{
+    test::CTempDir dir;
+    const CFilePath target = dir / L"target";
+    test::makeFolder(target);
+    test::makeFolder(target / L"sub");
+    std::vector<CParallelRun> runs{{L"/Path:" + target + L" /Wait:0", target / L"sub", {}}};
+    runTogether(dir, runs);
+    EXPECT_EQ(runs[0].result.exitCode, 0u);
+    EXPECT_FALSE(test::exists(target));
+}
+
+TEST(Driver, MalformedCommandLinesNeverDeleteWhatWasNotNamed)
+{
+    test::CTempDir dir;
+    const CFilePath keep = dir / L"keep";
+    test::makeFolder(keep);
+    test::writeTextFile(keep / L"file.txt");
+    const CFilePath unicode = dir / L"Z\u00fcrich \u65e5\u672c";
+    test::makeFolder(unicode);
+    test::writeTextFile(unicode / L"f.txt");
+
+    std::vector<CParallelRun> runs{
+        {L"/Foo:bar -x " + keep, L"", {}},                                    // unknown options only
+        {L"/Path: /Wait:0", L"", {}},                                         // empty path
+        {L"\"/Path:" + keep + L" /Wait:0", L"", {}},                          // unbalanced quote
+        {L"/Path:" + keep + L"\\* /Wait:0", L"", {}},                         // a pattern
+        {L"/Path:" + std::wstring(30000, L'x') + L" /Wait:0", L"", {}},       // 30,000 characters
+        {L"/Path:C:\\" + std::wstring(5000, L'p') + L" /Wait:0", L"", {}},    // a 5,000-character path
+        {L"\"/Path:" + unicode + L"\" /Wait:0", L"", {}},                     // non-ASCII, deleted
+    };
+    runTogether(dir, runs);
+    const std::uint32_t exitCodes[] = {kMinusOne, 0, kMinusOne, 0, 0, 0, 0};
+    for (std::size_t i = 0; i < runs.size(); ++i)
+    {
+        EXPECT_EQ(runs[i].result.exitCode, exitCodes[i]) << "run " << i;
+        const std::vector<std::wstring> texts = driverTexts(runs[i].result);
+        ASSERT_FALSE(texts.empty()) << "run " << i;
+        EXPECT_EQ(texts.back(), exitCodes[i] == 0 ? L"Tidewell finished successfully." : L"Tidewell return value: -1")
+            << "run " << i;
+    }
+    EXPECT_TRUE(test::exists(keep / L"file.txt"));
+    EXPECT_FALSE(test::exists(unicode));
+    EXPECT_EQ(driverTexts(runs[6].result).front(), L"Working on Path " + unicode);
+}
