@@ -1,6 +1,12 @@
 #include "log/LogFile.h"
 
+#include "app/NamedMutex.h"
+#include "fs/SameFile.h"
 #include "fs/WinAPI.h"
+#include "log/LogHeader.h"
+#include "log/TraceLog.h"
+
+#include <winioctl.h>
 
 CTraceConfig checkLogFolder(CTraceConfig settings)
 {
@@ -18,40 +24,166 @@ CTraceConfig checkLogFolder(CTraceConfig settings)
     return settings;
 }
 
-CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool /*compress*/)
+CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool compress)
 {
-    settings.sharedFile = false;
-    return CSharedHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    try
+    {
+        const bool continueFile = settings.appendMode || settings.sharedFile;
+        if (!continueFile)
+        {
+            rotateBackups(settings, path, 1);
+        }
+        CSharedHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, continueFile ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                         nullptr));
+        if (file.isValid() && compress)
+        {
+            // File systems without compression refuse this; the log does not depend on it.
+            USHORT format = COMPRESSION_FORMAT_DEFAULT;
+            DWORD returned = 0;
+            ::DeviceIoControl(file.get(), FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned,
+                              nullptr);
+        }
+        return file;
+    }
+    catch (const CTavException&)
+    {
+        return CSharedHandle();
+    }
+}
+
+void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k)
+{
+    if (!CFilePath(path).exists())
+    {
+        return;
+    }
+    WinAPI::SplitPath parts = WinAPI::splitpath(CFilePath(path));
+    const std::size_t digits = parts.fileName.find_last_not_of(L"0123456789");
+    parts.fileName.erase(digits == std::wstring::npos ? 0 : digits + 1);
+    parts.fileName += std::to_wstring(k);
+    const CFilePath backup = WinAPI::makepath(parts);
+
+    if (backup.exists())
+    {
+        if (k < settings.MaxBackup)
+        {
+            rotateBackups(settings, backup, k + 1);
+        }
+        else
+        {
+            try
+            {
+                WinAPI::deleteFile(backup);
+            }
+            catch (const CTavException&)
+            {
+            }
+        }
+    }
+    if (settings.MaxBackup == 0)
+    {
+        return;
+    }
+    try
+    {
+        WinAPI::moveFile(CFilePath(path), backup);
+    }
+    catch (const CTavException&)
+    {
+        CFilePath(path).copyFileTo(backup);
+        try
+        {
+            WinAPI::deleteFile(CFilePath(path));
+        }
+        catch (const CTavException&)
+        {
+        }
+    }
 }
 
 std::wstring syncMutexName(const std::wstring& path)
 {
-    std::wstring name = L"QOR_TAV_LOG_SYNC_" + path;
-    for (std::size_t i = 17; i < name.size(); ++i)
+    std::wstring name = path;
+    for (wchar_t& c : name)
     {
-        switch (name[i])
+        if (c == L'\\' || c == L':' || c == L'/' || c == L'?' || c == L'*')
         {
-        case L'\\':
-        case L':':
-        case L'/':
-        case L'?':
-        case L'*':
-            name[i] = L'_';
-            break;
-        default:
-            break;
+            c = L'_';
         }
     }
-    return name;
+    return L"QOR_TAV_LOG_SYNC_" + name;
 }
 
-CSharedHandle createSyncMutex(const std::wstring& /*path*/)
+CSharedHandle createSyncMutex(const std::wstring& path)
 {
-    return CSharedHandle();
+    bool existed = false;
+    return createSyncMutex(path, existed);
 }
 
-bool repointTarget(std::uint32_t /*threadId*/, const CTraceConfig& /*settings*/, const std::wstring& /*newPath*/)
+CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
 {
-    return false;
+    // A null access list: every account may open and wait on the mutex.
+    SECURITY_DESCRIPTOR descriptor;
+    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
+#if defined(__i386__) || defined(_M_IX86)
+    static_assert(sizeof attributes == 12, "SECURITY_ATTRIBUTES of the 32-bit program");
+#endif
+    CSharedHandle mutex(::CreateMutexW(&attributes, FALSE, syncMutexName(path).c_str()));
+    existed = mutex.isValid() && ::GetLastError() == ERROR_ALREADY_EXISTS;
+    return mutex;
+}
+
+bool repointTarget(std::uint32_t threadId, const CTraceConfig& settings, const std::wstring& newPath)
+{
+    CTraceLog::CLineLock lock;
+    CLogTarget* target = CTraceLog::findTarget(threadId);
+    if (target == nullptr)
+    {
+        return false;
+    }
+    if (isSameFile(CFilePath(target->path), CFilePath(newPath)))
+    {
+        return true;
+    }
+    CTraceConfig copy = settings;
+    target->file.release();
+    // Other writers of the old file wait until it has moved.
+    CMutexLock oldFile(target->syncMutex);
+    target->syncMutex.release();
+
+    copy = checkLogFolder(copy);
+    try
+    {
+        rotateBackups(copy, newPath, 1);
+    }
+    catch (const CTavException&)
+    {
+    }
+    const bool hadOldFile = CFilePath(target->path).exists();
+    if (hadOldFile)
+    {
+        try
+        {
+            WinAPI::moveFile(CFilePath(target->path), CFilePath(newPath));
+        }
+        catch (const CTavException&)
+        {
+        }
+        copy.appendMode = true;
+    }
+
+    bool shared = false;
+    target->syncMutex = createSyncMutex(newPath, shared);
+    CMutexLock newFile(target->syncMutex);
+    copy.sharedFile = shared;
+    target->file = openLogFile(copy, newPath, true);
+    target->path = newPath;
+    if (!hadOldFile && target->file.isValid())
+    {
+        writeLogHeader(copy, *target);
+    }
+    return true;
 }

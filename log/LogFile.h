@@ -6,15 +6,29 @@
 #include <cstdint>
 #include <string>
 
-// The log file on disk: its folder, opening it, its inter-process sync mutex and moving a
-// thread's log to another path. Everything here runs under the log's line lock.
+// The log file on disk: its folder, opening it with its backups, its inter-process sync mutex and
+// moving a thread's log to another path. Everything here runs under the log's line lock.
 
 // Makes sure the log folder exists and is writable; falls back to the Windows folder.
 CTraceConfig checkLogFolder(CTraceConfig settings);
-// Opens (or creates) the log file; an invalid holder when that fails. Never throws.
+
+// Opens the log file: continues it (OPEN_ALWAYS) in append mode or when another writer shares it
+// (settings.sharedFile, decided by the caller when it created the sync mutex), otherwise keeps
+// the older file as backup 1 and starts a new one. Asks the file system to compress the file when
+// compress is set. An invalid holder when the file cannot be opened; never throws.
 CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool compress);
-// The sync mutex shared by every writer of one log file; invalid when it cannot be created.
-CSharedHandle createSyncMutex(const std::wstring& path);
+
+// Moves the file at path to backup number k (the file name with its trailing digits replaced by
+// k), first making room by moving backup k to k + 1, up to settings.MaxBackup.
+void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k);
+
+// "QOR_TAV_LOG_SYNC_" and the path with \ : / ? * replaced by underscores.
 std::wstring syncMutexName(const std::wstring& path);
-// Moves the thread's existing target to newPath; false when the thread has no target yet.
+// Creates or opens the sync mutex shared by every writer of one log file (any account may use
+// it); invalid when it cannot be created. existed tells whether another writer had created it.
+CSharedHandle createSyncMutex(const std::wstring& path);
+CSharedHandle createSyncMutex(const std::wstring& path, bool& existed);
+
+// Moves the thread's existing target to newPath, carrying the older file along; false when the
+// thread has no target yet.
 bool repointTarget(std::uint32_t threadId, const CTraceConfig& settings, const std::wstring& newPath);

@@ -1,5 +1,7 @@
 #include "log/TraceLog.h"
 
+#include "app/NamedMutex.h"
+
 #include "fs/WinAPI.h"
 #include "log/LogFile.h"
 #include "log/LogHeader.h"
@@ -37,15 +39,6 @@ CLogState g_log;
 // Whether this thread's current line entered the line lock (a line begun while the log was
 // closed did not, and its commit must not leave it).
 thread_local bool t_lineEntered = false;
-
-class CLineLockScope
-{
-public:
-    CLineLockScope() { ::EnterCriticalSection(&g_log.lineLock); }
-    ~CLineLockScope() { ::LeaveCriticalSection(&g_log.lineLock); }
-    CLineLockScope(const CLineLockScope&) = delete;
-    CLineLockScope& operator=(const CLineLockScope&) = delete;
-};
 
 // Leaves the line lock at the end of a commit, however the commit ends.
 class CCommitScope
@@ -113,6 +106,25 @@ std::wstring formatText(const wchar_t* format, va_list arguments)
     }
     return text;
 }
+// Opens the log at path for the target and, under the file's sync mutex, writes its header. The
+// mutex is created first and held around the backups, the open and the header, so that writers
+// starting at the same moment agree on who starts the file and who continues it.
+bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress)
+{
+    bool shared = false;
+    target.syncMutex = createSyncMutex(path, shared);
+    CMutexLock sync(target.syncMutex);
+    g_log.settings.sharedFile = shared;
+    target.file = openLogFile(g_log.settings, path, compress);
+    target.path = path;
+    if (!target.file.isValid())
+    {
+        return false;
+    }
+    writeLogHeader(g_log.settings, target);
+    target.headerPending = false;
+    return true;
+}
 }  // namespace
 
 std::wstring formatLinePrefix(const SYSTEMTIME& time, const wchar_t* tag, std::uint32_t level, wchar_t severity)
@@ -130,12 +142,12 @@ void CTraceLog::open(std::uint32_t threadId)
         ::InitializeCriticalSection(&g_log.lineLock);
         g_log.lockInitialised = true;
     }
-    CLineLockScope lock;
+    CLineLock lock;
     if (g_log.openCount == 0)
     {
         g_log.settings = CTraceConfig::load(g_log.settings);
     }
-    std::wstring path = composeLogPath(g_log.settings, composeLogFileName(g_log.settings));
+    const std::wstring path = composeLogPath(g_log.settings, composeLogFileName(g_log.settings));
     if (repointTarget(threadId, g_log.settings, path))
     {
         return;
@@ -146,21 +158,16 @@ void CTraceLog::open(std::uint32_t threadId)
     }
     ::InterlockedIncrement(&g_log.openCount);
 
-    CLogTarget target;
+    // The target takes lines once its header is written; until then (or when no file can be
+    // opened at all) its lines are dropped.
+    CLogTarget& target = g_log.targets[threadId];
+    target = CLogTarget{};
     target.threadId = threadId;
-    target.file = openLogFile(g_log.settings, path, true);
-    if (!target.file.isValid())
+    if (!openTargetAt(target, path, true))
     {
         g_log.settings.TargetDir = WinAPI::getTempPath();
-        path = composeLogPath(g_log.settings, composeLogFileName(g_log.settings));
-        target.file = openLogFile(g_log.settings, path, false);
+        openTargetAt(target, composeLogPath(g_log.settings, composeLogFileName(g_log.settings)), false);
     }
-    target.path = path;
-    target.syncMutex = createSyncMutex(path);
-    CLogTarget& stored = g_log.targets[threadId] = target;
-
-    writeLogHeader(g_log.settings, stored);
-    stored.headerPending = false;
 }
 
 void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity)
@@ -242,13 +249,55 @@ void CTraceLog::writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint3
     {
         return;
     }
-    emitText(to.file.get(), tag, level, severity, text);
+    const HANDLE file = to.file.get();
+    CMutexLock sync(to.syncMutex);
+    if (to.syncMutex.isValid())
+    {
+        // Other processes may have written since: append after them.
+        WinAPI::setFilePointer(file, 0, FILE_END);
+    }
+    if (text == g_log.lastText && severity == g_log.lastSeverity)
+    {
+        ++g_log.repeatCounter;
+    }
+    else
+    {
+        if (g_log.repeatCounter == 1)
+        {
+            emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
+        }
+        else if (g_log.repeatCounter >= 2)
+        {
+            const std::uint32_t repeats = g_log.repeatCounter;
+            g_log.repeatCounter = 0;
+            WinAPI::writeString(file, std::wstring(25, L' ') + L"  -- last line is repeated " +
+                                          std::to_wstring(repeats) + L" times --\r\n");
+        }
+        g_log.repeatCounter = 0;
+        emitText(file, tag, level, severity, text);
+    }
     g_log.lastText = text;
     g_log.lastSeverity = severity;
     if (g_log.settings.Flush)
     {
-        ::FlushFileBuffers(to.file.get());
+        ::FlushFileBuffers(file);
     }
+}
+
+CLogTarget* CTraceLog::findTarget(std::uint32_t threadId)
+{
+    const auto found = g_log.targets.find(threadId);
+    return found == g_log.targets.end() ? nullptr : &found->second;
+}
+
+CTraceLog::CLineLock::CLineLock()
+{
+    ::EnterCriticalSection(&g_log.lineLock);
+}
+
+CTraceLog::CLineLock::~CLineLock()
+{
+    ::LeaveCriticalSection(&g_log.lineLock);
 }
 
 void CTraceLog::emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity,

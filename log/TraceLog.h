@@ -58,6 +58,18 @@ public:
                          const std::wstring& text);
     static void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
                           const std::wstring& text);
+
+    // For the log's own file management, under the line lock: the target a thread opened.
+    static CLogTarget* findTarget(std::uint32_t threadId);
+    // The line lock as a scope; it may be entered again by the thread that holds it.
+    class CLineLock
+    {
+    public:
+        CLineLock();
+        ~CLineLock();
+        CLineLock(const CLineLock&) = delete;
+        CLineLock& operator=(const CLineLock&) = delete;
+    };
 };
 
 // The 25 columns before a line's text: "hh:mm:ss", a blank, the tag right-aligned in 10 columns,

@@ -17,12 +17,12 @@ std::wstring systemTemp()
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
     return std::wstring(buffer, length);
 }
+}  // namespace
 
 bool isLogLine(const std::wstring& line)
 {
     return line.size() >= 25 && line[2] == L':' && line[5] == L':' && line[8] == L' ';
 }
-}  // namespace
 
 std::wstring uniqueName(const std::wstring& stem)
 {
@@ -207,15 +207,25 @@ void CEvent::set() const
     ::SetEvent(m_handle);
 }
 
-std::vector<std::wstring> CRunResult::texts() const
+std::vector<std::wstring> CRunResult::eventLines() const
 {
     std::vector<std::wstring> result;
     for (const std::wstring& line : lines)
     {
         if (isLogLine(line) || line.compare(0, 25, std::wstring(25, L' ')) == 0)
         {
-            result.push_back(lineText(line));
+            result.push_back(line);
         }
+    }
+    return result;
+}
+
+std::vector<std::wstring> CRunResult::texts() const
+{
+    std::vector<std::wstring> result;
+    for (const std::wstring& line : eventLines())
+    {
+        result.push_back(lineText(line));
     }
     return result;
 }

@@ -54,6 +54,8 @@ CFilePath defaultLogPath(const std::wstring& name);
 
 // The lines of a UTF-16 log file (byte-order mark dropped, split at CR LF).
 std::vector<std::wstring> readLogLines(const std::wstring& path);
+// True for a line in the line format ("hh:mm:ss ...").
+bool isLogLine(const std::wstring& line);
 // The text of a log line after its 25 columns of time, tag, level and severity.
 std::wstring lineText(const std::wstring& line);
 // The severity column of a log line.
@@ -93,7 +95,10 @@ struct CRunResult
 {
     std::uint32_t exitCode = 0;
     std::vector<std::wstring> lines;
-    // The texts of the lines (after the 25 prefix columns).
+    // The lines in the line format (time, tag, level, severity, text) and their continuation
+    // lines; the header block left out.
+    std::vector<std::wstring> eventLines() const;
+    // The texts of those lines (after the 25 prefix columns).
     std::vector<std::wstring> texts() const;
 };
 
