@@ -1,0 +1,217 @@
+#include "log/LogFile.h"
+
+#include "fs/WinAPI.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+
+namespace
+{
+void makeLogs(const test::CTempDir& dir, std::initializer_list<const wchar_t*> names)
+{
+    for (const wchar_t* name : names)
+    {
+        test::writeTextFile(dir / name, std::string(name, name + std::wcslen(name)));
+    }
+}
+
+// Which file holds which original content, by file name.
+std::map<std::wstring, std::string> contents(const test::CTempDir& dir)
+{
+    std::map<std::wstring, std::string> result;
+    WIN32_FIND_DATAW data;
+    HANDLE search = ::FindFirstFileW((dir / L"*").c_str(), &data);
+    do
+    {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        {
+            result[data.cFileName] = test::readBytes(dir / data.cFileName);
+        }
+    } while (::FindNextFileW(search, &data));
+    ::FindClose(search);
+    return result;
+}
+
+CTraceConfig withBackups(std::uint32_t maxBackup)
+{
+    CTraceConfig settings;
+    settings.MaxBackup = maxBackup;
+    return settings;
+}
+}  // namespace
+
+TEST(LogBackups, FullRotationDropsTheOldest)
+{
+    test::CTempDir dir;
+    makeLogs(dir, {L"tool.log", L"tool1.log", L"tool2.log", L"tool3.log", L"tool4.log", L"tool5.log", L"tool6.log",
+                   L"tool7.log", L"tool8.log", L"tool9.log"});
+    rotateBackups(withBackups(9), dir / L"tool.log", 1);
+    const auto files = contents(dir);
+    EXPECT_EQ(files.size(), 9u);
+    EXPECT_EQ(files.count(L"tool.log"), 0u);
+    EXPECT_EQ(files.at(L"tool1.log"), "tool.log");
+    EXPECT_EQ(files.at(L"tool9.log"), "tool8.log");
+}
+
+TEST(LogBackups, GapsEndTheChain)
+{
+    test::CTempDir dir;
+    makeLogs(dir, {L"tool.log", L"tool1.log", L"tool3.log"});
+    rotateBackups(withBackups(9), dir / L"tool.log", 1);
+    EXPECT_EQ(contents(dir), (std::map<std::wstring, std::string>{
+                                 {L"tool1.log", "tool.log"}, {L"tool2.log", "tool1.log"}, {L"tool3.log", "tool3.log"}}));
+}
+
+TEST(LogBackups, NoneOrOneBackup)
+{
+    test::CTempDir none;
+    makeLogs(none, {L"tool.log", L"tool1.log"});
+    rotateBackups(withBackups(0), none / L"tool.log", 1);
+    EXPECT_EQ(contents(none), (std::map<std::wstring, std::string>{{L"tool.log", "tool.log"}}));
+
+    test::CTempDir one;
+    makeLogs(one, {L"tool.log", L"tool1.log"});
+    rotateBackups(withBackups(1), one / L"tool.log", 1);
+    EXPECT_EQ(contents(one), (std::map<std::wstring, std::string>{{L"tool1.log", "tool.log"}}));
+}
+
+TEST(LogBackups, TrailingDigitsOfTheNameAreReplaced)
+{
+    test::CTempDir dir;
+    makeLogs(dir, {L"setup32.log", L"setup1.log", L"123.log"});
+    rotateBackups(withBackups(9), dir / L"setup32.log", 1);
+    rotateBackups(withBackups(9), dir / L"123.log", 1);
+    EXPECT_EQ(contents(dir), (std::map<std::wstring, std::string>{{L"setup1.log", "setup32.log"},
+                                                                   {L"setup2.log", "setup1.log"},
+                                                                   {L"1.log", "123.log"}}));
+}
+
+TEST(LogFileOpen, NewFileKeepsTheOldOneAsBackupAndAppendContinues)
+{
+    test::CTempDir dir;
+    makeLogs(dir, {L"tool.log"});
+    CTraceConfig settings;
+    {
+        const CSharedHandle file = openLogFile(settings, dir / L"tool.log", true);
+        ASSERT_TRUE(file.isValid());
+    }
+    EXPECT_EQ(test::readBytes(dir / L"tool1.log"), "tool.log");
+    EXPECT_EQ(test::readBytes(dir / L"tool.log"), "");
+
+    test::writeTextFile(dir / L"tool.log", "old");
+    settings.appendMode = true;
+    {
+        const CSharedHandle file = openLogFile(settings, dir / L"tool.log", true);
+        ASSERT_TRUE(file.isValid());
+    }
+    EXPECT_EQ(test::readBytes(dir / L"tool.log"), "old");
+    EXPECT_EQ(test::readBytes(dir / L"tool1.log"), "tool.log");
+    EXPECT_FALSE(openLogFile(settings, dir / L"missing\\tool.log", true).isValid());
+}
+
+TEST(LogFileOpen, SyncMutexIsSharedByEveryWriterOfOnePath)
+{
+    EXPECT_EQ(syncMutexName(L"C:\\a/b?c*d.log"), L"QOR_TAV_LOG_SYNC_C__a_b_c_d.log");
+    const std::wstring path = L"C:\\" + test::uniqueName(L"log") + L".log";
+    bool existed = true;
+    const CSharedHandle first = createSyncMutex(path, existed);
+    ASSERT_TRUE(first.isValid());
+    EXPECT_FALSE(existed);
+    const CSharedHandle second = createSyncMutex(path, existed);
+    EXPECT_TRUE(existed);
+    // Not owned on creation: another thread can take it at once.
+    DWORD waited = WAIT_FAILED;
+    std::thread([&] {
+        HANDLE mutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, syncMutexName(path).c_str());
+        waited = ::WaitForSingleObject(mutex, 0);
+        ::ReleaseMutex(mutex);
+        ::CloseHandle(mutex);
+    }).join();
+    EXPECT_EQ(waited, WAIT_OBJECT_0);
+}
+
+TEST(LogFolder, UnusableFolderFallsBackToTheWindowsFolder)
+{
+    CTraceConfig settings;
+    settings.TargetDir = L"R:\\logs";
+    EXPECT_EQ(checkLogFolder(settings).TargetDir, WinAPI::getWindowsDirectory());
+    test::CTempDir dir;
+    settings.TargetDir = dir / L"a\\b";
+    EXPECT_EQ(checkLogFolder(settings).TargetDir, dir / L"a\\b");
+    EXPECT_TRUE(test::exists(dir / L"a\\b"));
+}
+
+TEST(LogSharing, FourProcessesAppendWholeLinesToOneFile)
+{
+    constexpr int kWriters = 4;
+    constexpr int kLines = 200;
+    test::CTempDir dir;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    const CFilePath exe = dir / (name + L".exe");
+    ASSERT_TRUE(::CopyFileW((test::buildFolder() / L"tw_logwriter.exe").c_str(), exe.c_str(), FALSE));
+    const CFilePath log = test::defaultLogPath(name);
+    test::writeTextFile(log, "an older log");
+
+    test::CEvent go(L"go");
+    std::vector<std::unique_ptr<test::CEvent>> ready;
+    std::vector<std::unique_ptr<test::CProcess>> writers;
+    for (int i = 0; i < kWriters; ++i)
+    {
+        ready.push_back(std::make_unique<test::CEvent>(L"ready"));
+        writers.push_back(std::make_unique<test::CProcess>());
+        // Started one after another, each opening the log before the next starts.
+        test::start(*writers.back(), exe, std::to_wstring(kLines) + L" " + ready.back()->name() + L" " + go.name());
+        ASSERT_TRUE(ready.back()->wait());
+    }
+    go.set();
+    std::set<DWORD> processIds;
+    for (auto& writer : writers)
+    {
+        processIds.insert(::GetProcessId(writer->info.hProcess));
+        EXPECT_EQ(writer->wait(), 0u);
+    }
+
+    const std::vector<std::wstring> lines = test::readLogLines(log);
+    const auto rulers = std::count(lines.begin(), lines.end(), std::wstring(80, L'*'));
+    EXPECT_EQ(rulers, 2) << "one header block";
+    std::map<DWORD, int> nextLine;
+    int logLines = 0;
+    for (const std::wstring& line : lines)
+    {
+        if (!test::isLogLine(line))
+        {
+            continue;
+        }
+        ++logLines;
+        ASSERT_EQ(line.substr(8, 17), L"   TwWriter  1   ");
+        unsigned long pid = 0;
+        int number = -1;
+        ASSERT_EQ(std::swscanf(test::lineText(line).c_str(), L"line %lu %d", &pid, &number), 2);
+        ASSERT_EQ(processIds.count(pid), 1u);
+        EXPECT_EQ(number, nextLine[pid]++) << "lines of one process in order, none lost or doubled";
+    }
+    EXPECT_EQ(logLines, kWriters * kLines);
+    EXPECT_EQ(test::readBytes(CFilePath(log.parent()) / (name + L"1.log")), "an older log");
+    ::DeleteFileW(log.c_str());
+    ::DeleteFileW((CFilePath(log.parent()) / (name + L"1.log")).c_str());
+}
+
+TEST(LogReopen, OlderFileMovesAlongWithoutASecondHeader)
+{
+    test::CTempDir dir;
+    const std::wstring name = test::uniqueName(L"writer");
+    const CFilePath exe = dir / (name + L".exe");
+    ASSERT_TRUE(::CopyFileW((test::buildFolder() / L"tw_logwriter.exe").c_str(), exe.c_str(), FALSE));
+    const CFilePath moved = dir / L"moved.log";
+    EXPECT_EQ(test::runProgram(exe, L"reopen \"" + moved + L"\""), 0u);
+    EXPECT_FALSE(test::exists(test::defaultLogPath(name)));
+    test::CRunResult run;
+    run.lines = test::readLogLines(moved);
+    EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2);
+    EXPECT_EQ(run.texts(), (std::vector<std::wstring>{L"before", L"after"}));
+}

@@ -1,0 +1,22 @@
+// A stand-in for the setup product's information library: describes the system and says the
+// user is an administrator.
+#include <cstdint>
+
+namespace
+{
+struct CSystemInformation
+{
+    std::uint32_t size;
+    const wchar_t* text;
+    std::uint32_t isAdministrator;
+};
+}  // namespace
+
+extern "C" __declspec(dllexport) void __cdecl GetGeneralSystemInfo86(CSystemInformation* information)
+{
+    if (information != nullptr && information->size >= 12)
+    {
+        information->text = L"Test Windows 11 Pro (build 26100)";
+        information->isAdministrator = 0x101;
+    }
+}
