@@ -21,8 +21,10 @@ CTraceConfig checkLogFolder(CTraceConfig settings)
 CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool /*compress*/)
 {
     settings.sharedFile = false;
+    // Append mode continues the file; the header writer moves to its end.
+    const DWORD disposition = settings.appendMode ? OPEN_ALWAYS : CREATE_ALWAYS;
     return CSharedHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::wstring syncMutexName(const std::wstring& path)

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <map>
+#include <new>
 #include <vector>
 
 namespace
@@ -34,6 +35,8 @@ struct CLogState
 };
 
 CLogState g_log;
+// The log's own component tag.
+constexpr const wchar_t* kLogTag = L"MxQorTavLg";
 // Whether this thread's current line entered the line lock (a line begun while the log was
 // closed did not, and its commit must not leave it).
 thread_local bool t_lineEntered = false;
@@ -113,6 +116,59 @@ std::wstring formatText(const wchar_t* format, va_list arguments)
     }
     return text;
 }
+
+std::wstring composePath(const CTraceConfig& settings)
+{
+    return composeLogPath(settings, composeLogFileName(settings));
+}
+
+// The settings for the first open and the log path they give. Settings that cannot be read (a
+// registry value too short for its type, a folder too long to compose a path with) must not cost
+// the run its log: the log then starts with the defaults, and problem says why.
+std::wstring loadSettings(std::wstring& problem)
+{
+    try
+    {
+        CTraceConfig loaded = CTraceConfig::load(g_log.settings);
+        std::wstring path = composePath(loaded);
+        g_log.settings = std::move(loaded);
+        return path;
+    }
+    catch (const CTavException& error)
+    {
+        problem = error.fullText();
+    }
+    catch (const std::bad_alloc&)
+    {
+        problem = L"Out of memory.";
+    }
+    CTraceConfig fallback = g_log.settings;
+    try
+    {
+        fallback = CTraceConfig::readDefaults(fallback);
+    }
+    catch (const CTavException&)
+    {
+        // No Program Files folder either: the current directory, checked like any other folder.
+    }
+    fallback = CTraceConfig::readCommandLine(fallback);
+    std::wstring path = composePath(fallback);
+    g_log.settings = std::move(fallback);
+    return path;
+}
+
+void reportSettingsProblem(std::uint32_t threadId, const std::wstring& problem)
+{
+    try
+    {
+        CTraceLog::writeLine(threadId, kLogTag, 1, kSeverityWarning,
+                             L"The trace settings could not be read; the default settings are used. " + problem);
+    }
+    catch (const CTavException&)
+    {
+        // Like any other line that cannot be written.
+    }
+}
 }  // namespace
 
 std::wstring formatLinePrefix(const SYSTEMTIME& time, const wchar_t* tag, std::uint32_t level, wchar_t severity)
@@ -131,11 +187,8 @@ void CTraceLog::open(std::uint32_t threadId)
         g_log.lockInitialised = true;
     }
     CLineLockScope lock;
-    if (g_log.openCount == 0)
-    {
-        g_log.settings = CTraceConfig::load(g_log.settings);
-    }
-    std::wstring path = composeLogPath(g_log.settings, composeLogFileName(g_log.settings));
+    std::wstring settingsProblem;
+    std::wstring path = g_log.openCount == 0 ? loadSettings(settingsProblem) : composePath(g_log.settings);
     if (repointTarget(threadId, g_log.settings, path))
     {
         return;
@@ -161,6 +214,10 @@ void CTraceLog::open(std::uint32_t threadId)
 
     writeLogHeader(g_log.settings, stored);
     stored.headerPending = false;
+    if (!settingsProblem.empty())
+    {
+        reportSettingsProblem(threadId, settingsProblem);
+    }
 }
 
 void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity)
