@@ -59,7 +59,10 @@ CFileVersion getFileVersion(const CFilePath& path)
     }
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueW(buffer.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr)
+    // A version block without its fixed part (or a damaged one) reports a shorter value: what lies
+    // there is no version, and the structure may reach past the data.
+    if (!::VerQueryValueW(buffer.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO))
     {
         return version;
     }

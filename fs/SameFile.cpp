@@ -11,7 +11,10 @@ CSharedHandle openForInformation(const CFilePath& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return CSharedHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // Every sharing is granted: the files compared are typically open for writing elsewhere (a log
+    // file is compared while its writer holds it), and a refused open would read as "different".
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return CSharedHandle(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                        folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 

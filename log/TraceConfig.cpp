@@ -1,10 +1,90 @@
 #include "log/TraceConfig.h"
 
+#include "app/CommandLine.h"
+#include "config/ProfileString.h"
+#include "config/Registry.h"
 #include "fs/WinAPI.h"
+
+#include <optional>
+
+namespace
+{
+constexpr const wchar_t* kSection = L"Trace";
+
+// The log's own view of the command line, made once and kept for the life of the process.
+const CCommandLine& processCommandLine()
+{
+    static const CCommandLine commandLine(::GetCommandLineW());
+    return commandLine;
+}
+
+std::wstring expanded(const std::wstring& folder)
+{
+    return folder.empty() ? folder : WinAPI::expandEnvironmentStrings(folder);
+}
+
+// The value when it exists; a value that exists but cannot be read throws.
+std::optional<RegValue> readValue(HKEY key, const wchar_t* name)
+{
+    if (!WinAPI::regValueExists(key, name))
+    {
+        return std::nullopt;
+    }
+    return WinAPI::regQueryValueEx(key, name);
+}
+
+// A REG_DWORD value's number; nothing for a missing value or one of another type.
+std::optional<std::uint32_t> readNumber(HKEY key, const wchar_t* name)
+{
+    const std::optional<RegValue> value = readValue(key, name);
+    if (!value || value->type != REG_DWORD)
+    {
+        return std::nullopt;
+    }
+    return value->toDWORD();
+}
+
+CTraceConfig readTraceValues(CTraceConfig settings, HKEY key)
+{
+    if (const auto level = readNumber(key, L"Level"); level && *level >= 1 && *level <= 3)
+    {
+        settings.Level = *level;
+    }
+    if (const auto flush = readNumber(key, L"Flush"))
+    {
+        settings.Flush = *flush != 0;
+    }
+    if (const auto maxBackup = readNumber(key, L"MaxBackup"); maxBackup && *maxBackup <= 255)
+    {
+        settings.MaxBackup = *maxBackup;
+    }
+    if (const std::optional<RegValue> folder = readValue(key, L"TargetDir"))
+    {
+        settings.TargetDir = folder->type == REG_SZ ? folder->toString() : std::wstring();
+    }
+    return settings;
+}
+}  // namespace
 
 CTraceConfig CTraceConfig::load(CTraceConfig settings)
 {
-    return readDefaults(std::move(settings));
+    const CFilePath configFile = CFilePath::combine(WinAPI::getModuleFileName().parent(), kConfigFileName);
+    return load(std::move(settings), configFile, kRegistryKey);
+}
+
+CTraceConfig CTraceConfig::load(CTraceConfig settings, const CFilePath& configFile, const std::wstring& registryKey)
+{
+    settings = readDefaults(std::move(settings));
+    // Never both: a configuration file, even an empty one, hides the registry.
+    if (configFile.exists())
+    {
+        settings = readConfigFile(std::move(settings), configFile);
+    }
+    else
+    {
+        settings = readRegistry(std::move(settings), registryKey);
+    }
+    return readCommandLine(std::move(settings));
 }
 
 CTraceConfig CTraceConfig::readDefaults(CTraceConfig settings)
@@ -15,6 +95,80 @@ CTraceConfig CTraceConfig::readDefaults(CTraceConfig settings)
         folder = CFilePath::combine(folder, name);
     }
     settings.TargetDir = folder;
+    return settings;
+}
+
+CTraceConfig CTraceConfig::readConfigFile(CTraceConfig settings, const CFilePath& path)
+{
+    const wchar_t* file = path.c_str();
+    const UINT level = ::GetPrivateProfileIntW(kSection, L"Level", static_cast<INT>(settings.Level), file);
+    if (level >= 1 && level <= 3)
+    {
+        settings.Level = level;
+    }
+    // 0 leaves the switch as it was: the file can switch flushing on, never off.
+    if (::GetPrivateProfileIntW(kSection, L"Flush", settings.Flush ? 1 : 0, file) != 0)
+    {
+        settings.Flush = true;
+    }
+    const UINT maxBackup = ::GetPrivateProfileIntW(kSection, L"MaxBackup", static_cast<INT>(settings.MaxBackup), file);
+    if (maxBackup <= 255)
+    {
+        settings.MaxBackup = maxBackup;
+    }
+    settings.TargetDir = expanded(WinAPI::getPrivateProfileString(kSection, L"TargetDir", L"", path));
+    return settings;
+}
+
+CTraceConfig CTraceConfig::readRegistry(CTraceConfig settings, const std::wstring& keyPath)
+{
+    // Only one hive is read: a key under HKEY_CURRENT_USER hides the machine's values entirely.
+    HKEY hive = nullptr;
+    if (WinAPI::regKeyExists(HKEY_CURRENT_USER, keyPath))
+    {
+        hive = HKEY_CURRENT_USER;
+    }
+    else if (WinAPI::regKeyExists(HKEY_LOCAL_MACHINE, keyPath))
+    {
+        hive = HKEY_LOCAL_MACHINE;
+    }
+    if (hive != nullptr)
+    {
+        CSharedRegKey key;
+        try
+        {
+            key = WinAPI::regOpenKeyEx(hive, keyPath);
+        }
+        catch (const CTavException&)
+        {
+            // A key that went away or became unreadable since the test: no registry settings.
+        }
+        if (key.isValid())
+        {
+            settings = readTraceValues(std::move(settings), key.get());
+        }
+    }
+    settings.TargetDir = expanded(settings.TargetDir);
+    return settings;
+}
+
+CTraceConfig CTraceConfig::readCommandLine(CTraceConfig settings)
+{
+    return readCommandLine(std::move(settings), processCommandLine());
+}
+
+CTraceConfig CTraceConfig::readCommandLine(CTraceConfig settings, const CCommandLine& commandLine)
+{
+    if (commandLine.getOption(L"log") != nullptr)
+    {
+        // The value compares with only A-Z folded, as option names do.
+        const CaseInsensitiveLess less;
+        const wchar_t* mode = commandLine.getOption(L"logmode");
+        if (mode != nullptr && !less(mode, L"append") && !less(L"append", mode))
+        {
+            settings.appendMode = true;
+        }
+    }
     return settings;
 }
 

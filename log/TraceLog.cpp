@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cwchar>
 #include <map>
+#include <new>
 #include <vector>
 
 namespace
@@ -36,6 +37,8 @@ struct CLogState
 };
 
 CLogState g_log;
+// The log's own component tag.
+constexpr const wchar_t* kLogTag = L"MxQorTavLg";
 // Whether this thread's current line entered the line lock (a line begun while the log was
 // closed did not, and its commit must not leave it).
 thread_local bool t_lineEntered = false;
@@ -125,6 +128,59 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress)
     target.headerPending = false;
     return true;
 }
+
+std::wstring composePath(const CTraceConfig& settings)
+{
+    return composeLogPath(settings, composeLogFileName(settings));
+}
+
+// The settings for the first open and the log path they give. Settings that cannot be read (a
+// registry value too short for its type, a folder too long to compose a path with) must not cost
+// the run its log: the log then starts with the defaults, and problem says why.
+std::wstring loadSettings(std::wstring& problem)
+{
+    try
+    {
+        CTraceConfig loaded = CTraceConfig::load(g_log.settings);
+        std::wstring path = composePath(loaded);
+        g_log.settings = std::move(loaded);
+        return path;
+    }
+    catch (const CTavException& error)
+    {
+        problem = error.fullText();
+    }
+    catch (const std::bad_alloc&)
+    {
+        problem = L"Out of memory.";
+    }
+    CTraceConfig fallback = g_log.settings;
+    try
+    {
+        fallback = CTraceConfig::readDefaults(fallback);
+    }
+    catch (const CTavException&)
+    {
+        // No Program Files folder either: the current directory, checked like any other folder.
+    }
+    fallback = CTraceConfig::readCommandLine(fallback);
+    std::wstring path = composePath(fallback);
+    g_log.settings = std::move(fallback);
+    return path;
+}
+
+void reportSettingsProblem(std::uint32_t threadId, const std::wstring& problem)
+{
+    try
+    {
+        CTraceLog::writeLine(threadId, kLogTag, 1, kSeverityWarning,
+                             L"The trace settings could not be read; the default settings are used. " + problem);
+    }
+    catch (const CTavException&)
+    {
+        // Like any other line that cannot be written.
+    }
+}
 }  // namespace
 
 std::wstring formatLinePrefix(const SYSTEMTIME& time, const wchar_t* tag, std::uint32_t level, wchar_t severity)
@@ -143,11 +199,8 @@ void CTraceLog::open(std::uint32_t threadId)
         g_log.lockInitialised = true;
     }
     CLineLock lock;
-    if (g_log.openCount == 0)
-    {
-        g_log.settings = CTraceConfig::load(g_log.settings);
-    }
-    const std::wstring path = composeLogPath(g_log.settings, composeLogFileName(g_log.settings));
+    std::wstring settingsProblem;
+    const std::wstring path = g_log.openCount == 0 ? loadSettings(settingsProblem) : composePath(g_log.settings);
     if (repointTarget(threadId, g_log.settings, path))
     {
         return;
@@ -166,7 +219,11 @@ void CTraceLog::open(std::uint32_t threadId)
     if (!openTargetAt(target, path, true))
     {
         g_log.settings.TargetDir = WinAPI::getTempPath();
-        openTargetAt(target, composeLogPath(g_log.settings, composeLogFileName(g_log.settings)), false);
+        openTargetAt(target, composePath(g_log.settings), false);
+    }
+    if (!settingsProblem.empty())
+    {
+        reportSettingsProblem(threadId, settingsProblem);
     }
 }
 

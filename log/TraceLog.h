@@ -38,7 +38,8 @@ class CTraceLog
 {
 public:
     // Creates the thread's log target (reading the settings on the first call) and writes its
-    // header, or moves an existing target to the path the settings now give.
+    // header, or moves an existing target to the path the settings now give. Settings that cannot
+    // be read leave the defaults, and the new log says so in a warning line after its header.
     static void open(std::uint32_t threadId);
 
     static void beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity);

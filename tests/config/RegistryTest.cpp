@@ -1,0 +1,179 @@
+#include "config/Registry.h"
+#include "fs/TavException.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+namespace
+{
+std::vector<std::uint8_t> countingBytes(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    std::iota(bytes.begin(), bytes.end(), std::uint8_t(1));
+    return bytes;
+}
+
+class RegistryAccess : public ::testing::Test
+{
+protected:
+    test::CTestRegKey m_key{HKEY_CURRENT_USER, test::CTestRegKey::uniquePath()};
+
+    RegValue read(const std::wstring& name)
+    {
+        const CSharedRegKey key = WinAPI::regOpenKeyEx(HKEY_CURRENT_USER, m_key.path());
+        return WinAPI::regQueryValueEx(key.get(), name);
+    }
+
+    // The code and message of the CTavException that call throws.
+    template <class Call>
+    static CTavException thrownBy(Call call)
+    {
+        try
+        {
+            call();
+        }
+        catch (const CTavException& error)
+        {
+            return error;
+        }
+        ADD_FAILURE() << "no CTavException";
+        return CTavException(0xFFFFFFFF, L"");
+    }
+};
+}  // namespace
+
+TEST_F(RegistryAccess, KeysExistOnlyWhenTheyCanBeOpened)
+{
+    EXPECT_TRUE(WinAPI::regKeyExists(HKEY_CURRENT_USER, m_key.path()));
+    EXPECT_FALSE(WinAPI::regKeyExists(HKEY_CURRENT_USER, m_key.path() + L"\\missing"));
+    EXPECT_FALSE(WinAPI::regKeyExists(HKEY_LOCAL_MACHINE, m_key.path()));
+
+    const std::wstring missing = m_key.path() + L"\\missing";
+    const CTavException error = thrownBy([&] { WinAPI::regOpenKeyEx(HKEY_CURRENT_USER, missing); });
+    EXPECT_EQ(error.errorCode, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(error.message, L"WinAPI::regOpenKeyEx() failed for " + missing);
+}
+
+TEST_F(RegistryAccess, ValuesOfAnySizeAreReadExactlyThroughTheDoublingBuffer)
+{
+    // 128 bytes fit the first buffer; 129 need 256; 300 need 512. Binary data, so the registry
+    // neither adds nor drops a terminator.
+    for (const std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(127), std::size_t(128),
+                                   std::size_t(129), std::size_t(256), std::size_t(300), std::size_t(70000)})
+    {
+        const std::vector<std::uint8_t> bytes = countingBytes(size);
+        const std::wstring name = L"b" + std::to_wstring(size);
+        m_key.setValue(name, REG_BINARY, bytes.data(), bytes.size());
+        const RegValue value = read(name);
+        EXPECT_EQ(value.name, name);
+        EXPECT_EQ(value.type, static_cast<std::uint32_t>(REG_BINARY));
+        EXPECT_EQ(value.data, bytes) << "size " << size;
+    }
+}
+
+TEST_F(RegistryAccess, MissingValueIsNotThereAndCannotBeRead)
+{
+    const CSharedRegKey key = WinAPI::regOpenKeyEx(HKEY_CURRENT_USER, m_key.path());
+    m_key.setDword(L"present", 7);
+    EXPECT_TRUE(WinAPI::regValueExists(key.get(), L"present"));
+    EXPECT_FALSE(WinAPI::regValueExists(key.get(), L"missing"));
+
+    const CTavException error = thrownBy([&] { WinAPI::regQueryValueEx(key.get(), L"missing"); });
+    EXPECT_EQ(error.errorCode, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(error.message, L"WinAPI::regQueryValueEx failed for missing");
+    // The failed read leaves the key usable.
+    EXPECT_EQ(WinAPI::regQueryValueEx(key.get(), L"present").toDWORD(), 7u);
+}
+
+TEST_F(RegistryAccess, StringsLoseOneTerminatorAndAnOddByte)
+{
+    const wchar_t abc[] = L"abc";
+    m_key.setValue(L"with", REG_SZ, abc, 8);
+    m_key.setValue(L"without", REG_SZ, abc, 6);
+    m_key.setValue(L"odd", REG_SZ, abc, 7);
+    m_key.setValue(L"terminatorOnly", REG_SZ, L"", 2);
+    m_key.setValue(L"noData", REG_SZ, nullptr, 0);
+    const wchar_t twoZeros[] = {L'a', L'b', 0, 0};
+    m_key.setValue(L"twoZeros", REG_SZ, twoZeros, sizeof twoZeros);
+    const wchar_t inner[] = {L'a', 0, L'b', 0};
+    m_key.setValue(L"inner", REG_MULTI_SZ, inner, sizeof inner);
+
+    EXPECT_EQ(read(L"with").toString(), L"abc");
+    EXPECT_EQ(read(L"without").toString(), L"abc");
+    EXPECT_EQ(read(L"odd").toString(), L"abc");
+    EXPECT_EQ(read(L"terminatorOnly").toString(), L"");
+    EXPECT_EQ(read(L"noData").toString(), L"");
+    EXPECT_EQ(read(L"twoZeros").toString(), std::wstring(L"ab\0", 3));
+    EXPECT_EQ(read(L"inner").toString(), std::wstring(L"a\0b", 3));
+}
+
+TEST_F(RegistryAccess, NumbersNeedFourBytesAndIgnoreTheRest)
+{
+    const std::uint64_t quad = 0x1122334455667788ull;
+    m_key.setValue(L"quad", REG_QWORD, &quad, sizeof quad);
+    m_key.setDword(L"dword", 0xFFFFFFFEu);
+    const std::uint8_t two[] = {1, 0};
+    m_key.setValue(L"twoBinary", REG_BINARY, two, sizeof two);
+    m_key.setValue(L"twoDword", REG_DWORD, two, sizeof two);
+
+    EXPECT_EQ(read(L"quad").toDWORD(), 0x55667788u);
+    EXPECT_EQ(read(L"dword").toDWORD(), 0xFFFFFFFEu);
+    for (const wchar_t* name : {L"twoBinary", L"twoDword"})
+    {
+        const RegValue value = read(name);
+        EXPECT_EQ(value.data.size(), 2u) << "the registry keeps short data as it is";
+        const CTavException error = thrownBy([&] { value.toDWORD(); });
+        EXPECT_EQ(error.errorCode, 0u);
+        EXPECT_EQ(error.message, L"RegValue does not have enough data for conversion to DWORD");
+    }
+}
+
+TEST_F(RegistryAccess, LastHolderClosesTheKey)
+{
+    CSharedRegKey first = WinAPI::regOpenKeyEx(HKEY_LOCAL_MACHINE, L"SOFTWARE");
+    const HKEY raw = first.get();
+    CSharedRegKey second = first;
+    EXPECT_EQ(second.useCount(), 2u);
+    first.release();
+    EXPECT_EQ(first.get(), RegKeyTraits::empty());
+    DWORD subkeys = 0;
+    EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr),
+              ERROR_SUCCESS)
+        << "a shared key stays open while a holder remains";
+    second.release();
+    EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr),
+              ERROR_INVALID_HANDLE);
+
+}
+
+TEST(RegKeyTraits, PredefinedRootsAreTheEightListedOnes)
+{
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_PERFORMANCE_DATA,
+                      HKEY_CURRENT_CONFIG, HKEY_PERFORMANCE_TEXT, HKEY_PERFORMANCE_NLSTEXT})
+    {
+        EXPECT_TRUE(RegKeyTraits::isPredefined(root));
+    }
+    EXPECT_FALSE(RegKeyTraits::isPredefined(HKEY_DYN_DATA));
+    EXPECT_FALSE(RegKeyTraits::isValid(RegKeyTraits::empty()));
+    EXPECT_FALSE(RegKeyTraits::isValid(nullptr));
+    EXPECT_EQ(CSharedRegKey().useCount(), 0u);
+}
+
+// The registry itself may add a terminator to string data (Wine does); the conversion must not
+// depend on it.
+TEST(RegValue, ConversionsOfDataAsGiven)
+{
+    const auto value = [](std::vector<std::uint8_t> data) { return RegValue{L"v", std::move(data), REG_SZ}; };
+    EXPECT_EQ(value({'a', 0, 'b', 0, 'c', 0}).toString(), L"abc");
+    EXPECT_EQ(value({'a', 0, 'b', 0, 'c', 0, 0}).toString(), L"abc");
+    EXPECT_EQ(value({'a', 0, 'b', 0, 'c', 0, 0, 0}).toString(), L"abc");
+    EXPECT_EQ(value({'a', 0, 'b', 0, 'c', 0, 0x41}).toString(), L"abc");
+    EXPECT_EQ(value({0x3A, 0x26}).toString(), L"\x263A");
+    EXPECT_EQ(value({}).toString(), L"");
+    EXPECT_EQ(value({0x78, 0x56, 0x34, 0x12, 0xFF}).toDWORD(), 0x12345678u);
+    EXPECT_THROW(value({1, 2, 3}).toDWORD(), CTavException);
+}

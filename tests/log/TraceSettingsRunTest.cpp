@@ -1,0 +1,135 @@
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+// Runs of copies of Tidewell with a configuration file beside them: only those copies see it.
+namespace
+{
+const wchar_t* const kMissingPath = L"Missing argument Path";
+
+std::string narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+void writeConfig(const test::CTempDir& dir, const std::wstring& targetDir)
+{
+    test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nLevel=3\r\nTargetDir=" + narrow(targetDir) + "\r\n");
+}
+
+// The log texts (after the line prefix) of a log file.
+std::vector<std::wstring> logTexts(const std::wstring& path)
+{
+    test::CRunResult result;
+    result.lines = test::readLogLines(path);
+    return result.texts();
+}
+
+std::size_t countOf(const std::vector<std::wstring>& texts, const std::wstring& text)
+{
+    return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
+}
+
+std::uint32_t runIn(const CFilePath& exe, const std::wstring& arguments, const std::wstring& currentDirectory)
+{
+    test::CProcess process;
+    test::start(process, exe, arguments, currentDirectory);
+    return process.wait();
+}
+}  // namespace
+
+TEST(TraceSettingsRun, ConfigurationFileNamesTheFolderAndTheExecutableTheFile)
+{
+    test::CTempDir programs;
+    test::CTempDir logs;
+    // The folder goes through the environment, as support would write it.
+    const std::wstring variable = test::uniqueName(L"TW_LOGROOT");
+    ASSERT_TRUE(::SetEnvironmentVariableW(variable.c_str(), logs.path().c_str()));
+    writeConfig(programs, L"%" + variable + L"%\\deep\\logs");
+
+    const std::wstring plain = test::uniqueName(L"tw_cfg");
+    const CFilePath noDot = programs / L"nodotprogram";
+    ASSERT_TRUE(::CopyFileW(test::tidewellExe().c_str(), noDot.c_str(), FALSE));
+    const CFilePath runs[] = {test::copyTidewell(programs.path(), plain), test::copyTidewell(programs.path(), L"a.b"),
+                              noDot};
+    for (const CFilePath& exe : runs)
+    {
+        EXPECT_EQ(test::runProgram(exe, L""), 0xFFFFFFFFu);
+    }
+    ::SetEnvironmentVariableW(variable.c_str(), nullptr);
+
+    const CFilePath folder = logs / L"deep\\logs";
+    for (const std::wstring& name : {plain + L".log", std::wstring(L"a.b.log"), std::wstring(L"nodotprogram.log")})
+    {
+        EXPECT_EQ(countOf(logTexts(CFilePath::combine(folder, name)), kMissingPath), 1u) << narrow(name);
+    }
+    EXPECT_FALSE(test::exists(test::defaultLogPath(plain)));
+}
+
+TEST(TraceSettingsRun, EmptyConfigurationFileLogsIntoTheCurrentDirectory)
+{
+    test::CTempDir programs;
+    test::CTempDir current;
+    test::writeTextFile(programs / L"MxQorSetup.cfg", "");
+    const std::wstring name = test::uniqueName(L"tw_empty");
+    EXPECT_EQ(runIn(test::copyTidewell(programs.path(), name), L"", current.path()), 0xFFFFFFFFu);
+
+    EXPECT_EQ(countOf(logTexts(current / (name + L".log")), kMissingPath), 1u);
+    EXPECT_FALSE(test::exists(test::defaultLogPath(name)));
+}
+
+TEST(TraceSettingsRun, LogAndLogmodeAppendContinueTheLog)
+{
+    test::CTempDir programs;
+    test::CTempDir logs;
+    writeConfig(programs, logs.path());
+    const std::wstring name = test::uniqueName(L"tw_append");
+    const CFilePath exe = test::copyTidewell(programs.path(), name);
+    const CFilePath log = logs / (name + L".log");
+
+    const struct
+    {
+        const wchar_t* arguments;
+        std::size_t linesAfter;
+    } steps[] = {
+        {L"", 1},
+        {L"/log /logmode:APPEND", 2},
+        {L"-Log -LOGMODE=append", 3},
+        {L"/logmode:append", 1},
+        {L"/log", 1},
+    };
+    for (const auto& step : steps)
+    {
+        EXPECT_EQ(test::runProgram(exe, step.arguments), 0xFFFFFFFFu);
+        const std::string bytes = test::readBytes(log);
+        ASSERT_GE(bytes.size(), 2u);
+        EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << "one byte-order mark at the start";
+        EXPECT_EQ(countOf(logTexts(log), kMissingPath), step.linesAfter) << narrow(step.arguments);
+    }
+}
+
+TEST(TraceSettingsRun, UnusableSettingsStillGiveALogThatSaysWhy)
+{
+    // A folder too long to split into a drive and folders: the log falls back to the default
+    // folder and starts with a warning instead of being lost.
+    test::CTempDir programs;
+    writeConfig(programs, L"C:\\" + std::wstring(300, L'x'));
+    const std::wstring name = test::uniqueName(L"tw_fallback");
+    const test::CRunResult result = test::runTidewell(programs.path(), name, L"");
+    const CFilePath log = test::defaultLogPath(name);
+    ::DeleteFileW(log.c_str());
+
+    EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
+    const std::wstring warning = L"The trace settings could not be read; the default settings are used. "
+                                 L"WinAPI::splitpath(C:\\xxx";
+    const auto found = std::find_if(result.lines.begin(), result.lines.end(), [&](const std::wstring& line) {
+        return test::lineText(line).rfind(warning, 0) == 0;
+    });
+    ASSERT_NE(found, result.lines.end()) << "no warning in the log";
+    EXPECT_EQ(test::lineSeverity(*found), L'W');
+    EXPECT_EQ(found->substr(9, 10), L"MxQorTavLg");
+    const std::vector<std::wstring> texts = result.texts();
+    EXPECT_EQ(countOf(texts, kMissingPath), 1u);
+}
