@@ -181,9 +181,13 @@ bool repointTarget(std::uint32_t threadId, const CTraceConfig& settings, const s
     copy.sharedFile = shared;
     target->file = openLogFile(copy, newPath, true);
     target->path = newPath;
-    if (!hadOldFile && target->file.isValid())
+    if (target->file.isValid())
     {
-        writeLogHeader(copy, *target);
+        if (!hadOldFile)
+        {
+            writeLogHeader(copy, *target);
+        }
+        target->headerPending = false;
     }
     return true;
 }

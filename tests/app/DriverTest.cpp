@@ -50,6 +50,7 @@ void runTogether(const test::CTempDir& dir, std::vector<CParallelRun>& runs)
     {
         runs[i].result.exitCode = processes[i]->wait();
         runs[i].result.lines = test::readLogLines(test::defaultLogPath(names[i]));
+        ::DeleteFileW(test::defaultLogPath(names[i]).c_str());
     }
 }
 }  // namespace

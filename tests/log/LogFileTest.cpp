@@ -215,3 +215,72 @@ TEST(LogReopen, OlderFileMovesAlongWithoutASecondHeader)
     EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2);
     EXPECT_EQ(run.texts(), (std::vector<std::wstring>{L"before", L"after"}));
 }
+
+namespace
+{
+// A copy of the log writer with a configuration file beside it that puts its log into folder.
+CFilePath writerWithLogFolder(const test::CTempDir& dir, const std::wstring& name, const std::wstring& folder,
+                              const std::string& moreSettings = "")
+{
+    const CFilePath exe = dir / (name + L".exe");
+    EXPECT_TRUE(::CopyFileW((test::buildFolder() / L"tw_logwriter.exe").c_str(), exe.c_str(), FALSE));
+    test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + std::string(folder.begin(), folder.end()) +
+                                                     "\r\n" + moreSettings);
+    return exe;
+}
+
+class CScopedTemp
+{
+public:
+    explicit CScopedTemp(const std::wstring& folder)
+    {
+        m_saved.resize(32768);
+        m_saved.resize(::GetEnvironmentVariableW(L"TMP", m_saved.data(), 32768));
+        ::SetEnvironmentVariableW(L"TMP", folder.c_str());
+    }
+    ~CScopedTemp() { ::SetEnvironmentVariableW(L"TMP", m_saved.empty() ? nullptr : m_saved.c_str()); }
+
+private:
+    std::wstring m_saved;
+};
+}  // namespace
+
+TEST(LogFolder, FileThatCannotBeCreatedGoesToTheTemporaryFolder)
+{
+    test::CTempDir dir;
+    test::CTempDir logs;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    // A folder where the file should be (without backups, which would move it aside).
+    test::makeFolder(logs / (name + L".log"));
+    const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), "MaxBackup=0\r\n");
+    test::CTempDir temp;
+    {
+        CScopedTemp scoped(temp.path());
+        test::CEvent ready(L"ready");
+        test::CEvent go(L"go");
+        go.set();
+        EXPECT_EQ(test::runProgram(exe, L"1 " + ready.name() + L" " + go.name()), 0u);
+    }
+    test::CRunResult run;
+    run.lines = test::readLogLines(temp / (name + L".log"));
+    ASSERT_EQ(run.texts().size(), 1u);
+    EXPECT_TRUE(run.texts()[0].starts_with(L"line "));
+}
+
+TEST(LogReopen, WithoutAnOlderFileTheNewFileGetsItsHeader)
+{
+    // Neither the configured folder nor the temporary folder can hold the log: the first target
+    // has no file, and moving it finds no older file to carry along.
+    test::CTempDir dir;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, name, L"R:\\logs");
+    const CFilePath moved = dir / L"moved.log";
+    {
+        CScopedTemp scoped(L"R:\\nowhere");
+        EXPECT_EQ(test::runProgram(exe, L"reopen \"" + moved + L"\""), 0u);
+    }
+    test::CRunResult run;
+    run.lines = test::readLogLines(moved);
+    EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2);
+    EXPECT_EQ(run.texts(), std::vector<std::wstring>{L"after"});
+}

@@ -136,6 +136,7 @@ TEST(LogHeaderRun, WithoutInformationLibraryAndNotFromTheCurrentDirectory)
     process.wait();
     test::CRunResult run;
     run.lines = test::readLogLines(test::defaultLogPath(name));
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
     const std::vector<std::wstring> header = headerLines(run);
     EXPECT_TRUE(hasLine(header, L"   Operating system:\tn/a"));
     EXPECT_TRUE(hasLine(header, L"   Executing user:\t" + WinAPI::getUserName()));

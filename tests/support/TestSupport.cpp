@@ -285,6 +285,7 @@ CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, con
     CRunResult result;
     result.exitCode = runProgram(exe, arguments, timeoutMs);
     result.lines = readLogLines(defaultLogPath(name));
+    ::DeleteFileW(defaultLogPath(name).c_str());
     return result;
 }
 }  // namespace test

@@ -130,7 +130,8 @@ private:
     HKEY m_key = nullptr;
 };
 
-// Runs a copy of Tidewell named <name>.exe from folder with the given arguments and reads its log.
+// Runs a copy of Tidewell named <name>.exe from folder with the given arguments, reads its log
+// and deletes it.
 CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
                        DWORD timeoutMs = 60000);
 }  // namespace test
