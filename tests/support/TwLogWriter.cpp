@@ -2,6 +2,7 @@
 //   tw_logwriter <count> <ready event> <go event> [text [repeat]]
 // Opens the log, signals <ready event>, waits for <go event>, then writes <count> lines
 // "<text> <process id> <n>" under the tag "TwWriter" (with "repeat": <count> times <text>).
+// With "-" as <ready event> it writes at once.
 //   tw_logwriter reopen <new path>
 // Writes "before", moves its log to <new path>, writes "after".
 #include "log/LogFile.h"
@@ -36,14 +37,17 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring text = argc > 4 ? argv[4] : L"line";
     const bool repeat = argc > 5 && std::wstring(argv[5]) == L"repeat";
     CTraceLog::open(::GetCurrentThreadId());
-    HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]);
-    HANDLE go = ::OpenEventW(SYNCHRONIZE, FALSE, argv[3]);
-    if (ready == nullptr || go == nullptr)
+    if (std::wstring(argv[2]) != L"-")
     {
-        return 3;
+        HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]);
+        HANDLE go = ::OpenEventW(SYNCHRONIZE, FALSE, argv[3]);
+        if (ready == nullptr || go == nullptr)
+        {
+            return 3;
+        }
+        ::SetEvent(ready);
+        ::WaitForSingleObject(go, 60000);
     }
-    ::SetEvent(ready);
-    ::WaitForSingleObject(go, 60000);
     for (int i = 0; i < count; ++i)
     {
         if (repeat)
