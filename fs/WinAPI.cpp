@@ -136,6 +136,12 @@ CFilePath getWindowsDirectory()
                         L"WinAPI::getWindowsDirectory() failed.");
 }
 
+CFilePath getSystemDirectory()
+{
+    return growByReport([](DWORD length, wchar_t* buffer) { return ::GetSystemDirectoryW(buffer, length); },
+                        L"WinAPI::getSystemDirectory() failed.");
+}
+
 CFilePath getCurrentDirectory()
 {
     const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
@@ -415,8 +421,12 @@ CSharedHandle getCurrentProcess()
 
 CSharedHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed)
 {
-    CSharedHandle mutex(::CreateMutexW(nullptr, initialOwner ? TRUE : FALSE, name.c_str()));
+    // Only ERROR_ALREADY_EXISTS tells that the mutex was there already; never let an earlier
+    // call's code stand for it.
+    ::SetLastError(ERROR_SUCCESS);
+    HANDLE handle = ::CreateMutexW(nullptr, initialOwner ? TRUE : FALSE, name.c_str());
     const DWORD error = ::GetLastError();
+    CSharedHandle mutex(handle);
     if (!mutex.isValid())
     {
         throw CTavException(error, L"Error creating mutex " + name);
@@ -443,5 +453,31 @@ std::wstring expandEnvironmentStrings(const std::wstring& text)
         throwLastError(L"WinAPI::expandEnvironmentStrings(" + text + L") failed.");
     }
     return textOf(buffer);
+}
+void shellExecuteEx(SHELLEXECUTEINFOW& request)
+{
+    if (!::ShellExecuteExW(&request))
+    {
+        throwLastError(L"WinAPI::shellExecuteEx(" + std::wstring(request.lpFile != nullptr ? request.lpFile : L"") +
+                       L") failed.");
+    }
+}
+
+CSharedHandle createProcess(const CFilePath& application, const std::wstring& commandLine, DWORD flags,
+                            const CFilePath& currentDirectory)
+{
+    // CreateProcessW may write into the command line: hand it a private copy.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &process))
+    {
+        throwLastError(L"WinAPI::createProcess(" + commandLine + L") failed.");
+    }
+    CSharedHandle thread(process.hThread);
+    return CSharedHandle(process.hProcess);
 }
 }  // namespace WinAPI

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdint>
 #include <string>
 
@@ -62,6 +64,7 @@ void setFilePointer(HANDLE file, LONG distance, DWORD method);
 bool createDirectory(const CFilePath& path);
 UINT getDriveType(const CFilePath& path);
 CFilePath getWindowsDirectory();
+CFilePath getSystemDirectory();
 // The Program Files folder, created when missing.
 CFilePath shGetSpecialFolderPath();
 std::wstring getComputerName();
@@ -73,4 +76,10 @@ CSharedHandle getCurrentProcess();
 // ownership was not granted). Throws "Error creating mutex " + name.
 CSharedHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed);
 std::wstring expandEnvironmentStrings(const std::wstring& text);
+// Hands a request to the shell; throws with the last error when nothing could be started.
+void shellExecuteEx(SHELLEXECUTEINFOW& request);
+// Starts a program with its own copy of commandLine, inheriting no handles; the thread handle is
+// closed, the process handle returned.
+CSharedHandle createProcess(const CFilePath& application, const std::wstring& commandLine, DWORD flags,
+                            const CFilePath& currentDirectory);
 }  // namespace WinAPI

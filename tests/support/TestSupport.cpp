@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -78,6 +79,20 @@ void makeFolder(const std::wstring& path)
 bool exists(const std::wstring& path)
 {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!condition())
+    {
+        if (::GetTickCount64() >= deadline)
+        {
+            return false;
+        }
+        ::Sleep(10);
+    }
+    return true;
 }
 
 CFilePath buildFolder()
@@ -276,6 +291,11 @@ void CTestRegKey::setDword(const std::wstring& name, DWORD value) const
 void CTestRegKey::setString(const std::wstring& name, const std::wstring& text, DWORD type) const
 {
     setValue(name, type, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+std::size_t indexOf(const std::vector<std::wstring>& texts, const std::wstring& wanted)
+{
+    return static_cast<std::size_t>(std::find(texts.begin(), texts.end(), wanted) - texts.begin());
 }
 
 CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,

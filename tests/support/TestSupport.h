@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ void makeFolder(const std::wstring& path);
 bool exists(const std::wstring& path);
 // A distinct name for this test, usable as a file or program name.
 std::wstring uniqueName(const std::wstring& stem);
+
+// Polls condition every few milliseconds until it holds (true) or timeoutMs has passed (false).
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 30000);
 
 // The folder of the test programs, which also holds Tidewell.exe and tw_child.exe.
 CFilePath buildFolder();
@@ -90,6 +94,13 @@ private:
     HANDLE m_handle;
 };
 
+// Sets the event when the scope ends, so a failed assertion never leaves a child holding on.
+struct CSetOnExit
+{
+    const CEvent& event;
+    ~CSetOnExit() { event.set(); }
+};
+
 // A log read back by a test: the lines after the header (the byte-order mark dropped).
 struct CRunResult
 {
@@ -129,6 +140,9 @@ private:
     std::wstring m_path;
     HKEY m_key = nullptr;
 };
+
+// The position of the first text equal to wanted; texts.size() when there is none.
+std::size_t indexOf(const std::vector<std::wstring>& texts, const std::wstring& wanted);
 
 // Runs a copy of Tidewell named <name>.exe from folder with the given arguments, reads its log
 // and deletes it.

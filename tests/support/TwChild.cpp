@@ -4,6 +4,8 @@
 //   mutex <name> <ready event> <release event>       owns the named mutex until released
 //   event <name> <ready event> <release event>       holds an event of that name
 // Each signals <ready event> once it holds its object and ends when <release event> is set.
+//   record <file> [anything...]                      writes its own command line to <file>
+//                                                    (UTF-16, no byte-order mark) and ends
 #include <windows.h>
 
 #include <cwchar>
@@ -18,6 +20,20 @@ HANDLE openEvent(const wchar_t* name)
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc >= 3 && std::wcscmp(argv[1], L"record") == 0)
+    {
+        const wchar_t* commandLine = ::GetCommandLineW();
+        HANDLE file = ::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+        {
+            return 4;
+        }
+        DWORD written = 0;
+        const BOOL ok = ::WriteFile(file, commandLine, static_cast<DWORD>(std::wcslen(commandLine) * sizeof(wchar_t)),
+                                    &written, nullptr);
+        ::CloseHandle(file);
+        return ok ? 0 : 6;
+    }
     if (argc < 5)
     {
         return 2;
