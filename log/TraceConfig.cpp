@@ -44,6 +44,24 @@ std::optional<std::uint32_t> readNumber(HKEY key, const wchar_t* name)
     return value->toDWORD();
 }
 
+// A number of the configuration file, read the way the platform reads one (its leading digits:
+// "3 ; verbose" is 3); nothing when the value is missing or does not start with a number. Without
+// that test a typing error such as "MaxBackup=nine" would read as 0 and delete every backup.
+std::optional<UINT> readProfileNumber(const wchar_t* key, const CFilePath& file)
+{
+    const std::wstring text = WinAPI::getPrivateProfileString(kSection, key, L"", file);
+    std::size_t digit = text.find_first_not_of(L" \t");
+    if (digit != std::wstring::npos && (text[digit] == L'-' || text[digit] == L'+'))
+    {
+        ++digit;
+    }
+    if (digit >= text.size() || text[digit] < L'0' || text[digit] > L'9')
+    {
+        return std::nullopt;
+    }
+    return ::GetPrivateProfileIntW(kSection, key, 0, file.c_str());
+}
+
 CTraceConfig readTraceValues(CTraceConfig settings, HKEY key)
 {
     if (const auto level = readNumber(key, L"Level"); level && *level >= 1 && *level <= 3)
@@ -100,21 +118,18 @@ CTraceConfig CTraceConfig::readDefaults(CTraceConfig settings)
 
 CTraceConfig CTraceConfig::readConfigFile(CTraceConfig settings, const CFilePath& path)
 {
-    const wchar_t* file = path.c_str();
-    const UINT level = ::GetPrivateProfileIntW(kSection, L"Level", static_cast<INT>(settings.Level), file);
-    if (level >= 1 && level <= 3)
+    if (const auto level = readProfileNumber(L"Level", path); level && *level >= 1 && *level <= 3)
     {
-        settings.Level = level;
+        settings.Level = *level;
     }
     // 0 leaves the switch as it was: the file can switch flushing on, never off.
-    if (::GetPrivateProfileIntW(kSection, L"Flush", settings.Flush ? 1 : 0, file) != 0)
+    if (const auto flush = readProfileNumber(L"Flush", path); flush && *flush != 0)
     {
         settings.Flush = true;
     }
-    const UINT maxBackup = ::GetPrivateProfileIntW(kSection, L"MaxBackup", static_cast<INT>(settings.MaxBackup), file);
-    if (maxBackup <= 255)
+    if (const auto maxBackup = readProfileNumber(L"MaxBackup", path); maxBackup && *maxBackup <= 255)
     {
-        settings.MaxBackup = maxBackup;
+        settings.MaxBackup = *maxBackup;
     }
     settings.TargetDir = expanded(WinAPI::getPrivateProfileString(kSection, L"TargetDir", L"", path));
     return settings;

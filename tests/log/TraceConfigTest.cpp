@@ -66,6 +66,9 @@ TEST_F(TraceConfigFile, NumbersAreTakenOnlyInTheirRanges)
         // The platform reads a number's leading digits and ignores what follows.
         {"Level=3 # verbose\r\nMaxBackup=12abc\r\n", 3, 12},
         {"Level=abc\r\nMaxBackup=\r\n", 2, 9},
+        // A value that is no number keeps the setting instead of reading as 0 (no backups).
+        {"Level=abc\r\nMaxBackup=nine\r\n", 2, 9},
+        {"Level= 2\r\nMaxBackup=x5\r\n", 2, 9},
         {"level=1\r\nMAXBACKUP=3\r\n", 1, 3},
     };
     for (const Case& c : cases)
