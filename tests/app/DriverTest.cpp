@@ -224,3 +224,21 @@ TEST(Driver, MalformedCommandLinesNeverDeleteWhatWasNotNamed)
     EXPECT_FALSE(test::exists(unicode));
     EXPECT_EQ(driverTexts(runs[6].result).front(), L"Working on Path " + unicode);
 }
+
+TEST(Driver, RunGoesOnWithoutAnyLog)
+{
+    // Neither the configured folder nor the temporary folder can take the log.
+    test::CTempDir dir;
+    test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=R:\\logs\r\n");
+    const CFilePath target = dir / L"target";
+    test::makeFolder(target);
+    test::writeTextFile(target / L"f.txt");
+    const CFilePath exe = test::copyTidewell(dir.path(), test::uniqueName(L"tw"));
+    wchar_t saved[MAX_PATH + 1];
+    const DWORD savedLength = ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH + 1);
+    ::SetEnvironmentVariableW(L"TMP", L"R:\\nowhere");
+    const std::uint32_t exitCode = test::runProgram(exe, L"/Path:" + target + L" /Wait:0");
+    ::SetEnvironmentVariableW(L"TMP", savedLength != 0 ? saved : nullptr);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(test::exists(target));
+}
