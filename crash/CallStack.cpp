@@ -18,8 +18,8 @@ namespace
 constexpr std::size_t kParameterFrames = 8;
 constexpr std::size_t kMaxFrames = 1000;
 constexpr ULONG kMaxNameLength = 512;
-// SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES
-constexpr DWORD kSymbolOptions = 0x16;
+constexpr DWORD kSymbolOptions = SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES;
+static_assert(kSymbolOptions == 0x16);
 
 struct CFrame
 {

@@ -147,6 +147,8 @@ void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)
         }
         endProcess();
     case CCrashEntry::other:
+        // The reporter may need the line lock this thread holds.
+        CTraceLog::leaveLineLockOfThisThread();
         for (;;)
         {
             ::Sleep(INFINITE);

@@ -21,9 +21,10 @@ CLogicalAddress getLogicalAddress(std::uintptr_t address)
         return result;
     }
     const auto module = static_cast<HMODULE>(memory.AllocationBase);
+    CFilePath modulePath;
     try
     {
-        result.modulePath = WinAPI::getModuleFileName(module);
+        modulePath = WinAPI::getModuleFileName(module);
     }
     catch (const CTavException&)
     {
@@ -52,6 +53,7 @@ CLogicalAddress getLogicalAddress(std::uintptr_t address)
         if (start <= rva && rva <= start + length)
         {
             result.found = true;
+            result.modulePath = modulePath;
             result.section = number;
             result.offset = static_cast<std::uint32_t>(rva - start);
             return result;
