@@ -1,5 +1,6 @@
 #include "app/DriverLog.h"
 #include "app/Run.h"
+#include "crash/CrashTranslator.h"
 #include "fs/TavException.h"
 #include "log/TraceLog.h"
 
@@ -16,7 +17,9 @@ int entry()
         // Without a usable log the folder is still removed; the exit value tells the caller.
     }
 
-    // The crash translator is installed here, before the run.
+    // The crash translator is installed here, before the run: a structured exception from now on
+    // leaves a minidump and a crash report in the log and ends the process with exit code 1.
+    installCrashTranslator();
 
     int result = -1;
     try

@@ -8,7 +8,9 @@ function(tidewell_warnings target)
     -Wshadow -Wnon-virtual-dtor -Wformat=2 -Wcast-qual
     # MinGW's headers cast function pointers returned by GetProcAddress.
     -Wno-cast-function-type
-    -gdwarf-4)
+    -gdwarf-4
+    # The crash report walks the stack; on x86 the walker follows the chain of frame pointers.
+    -fno-omit-frame-pointer)
   target_compile_definitions(${target} PRIVATE
     UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN
     _WIN32_WINNT=0x0601 WINVER=0x0601)

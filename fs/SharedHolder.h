@@ -113,7 +113,17 @@ struct FindHandleTraits
     static void close(Handle h) { ::FindClose(h); }
 };
 
+struct LibraryTraits
+{
+    using Handle = HMODULE;
+    static Handle empty() { return nullptr; }
+    static bool isValid(Handle h) { return h != nullptr; }
+    static void close(Handle h) { ::FreeLibrary(h); }
+};
+
 // Kernel objects: files, mutexes, processes, snapshots.
 using CSharedHandle = CSharedHolder<KernelHandleTraits>;
 // Directory searches.
 using CSharedFindHandle = CSharedHolder<FindHandleTraits>;
+// Libraries loaded at run time (LoadLibrary), freed on the last release.
+using CSharedLibrary = CSharedHolder<LibraryTraits>;

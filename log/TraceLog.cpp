@@ -275,6 +275,20 @@ void CTraceLog::abandonLine()
     CCommitScope scope;
 }
 
+void CTraceLog::leaveLineLockOfThisThread()
+{
+    if (!g_log.lockInitialised)
+    {
+        return;
+    }
+    // The owner field holds the owning thread's id; only the owner can see its own id there.
+    const auto self = static_cast<ULONG_PTR>(::GetCurrentThreadId());
+    while (reinterpret_cast<ULONG_PTR>(g_log.lineLock.OwningThread) == self)
+    {
+        ::LeaveCriticalSection(&g_log.lineLock);
+    }
+}
+
 bool CTraceLog::isOpen()
 {
     return g_log.openCount != 0;

@@ -49,6 +49,11 @@ public:
     static void commitFormat(const wchar_t* format, ...);
     // Leaves the line lock without writing anything.
     static void abandonLine();
+    // For the crash handler: a thread that faulted in the middle of a line (or of an open) still
+    // holds the line lock, but the crash report is written by another thread. The faulting thread
+    // gives the lock up completely; its unfinished line is lost. Does nothing when the calling
+    // thread does not hold the lock.
+    static void leaveLineLockOfThisThread();
 
     static bool isOpen();
     // The settings of the process (valid after the first open).

@@ -110,6 +110,21 @@ CFilePath childExe()
     return CFilePath::combine(buildFolder(), L"tw_child.exe");
 }
 
+CFilePath crashExe()
+{
+    return CFilePath::combine(buildFolder(), L"tw_crash.exe");
+}
+
+CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, const std::wstring& name)
+{
+    const CFilePath copy = CFilePath::combine(folder, name + L".exe");
+    if (!::CopyFileW(program.c_str(), copy.c_str(), FALSE))
+    {
+        ADD_FAILURE() << "cannot copy " << std::string(program.begin(), program.end()) << ", error " << ::GetLastError();
+    }
+    return copy;
+}
+
 CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name)
 {
     const CFilePath copy = CFilePath::combine(folder, name + L".exe");

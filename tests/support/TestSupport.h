@@ -50,9 +50,13 @@ bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 30000);
 CFilePath buildFolder();
 CFilePath tidewellExe();
 CFilePath childExe();
+// The crash program of the tests (tw_crash.exe).
+CFilePath crashExe();
 
 // A copy of Tidewell.exe named <name>.exe in folder (the log file is named after it).
 CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name);
+// A copy of program named <name>.exe in folder.
+CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, const std::wstring& name);
 // Where the log of an executable named <name>.exe goes with the default settings.
 CFilePath defaultLogPath(const std::wstring& name);
 

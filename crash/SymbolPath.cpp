@@ -1,0 +1,31 @@
+#include "crash/SymbolPath.h"
+
+#include "fs/TavException.h"
+#include "fs/WinAPI.h"
+
+namespace
+{
+// The host of the public symbol server. A placeholder: the ".invalid" top-level domain never
+// resolves, so a lookup fails at once instead of waiting on the network. Put the platform's
+// public symbol server here to have system symbols downloaded.
+constexpr const wchar_t* kSymbolServerHost = L"symbols.invalid";
+}  // namespace
+
+std::wstring buildSymbolPath()
+{
+    const CFilePath cache = CFilePath::combine(WinAPI::getTempPath(), L"pdbs");
+    cache.createDirectories();
+
+    try
+    {
+        WinAPI::createFile(CFilePath(L"symsrv.yes"));
+    }
+    catch (const CTavException&)
+    {
+        // The marker only spares the symbol server its first-use prompt; the report goes on without.
+    }
+
+    const CFilePath executableFolder = WinAPI::getModuleFileName().parent();
+    return executableFolder + L";" + CFilePath::combine(executableFolder, L"pdbs") + L";SRV*" + cache + L"*https://" +
+           kSymbolServerHost + L"/download/symbols";
+}

@@ -1,0 +1,430 @@
+// Crashes of a real process: the crash program of the tests (tw_crash.exe) installs the crash
+// handling the way the entry does and faults on request. Each test runs its own copy, so logs and
+// dumps (named after the executable) never meet.
+#include "crash/CrashReport.h"
+#include "fs/WinAPI.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+
+namespace
+{
+const std::wstring kBanner = kCrashBanner;
+const std::wstring kParamIndent(19, L' ');
+const std::wstring kRowIndent(27, L' ');
+constexpr int kDigits = addressDigits(kNativeMachine);
+
+std::string narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+bool startsWith(const std::wstring& text, const std::wstring& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsWith(const std::wstring& text, const std::wstring& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool sameText(const std::wstring& a, const std::wstring& b)
+{
+    return ::_wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+// digits hexadecimal upper-case digits at position in text.
+bool hexAt(const std::wstring& text, std::size_t position, int digits)
+{
+    if (text.size() < position + digits)
+    {
+        return false;
+    }
+    for (int i = 0; i < digits; ++i)
+    {
+        const wchar_t c = text[position + i];
+        if (!std::iswdigit(c) && !(c >= L'A' && c <= L'F'))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The lines of one frame of the call stack.
+struct CFrameLines
+{
+    std::wstring address;
+    std::wstring symbol;
+    std::wstring source;
+    std::vector<std::wstring> params;
+    // The memory rows after each parameter.
+    std::vector<std::vector<std::wstring>> rows;
+};
+
+// One run of a copy of the crash program.
+class CCrashRun
+{
+public:
+    CCrashRun(const test::CTempDir& folder, const std::wstring& stem) : m_name(test::uniqueName(stem))
+    {
+        exe = test::copyProgram(test::crashExe(), folder.path(), m_name);
+        dump = CFilePath::combine(WinAPI::getTempPath(), m_name + L".dump");
+        m_log = test::defaultLogPath(m_name);
+    }
+    ~CCrashRun()
+    {
+        ::DeleteFileW(dump.c_str());
+        ::DeleteFileW(m_log.c_str());
+    }
+    CCrashRun(const CCrashRun&) = delete;
+    CCrashRun& operator=(const CCrashRun&) = delete;
+
+    void run(const std::wstring& command, const std::wstring& currentDirectory = L"")
+    {
+        test::CProcess process;
+        test::start(process, exe, command, currentDirectory);
+        exitCode = process.info.hProcess != nullptr ? process.wait(120000) : 0xDEADBEEF;
+        test::CRunResult result;
+        result.lines = test::readLogLines(m_log);
+        texts = result.texts();
+    }
+
+    std::size_t count(const std::wstring& text) const { return std::count(texts.begin(), texts.end(), text); }
+    std::size_t find(const std::wstring& text, std::size_t from = 0) const
+    {
+        const auto found = std::find(texts.begin() + std::min(from, texts.size()), texts.end(), text);
+        return static_cast<std::size_t>(found - texts.begin());
+    }
+    std::string dumpSignature() const { return test::readBytes(dump).substr(0, 4); }
+
+    CFilePath exe;
+    CFilePath dump;
+    std::uint32_t exitCode = 0;
+    std::vector<std::wstring> texts;
+
+private:
+    std::wstring m_name;
+    CFilePath m_log;
+};
+
+// Checks the layout of the one complete report in the log and returns its frames.
+std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& exceptionText)
+{
+    const std::vector<std::wstring>& t = run.texts;
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.count(L"MxQorSetup DEBUGGER:"), 1u);
+    EXPECT_EQ(run.count(kBanner), 2u);
+    std::size_t i = run.find(L"MxQorSetup DEBUGGER:");
+    if (i + 8 >= t.size())
+    {
+        ADD_FAILURE() << "no crash report in the log";
+        return {};
+    }
+    EXPECT_EQ(t[i + 1], L"");
+    EXPECT_EQ(t[i + 2], kBanner);
+    EXPECT_EQ(t[i + 3], exceptionText);
+    EXPECT_TRUE(startsWith(t[i + 4], L"  Fault address: 0x") && hexAt(t[i + 4], 19, kDigits)) << narrow(t[i + 4]);
+    i += 5;
+    if (startsWith(t[i], L"\t"))
+    {
+        ++i;  // the module path of the long form
+    }
+
+    const std::wstring ip = kNativeMachine == CMachine::x86 ? L"E" : L"R";
+    const std::vector<std::wstring> registerPrefixes = {
+        L"  Registers:", L"\tInstruction pointer (CS:" + ip + L"IP): ", L"\tStack pointer       (SS:" + ip + L"SP): ",
+        L"\t" + ip + L"AX: ", L"\t" + ip + L"BX: ", L"\t" + ip + L"CX: ", L"\t" + ip + L"DX: ", L"\t" + ip + L"SI: ",
+        L"\t" + ip + L"DI: "};
+    for (const std::wstring& prefix : registerPrefixes)
+    {
+        EXPECT_TRUE(startsWith(t[i], prefix)) << narrow(t[i]) << " should start with " << narrow(prefix);
+        ++i;
+    }
+    while (i < t.size() && startsWith(t[i], L"\tR"))
+    {
+        ++i;  // R8 to R15
+    }
+    EXPECT_TRUE(startsWith(t[i++], L"\tDS:"));
+
+    const CFilePath folder = run.exe.parent();
+    const std::wstring symbolPath = L"\t" + folder + L";" + CFilePath::combine(folder, L"pdbs") + L";SRV*" +
+                                    CFilePath::combine(WinAPI::getTempPath(), L"pdbs") +
+                                    L"*https://symbols.invalid/download/symbols";
+    EXPECT_EQ(t[i++], L"  Symbol path:");
+    EXPECT_TRUE(sameText(t[i++], symbolPath)) << narrow(t[i - 1]);
+    EXPECT_EQ(t[i++], L"");
+    EXPECT_EQ(t[i++], L"  Call stack:");
+    EXPECT_EQ(t[i++], L"\tAddress" + std::wstring(kDigits - 5, L' ') + L"Frame");
+
+    std::vector<CFrameLines> frames;
+    for (; i < t.size() && t[i] != L"  Modules:"; ++i)
+    {
+        const std::wstring& line = t[i];
+        if (startsWith(line, L"\t") && hexAt(line, 1, kDigits) && hexAt(line, 3 + kDigits, kDigits))
+        {
+            frames.push_back({line.substr(1, kDigits), L"", L"", {}, {}});
+        }
+        else if (frames.empty())
+        {
+            ADD_FAILURE() << "a call-stack line before the first frame: " << narrow(line);
+        }
+        else if (startsWith(line, kParamIndent + L"Param "))
+        {
+            frames.back().params.push_back(line);
+            frames.back().rows.emplace_back();
+        }
+        else if (startsWith(line, kRowIndent) && hexAt(line, 27, kDigits))
+        {
+            if (frames.back().rows.empty())
+            {
+                ADD_FAILURE() << "a memory row without a parameter: " << narrow(line);
+            }
+            else
+            {
+                frames.back().rows.back().push_back(line);
+            }
+        }
+        else if (startsWith(line, kParamIndent))
+        {
+            frames.back().source = line.substr(19);
+        }
+        else
+        {
+            frames.back().symbol = line;
+        }
+    }
+    EXPECT_LT(i, t.size()) << "no module section";
+    if (i + 2 >= t.size())
+    {
+        return frames;
+    }
+    EXPECT_EQ(t[i + 1], L"   Base" + std::wstring(kDigits - 2, L' ') + L"Upper");
+    const std::wstring& own = t[i + 2];
+    EXPECT_TRUE(hexAt(own, 3, kDigits) && own.substr(3 + kDigits, 3) == L" - " && hexAt(own, 6 + kDigits, kDigits))
+        << narrow(own);
+    EXPECT_TRUE(sameText(own.substr(std::min(own.size(), std::size_t(7 + 2 * kDigits))), run.exe))
+        << "the program's own module comes first: " << narrow(own);
+    EXPECT_EQ(t[t.size() - 2], kBanner);
+    EXPECT_EQ(t.back(), L"");
+
+    // Parameters and their memory for the first eight frames only.
+    for (std::size_t f = 0; f < frames.size(); ++f)
+    {
+        if (f < 8)
+        {
+            EXPECT_EQ(frames[f].params.size(), 4u) << "frame " << f;
+            for (std::size_t p = 0; p < frames[f].params.size(); ++p)
+            {
+                const bool zero = endsWith(frames[f].params[p], L"0x" + std::wstring(kDigits, L'0'));
+                EXPECT_TRUE(startsWith(frames[f].params[p], kParamIndent + L"Param " + std::to_wstring(p) + L":   0x"));
+                EXPECT_LE(frames[f].rows[p].size(), 2u);
+                if (zero)
+                {
+                    EXPECT_TRUE(frames[f].rows[p].empty()) << "memory rows for a zero parameter";
+                }
+            }
+        }
+        else
+        {
+            EXPECT_TRUE(frames[f].params.empty()) << "parameters for frame " << f;
+        }
+    }
+    return frames;
+}
+
+bool hasSymbol(const std::vector<CFrameLines>& frames, const std::wstring& function)
+{
+    return std::any_of(frames.begin(), frames.end(),
+                       [&](const CFrameLines& frame) { return startsWith(frame.symbol, L"  " + function + L"+"); });
+}
+
+// Sets an environment variable of this process (and so of the programs it starts) for a while.
+class CScopedEnvironment
+{
+public:
+    CScopedEnvironment(const wchar_t* name, const std::wstring& value) : m_name(name)
+    {
+        wchar_t buffer[32768];
+        const DWORD length = ::GetEnvironmentVariableW(name, buffer, 32768);
+        m_had = length != 0 && length < 32768;
+        if (m_had)
+        {
+            m_previous.assign(buffer, length);
+        }
+        ::SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~CScopedEnvironment() { ::SetEnvironmentVariableW(m_name, m_had ? m_previous.c_str() : nullptr); }
+    CScopedEnvironment(const CScopedEnvironment&) = delete;
+    CScopedEnvironment& operator=(const CScopedEnvironment&) = delete;
+
+private:
+    const wchar_t* m_name;
+    std::wstring m_previous;
+    bool m_had = false;
+};
+}  // namespace
+
+TEST(CrashProgram, AccessViolationLeavesDumpAndCompleteReport)
+{
+    test::CTempDir folder;
+    CCrashRun crash(folder, L"twcrash_access");
+    crash.run(L"access");
+    const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)");
+    EXPECT_EQ(crash.dumpSignature(), "MDMP");
+    EXPECT_EQ(crash.count(L"Successfully created minidump in " + crash.dump), 1u);
+
+    // The long form of the fault address: section and offset, then the module.
+    const std::size_t head = crash.find(L"MxQorSetup DEBUGGER:");
+    ASSERT_LT(head + 5, crash.texts.size());
+    EXPECT_TRUE(hexAt(crash.texts[head + 4], 20 + kDigits, 2) && crash.texts[head + 4][22 + kDigits] == L':')
+        << narrow(crash.texts[head + 4]);
+    EXPECT_TRUE(sameText(crash.texts[head + 5], L"\t" + crash.exe));
+
+    // The faulting function with its source line, and the text its first parameter points to.
+    ASSERT_FALSE(frames.empty());
+    EXPECT_TRUE(startsWith(frames[0].symbol, L"  writeThroughPointer+")) << narrow(frames[0].symbol);
+    EXPECT_NE(frames[0].source.find(L"TwCrash.cpp:"), std::wstring::npos) << narrow(frames[0].source);
+    ASSERT_EQ(frames[0].rows.size(), 4u);
+    ASSERT_EQ(frames[0].rows[0].size(), 2u);
+    EXPECT_TRUE(endsWith(frames[0].rows[0][0], L"   TwCrash paramete")) << narrow(frames[0].rows[0][0]);
+    EXPECT_TRUE(endsWith(frames[0].rows[0][1], L"   r marker 0123456")) << narrow(frames[0].rows[0][1]);
+}
+
+TEST(CrashProgram, NullFunctionCallGivesTheShortFaultAddress)
+{
+    test::CTempDir folder;
+    CCrashRun crash(folder, L"twcrash_nullcall");
+    crash.run(L"nullcall");
+    const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)");
+    EXPECT_EQ(crash.count(L"  Fault address: 0x" + std::wstring(kDigits, L'0')), 1u);
+    EXPECT_EQ(crash.dumpSignature(), "MDMP");
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(frames[0].address, std::wstring(kDigits, L'0'));
+    EXPECT_EQ(frames[0].symbol, L"");
+    EXPECT_TRUE(startsWith(frames[1].symbol, L"  callThroughPointer+")) << narrow(frames[1].symbol);
+}
+
+TEST(CrashProgram, StackOverflowIsReportedFromAThreadWithStack)
+{
+    test::CTempDir folder;
+    CCrashRun crash(folder, L"twcrash_overflow");
+    crash.run(L"overflow");
+    const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: STACK_OVERFLOW (0xC00000FD)");
+    EXPECT_EQ(crash.dumpSignature(), "MDMP");
+    ASSERT_GT(frames.size(), 8u);
+    EXPECT_TRUE(startsWith(frames[0].symbol, L"  recurseForever+")) << narrow(frames[0].symbol);
+    EXPECT_TRUE(startsWith(frames[9].symbol, L"  recurseForever+")) << narrow(frames[9].symbol);
+    EXPECT_NE(frames[9].source.find(L"TwCrash.cpp:"), std::wstring::npos);
+}
+
+TEST(CrashProgram, IntegerDivisionByZero)
+{
+    test::CTempDir folder;
+    CCrashRun crash(folder, L"twcrash_divide");
+    crash.run(L"divide");
+    const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: INT_DIVIDE_BY_ZERO (0xC0000094)");
+    EXPECT_EQ(crash.dumpSignature(), "MDMP");
+    ASSERT_FALSE(frames.empty());
+    EXPECT_TRUE(startsWith(frames[0].symbol, L"  divideNumbers+")) << narrow(frames[0].symbol);
+}
+
+TEST(CrashProgram, CodeOutsideTheTableIsNamedByTheSystemText)
+{
+    test::CTempDir folder;
+    CCrashRun crash(folder, L"twcrash_raise");
+    crash.run(L"raise");
+    const std::size_t head = crash.find(L"MxQorSetup DEBUGGER:");
+    ASSERT_LT(head + 3, crash.texts.size());
+    const std::wstring exceptionText = crash.texts[head + 3];
+    EXPECT_TRUE(startsWith(exceptionText, L"  Exception: ") && endsWith(exceptionText, L" (0xE0001234)"))
+        << narrow(exceptionText);
+    const std::vector<CFrameLines> frames = checkReport(crash, exceptionText);
+    EXPECT_EQ(crash.dumpSignature(), "MDMP");
+    EXPECT_TRUE(hasSymbol(frames, L"raiseUnknownException"));
+}
+
+TEST(CrashProgram, TwoThreadsCrashingTogetherGiveOneReport)
+{
+    test::CTempDir folder;
+    CCrashRun crash(folder, L"twcrash_threads");
+    crash.run(L"threads");
+    const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)");
+    EXPECT_EQ(crash.count(L"Successfully created minidump in " + crash.dump), 1u);
+    EXPECT_TRUE(hasSymbol(frames, L"writeThroughPointer"));
+}
+
+TEST(CrashProgram, CrashInsideALogLineStillReports)
+{
+    test::CTempDir folder;
+    CCrashRun crash(folder, L"twcrash_inline");
+    crash.run(L"inline");
+    const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)");
+    EXPECT_TRUE(hasSymbol(frames, L"writeThroughPointer"));
+}
+
+TEST(CrashProgram, UnusableDebugHelpLibraryGivesTheNotice)
+{
+    test::CTempDir folder;
+    test::writeTextFile(folder / L"dbghelp.dll", "not a library");
+    CCrashRun crash(folder, L"twcrash_nodbghelp");
+    crash.run(L"access");
+    EXPECT_EQ(crash.exitCode, 1u);
+    const std::vector<std::wstring> expected = {
+        L"MxQorSetup DEBUGGER: Can't write crash trace, dbghelp.dll is too old.",
+        L"                     Install the MxQorSetup PDB files into your executable directory and repeat the "
+        L"failing step."};
+    const std::size_t first = crash.find(expected[0]);
+    ASSERT_LT(first + 2, crash.texts.size()) << "no notice in the log";
+    EXPECT_EQ(crash.texts[first + 1], expected[1]);
+    const std::wstring& third = crash.texts[first + 2];
+    EXPECT_TRUE(startsWith(third, std::wstring(21, L' ')) && third.size() > 21 && third[21] != L' ') << narrow(third);
+    EXPECT_EQ(crash.texts.size(), first + 3) << "the notice is all";
+    EXPECT_EQ(crash.count(kBanner), 0u);
+    EXPECT_FALSE(test::exists(crash.dump));
+}
+
+TEST(CrashProgram, DebugHelpLibraryIsNotTakenFromTheCurrentDirectory)
+{
+    test::CTempDir folder;
+    test::CTempDir current;
+    test::writeTextFile(current / L"dbghelp.dll", "not a library");
+    CCrashRun crash(folder, L"twcrash_cwd");
+    crash.run(L"divide", current.path());
+    checkReport(crash, L"  Exception: INT_DIVIDE_BY_ZERO (0xC0000094)");
+}
+
+TEST(CrashProgram, UnusableTemporaryFolderEndsTheReportEarlyWithExitCodeOne)
+{
+    test::CTempDir folder;
+    CCrashRun crash(folder, L"twcrash_notemp");
+    // A temporary folder below a file: neither the dump nor the symbol cache can be created.
+    test::writeTextFile(folder / L"blocker");
+    {
+        const std::wstring unusable = folder / L"blocker\\temp";
+        CScopedEnvironment tmp(L"TMP", unusable);
+        CScopedEnvironment temp(L"TEMP", unusable);
+        crash.run(L"access");
+    }
+    EXPECT_EQ(crash.exitCode, 1u);
+    const std::vector<std::wstring>& t = crash.texts;
+    const std::size_t dumpFailure =
+        std::find_if(t.begin(), t.end(), [](const std::wstring& text) { return startsWith(text, L"Failed creating minidump: "); }) -
+        t.begin();
+    const std::size_t head = crash.find(L"MxQorSetup DEBUGGER:");
+    const std::size_t early =
+        std::find_if(t.begin(), t.end(), [](const std::wstring& text) { return startsWith(text, L"  The crash report ends early: "); }) -
+        t.begin();
+    EXPECT_LT(dumpFailure, head);
+    ASSERT_LT(head + 3, t.size());
+    EXPECT_EQ(t[head + 3], L"  Exception: ACCESS_VIOLATION (0xC0000005)");
+    ASSERT_LT(early + 2, t.size());
+    EXPECT_GT(early, head);
+    EXPECT_EQ(t[early + 1], kBanner);
+    EXPECT_EQ(t[early + 2], L"");
+    EXPECT_EQ(crash.count(L"  Call stack:"), 0u);
+    EXPECT_EQ(crash.count(kBanner), 2u);
+}
