@@ -14,6 +14,7 @@
 #include "fs/WinAPI.h"
 
 #include <cwchar>
+#include <vector>
 
 namespace
 {
@@ -29,11 +30,14 @@ public:
         m_lastCode = error.errorCode;
     }
 
+    bool any() const { return !m_list.empty(); }
+    // All failures as one exception: one per line, with the code of the last one.
+    CTavException error() const { return CTavException(m_lastCode, m_list); }
     void throwIfAny() const
     {
-        if (!m_list.empty())
+        if (any())
         {
-            throw CTavException(m_lastCode, m_list);
+            throw error();
         }
     }
 
@@ -103,52 +107,98 @@ void clearReadOnly(const std::wstring& systemPath, DWORD attributes)
     }
 }
 
-void deleteEntry(const CFilePath& shown, const std::wstring& systemPath, DWORD attributes);
-
-void deleteFolder(const CFilePath& shown, const std::wstring& systemPath)
-{
-    CFailures failures;
-    {
-        CDirectoryIterator entry(CFilePath(systemPath), L"*");
-        for (; !entry.atEnd(); entry.advance())
-        {
-            try
-            {
-                deleteEntry(CFilePath::combine(shown, entry.name()), entry.current(), entry.attributes());
-            }
-            catch (const CTavException& error)
-            {
-                failures.add(error);
-            }
-        }
-    }
-    try
-    {
-        WinAPI::removeDirectory(shown, systemPath);
-    }
-    catch (const CTavException& error)
-    {
-        failures.add(error);
-    }
-    failures.throwIfAny();
-}
-
-void deleteEntry(const CFilePath& shown, const std::wstring& systemPath, DWORD attributes)
+// Removes an entry that is not a folder to walk: a file, or a link of any kind.
+void deleteLeaf(const CFilePath& shown, const std::wstring& systemPath, DWORD attributes)
 {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
     {
         // Only the link goes. Removing a directory link by name, or clearing its attributes,
         // can reach its target on some platforms.
         WinAPI::deleteLink(shown, systemPath);
+        return;
     }
-    else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    clearReadOnly(systemPath, attributes);
+    WinAPI::deleteFile(shown, systemPath);
+}
+
+bool isFolderToWalk(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// One folder being emptied: its open listing and the failures inside it so far.
+struct CFolderLevel
+{
+    CFilePath shown;
+    std::wstring systemPath;
+    CDirectoryIterator entry;
+    CFailures failures;
+};
+
+// Walks the tree with a stack of its own instead of recursion, so no depth of folders (the long
+// path form allows thousands) can exhaust the thread's stack.
+void deleteFolder(const CFilePath& shown, const std::wstring& systemPath)
+{
+    std::vector<CFolderLevel> levels;
+    levels.push_back({shown, systemPath, CDirectoryIterator(CFilePath(systemPath), L"*"), {}});
+    while (!levels.empty())
+    {
+        CFolderLevel& level = levels.back();
+        if (!level.entry.atEnd())
+        {
+            const CFilePath childShown = CFilePath::combine(level.shown, level.entry.name());
+            const std::wstring childSystem = level.entry.current();
+            const DWORD attributes = level.entry.attributes();
+            level.entry.advance();
+            if (isFolderToWalk(attributes))
+            {
+                levels.push_back({childShown, childSystem, CDirectoryIterator(CFilePath(childSystem), L"*"), {}});
+                continue;
+            }
+            try
+            {
+                deleteLeaf(childShown, childSystem, attributes);
+            }
+            catch (const CTavException& error)
+            {
+                level.failures.add(error);
+            }
+            continue;
+        }
+
+        // The folder's listing is done: close it, then remove the folder itself (which fails with
+        // ERROR_DIR_NOT_EMPTY when something inside could not be removed).
+        level.entry.release();
+        try
+        {
+            WinAPI::removeDirectory(level.shown, level.systemPath);
+        }
+        catch (const CTavException& error)
+        {
+            level.failures.add(error);
+        }
+        const CFailures failures = std::move(level.failures);
+        levels.pop_back();
+        if (levels.empty())
+        {
+            failures.throwIfAny();
+        }
+        else if (failures.any())
+        {
+            levels.back().failures.add(failures.error());
+        }
+    }
+}
+
+void deleteEntry(const CFilePath& shown, const std::wstring& systemPath, DWORD attributes)
+{
+    if (isFolderToWalk(attributes))
     {
         deleteFolder(shown, systemPath);
     }
     else
     {
-        clearReadOnly(systemPath, attributes);
-        WinAPI::deleteFile(shown, systemPath);
+        deleteLeaf(shown, systemPath, attributes);
     }
 }
 }  // namespace
