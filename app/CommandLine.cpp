@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace
 {
 wchar_t foldAscii(wchar_t c)

@@ -1,3 +1,5 @@
+#include "app/Entry.h"
+
 #include "app/DriverLog.h"
 #include "app/Run.h"
 #include "crash/CrashTranslator.h"

@@ -1,5 +1,5 @@
 #include "app/DllSearch.h"
-#include "app/Run.h"
+#include "app/Entry.h"
 
 #include <windows.h>
 

@@ -3,6 +3,7 @@
 #include "fs/LowerCase.h"
 
 #include <cstdint>
+#include <cwctype>
 #include <sstream>
 #include <typeinfo>
 

@@ -11,7 +11,3 @@ constexpr std::uint32_t kMaxWaitSeconds = 4294967;
 // 1 when the deletion failed and -1 when an argument is missing; CTavException from the mutex or
 // the final deleter leaves it.
 int run();
-
-// The process entry after the DLL search path is restricted: opens the log, runs, writes the
-// final line and returns the exit value.
-int entry();

@@ -242,7 +242,7 @@ void removeDirectory(const CFilePath& path, const std::wstring& systemPath)
 void deleteLink(const CFilePath& path, const std::wstring& systemPath)
 {
     const std::wstring message = L"WinAPI::deleteLink(" + path + L") failed.";
-    const CSharedHandle link(::CreateFileW(systemPath.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+    const CSharedHandle link(::CreateFileW(systemPath.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                            nullptr));
@@ -265,6 +265,13 @@ void deleteLink(const CFilePath& path, const std::wstring& systemPath)
         // The platform opened the target instead of the link: deleting through this handle
         // would remove the target.
         throw CTavException(ERROR_NOT_A_REPARSE_POINT, message);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+    {
+        // A read-only link cannot be deleted; clear the bit on the link itself, through the handle.
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = (information.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+        ::SetFileInformationByHandle(link.get(), FileBasicInfo, &basic, sizeof basic);
     }
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (!::SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition, sizeof disposition))

@@ -115,12 +115,6 @@ std::wstring syncMutexName(const std::wstring& path)
     return L"QOR_TAV_LOG_SYNC_" + name;
 }
 
-CSharedHandle createSyncMutex(const std::wstring& path)
-{
-    bool existed = false;
-    return createSyncMutex(path, existed);
-}
-
 CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
 {
     // A null access list: every account may open and wait on the mutex.
@@ -131,7 +125,8 @@ CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
 #if defined(__i386__) || defined(_M_IX86)
     static_assert(sizeof attributes == 12, "SECURITY_ATTRIBUTES of the 32-bit program");
 #endif
-    CSharedHandle mutex(::CreateMutexW(&attributes, FALSE, syncMutexName(path).c_str()));
+    const std::wstring name = syncMutexName(path);
+    CSharedHandle mutex(::CreateMutexW(&attributes, FALSE, name.c_str()));
     existed = mutex.isValid() && ::GetLastError() == ERROR_ALREADY_EXISTS;
     return mutex;
 }

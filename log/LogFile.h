@@ -26,7 +26,6 @@ void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::
 std::wstring syncMutexName(const std::wstring& path);
 // Creates or opens the sync mutex shared by every writer of one log file (any account may use
 // it); invalid when it cannot be created. existed tells whether another writer had created it.
-CSharedHandle createSyncMutex(const std::wstring& path);
 CSharedHandle createSyncMutex(const std::wstring& path, bool& existed);
 
 // Moves the thread's existing target to newPath, carrying the older file along; false when the

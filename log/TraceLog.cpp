@@ -39,9 +39,9 @@ struct CLogState
 CLogState g_log;
 // The log's own component tag.
 constexpr const wchar_t* kLogTag = L"MxQorTavLg";
-// Whether this thread's current line entered the line lock (a line begun while the log was
-// closed did not, and its commit must not leave it).
-thread_local bool t_lineEntered = false;
+// How many lines this thread has begun inside the line lock and not yet committed (a line begun
+// while the log was closed did not enter it, and its commit must not leave it).
+thread_local int t_linesEntered = 0;
 
 // Leaves the line lock at the end of a commit, however the commit ends.
 class CCommitScope
@@ -50,9 +50,9 @@ public:
     CCommitScope() = default;
     ~CCommitScope()
     {
-        if (t_lineEntered)
+        if (t_linesEntered > 0)
         {
-            t_lineEntered = false;
+            --t_linesEntered;
             ::LeaveCriticalSection(&g_log.lineLock);
         }
     }
@@ -234,14 +234,14 @@ void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t se
         return;
     }
     ::EnterCriticalSection(&g_log.lineLock);
-    t_lineEntered = true;
+    ++t_linesEntered;
     g_log.current = CCurrentLine{threadId, tag, 1, severity};
 }
 
 void CTraceLog::commitLine(const std::wostringstream& line)
 {
     CCommitScope scope;
-    if (t_lineEntered)
+    if (t_linesEntered > 0)
     {
         writeCurrentLine(line.str());
     }
@@ -250,7 +250,7 @@ void CTraceLog::commitLine(const std::wostringstream& line)
 void CTraceLog::commitLine(const std::wstring& text)
 {
     CCommitScope scope;
-    if (t_lineEntered)
+    if (t_linesEntered > 0)
     {
         writeCurrentLine(text);
     }
@@ -259,7 +259,7 @@ void CTraceLog::commitLine(const std::wstring& text)
 void CTraceLog::commitFormat(const wchar_t* format, ...)
 {
     CCommitScope scope;
-    if (!t_lineEntered || g_log.current.level > g_log.settings.Level)
+    if (t_linesEntered == 0 || g_log.current.level > g_log.settings.Level)
     {
         return;
     }
@@ -287,6 +287,7 @@ void CTraceLog::leaveLineLockOfThisThread()
     {
         ::LeaveCriticalSection(&g_log.lineLock);
     }
+    t_linesEntered = 0;
 }
 
 bool CTraceLog::isOpen()
@@ -333,18 +334,19 @@ void CTraceLog::writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint3
     }
     else
     {
-        if (g_log.repeatCounter == 1)
+        // The counter is cleared before anything is written, so a write that fails never makes
+        // the next line repeat the old one again.
+        const std::uint32_t repeats = g_log.repeatCounter;
+        g_log.repeatCounter = 0;
+        if (repeats == 1)
         {
             emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
         }
-        else if (g_log.repeatCounter >= 2)
+        else if (repeats >= 2)
         {
-            const std::uint32_t repeats = g_log.repeatCounter;
-            g_log.repeatCounter = 0;
             WinAPI::writeString(file, std::wstring(25, L' ') + L"  -- last line is repeated " +
                                           std::to_wstring(repeats) + L" times --\r\n");
         }
-        g_log.repeatCounter = 0;
         emitText(file, tag, level, severity, text);
     }
     g_log.lastText = text;

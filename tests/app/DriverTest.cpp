@@ -17,16 +17,6 @@ std::vector<std::wstring> driverTexts(const CRunResult& result)
     return result.texts();
 }
 
-std::string narrow(const std::wstring& text)
-{
-    std::string result;
-    for (wchar_t c : text)
-    {
-        result += c < 128 ? static_cast<char>(c) : '?';
-    }
-    return result;
-}
-
 // Several runs at once: each a copy of the program with its own log.
 struct CParallelRun
 {
@@ -102,7 +92,7 @@ TEST(Driver, SuccessfulRunWritesEveryStepInOrderAndInColumns)
     ASSERT_EQ(run.eventLines().size(), 7u);
     for (const std::wstring& line : run.eventLines())
     {
-        EXPECT_TRUE(std::regex_match(line, format)) << narrow(line);
+        EXPECT_TRUE(std::regex_match(line, format)) << test::narrow(line);
     }
 }
 
@@ -234,11 +224,11 @@ TEST(Driver, RunGoesOnWithoutAnyLog)
     test::makeFolder(target);
     test::writeTextFile(target / L"f.txt");
     const CFilePath exe = test::copyTidewell(dir.path(), test::uniqueName(L"tw"));
-    wchar_t saved[MAX_PATH + 1];
-    const DWORD savedLength = ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH + 1);
-    ::SetEnvironmentVariableW(L"TMP", L"R:\\nowhere");
-    const std::uint32_t exitCode = test::runProgram(exe, L"/Path:" + target + L" /Wait:0");
-    ::SetEnvironmentVariableW(L"TMP", savedLength != 0 ? saved : nullptr);
+    std::uint32_t exitCode = 0;
+    {
+        test::CTempFolderOverride nowhere(L"R:\\nowhere");
+        exitCode = test::runProgram(exe, L"/Path:" + target + L" /Wait:0");
+    }
     EXPECT_EQ(exitCode, 0u);
     EXPECT_FALSE(test::exists(target));
 }

@@ -16,11 +16,6 @@ const std::wstring kParamIndent(19, L' ');
 const std::wstring kRowIndent(27, L' ');
 constexpr int kDigits = addressDigits(kNativeMachine);
 
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
 bool startsWith(const std::wstring& text, const std::wstring& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -127,7 +122,7 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
     EXPECT_EQ(t[i + 1], L"");
     EXPECT_EQ(t[i + 2], kBanner);
     EXPECT_EQ(t[i + 3], exceptionText);
-    EXPECT_TRUE(startsWith(t[i + 4], L"  Fault address: 0x") && hexAt(t[i + 4], 19, kDigits)) << narrow(t[i + 4]);
+    EXPECT_TRUE(startsWith(t[i + 4], L"  Fault address: 0x") && hexAt(t[i + 4], 19, kDigits)) << test::narrow(t[i + 4]);
     i += 5;
     if (startsWith(t[i], L"\t"))
     {
@@ -141,7 +136,7 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
         L"\t" + ip + L"DI: "};
     for (const std::wstring& prefix : registerPrefixes)
     {
-        EXPECT_TRUE(startsWith(t[i], prefix)) << narrow(t[i]) << " should start with " << narrow(prefix);
+        EXPECT_TRUE(startsWith(t[i], prefix)) << test::narrow(t[i]) << " should start with " << test::narrow(prefix);
         ++i;
     }
     while (i < t.size() && startsWith(t[i], L"\tR"))
@@ -155,7 +150,7 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
                                     CFilePath::combine(WinAPI::getTempPath(), L"pdbs") +
                                     L"*https://symbols.invalid/download/symbols";
     EXPECT_EQ(t[i++], L"  Symbol path:");
-    EXPECT_TRUE(sameText(t[i++], symbolPath)) << narrow(t[i - 1]);
+    EXPECT_TRUE(sameText(t[i++], symbolPath)) << test::narrow(t[i - 1]);
     EXPECT_EQ(t[i++], L"");
     EXPECT_EQ(t[i++], L"  Call stack:");
     EXPECT_EQ(t[i++], L"\tAddress" + std::wstring(kDigits - 5, L' ') + L"Frame");
@@ -170,7 +165,7 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
         }
         else if (frames.empty())
         {
-            ADD_FAILURE() << "a call-stack line before the first frame: " << narrow(line);
+            ADD_FAILURE() << "a call-stack line before the first frame: " << test::narrow(line);
         }
         else if (startsWith(line, kParamIndent + L"Param "))
         {
@@ -181,7 +176,7 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
         {
             if (frames.back().rows.empty())
             {
-                ADD_FAILURE() << "a memory row without a parameter: " << narrow(line);
+                ADD_FAILURE() << "a memory row without a parameter: " << test::narrow(line);
             }
             else
             {
@@ -205,9 +200,9 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
     EXPECT_EQ(t[i + 1], L"   Base" + std::wstring(kDigits - 2, L' ') + L"Upper");
     const std::wstring& own = t[i + 2];
     EXPECT_TRUE(hexAt(own, 3, kDigits) && own.substr(3 + kDigits, 3) == L" - " && hexAt(own, 6 + kDigits, kDigits))
-        << narrow(own);
+        << test::narrow(own);
     EXPECT_TRUE(sameText(own.substr(std::min(own.size(), std::size_t(7 + 2 * kDigits))), run.exe))
-        << "the program's own module comes first: " << narrow(own);
+        << "the program's own module comes first: " << test::narrow(own);
     EXPECT_EQ(t[t.size() - 2], kBanner);
     EXPECT_EQ(t.back(), L"");
 
@@ -243,29 +238,6 @@ bool hasSymbol(const std::vector<CFrameLines>& frames, const std::wstring& funct
 }
 
 // Sets an environment variable of this process (and so of the programs it starts) for a while.
-class CScopedEnvironment
-{
-public:
-    CScopedEnvironment(const wchar_t* name, const std::wstring& value) : m_name(name)
-    {
-        wchar_t buffer[32768];
-        const DWORD length = ::GetEnvironmentVariableW(name, buffer, 32768);
-        m_had = length != 0 && length < 32768;
-        if (m_had)
-        {
-            m_previous.assign(buffer, length);
-        }
-        ::SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~CScopedEnvironment() { ::SetEnvironmentVariableW(m_name, m_had ? m_previous.c_str() : nullptr); }
-    CScopedEnvironment(const CScopedEnvironment&) = delete;
-    CScopedEnvironment& operator=(const CScopedEnvironment&) = delete;
-
-private:
-    const wchar_t* m_name;
-    std::wstring m_previous;
-    bool m_had = false;
-};
 }  // namespace
 
 TEST(CrashProgram, AccessViolationLeavesDumpAndCompleteReport)
@@ -281,17 +253,17 @@ TEST(CrashProgram, AccessViolationLeavesDumpAndCompleteReport)
     const std::size_t head = crash.find(L"MxQorSetup DEBUGGER:");
     ASSERT_LT(head + 5, crash.texts.size());
     EXPECT_TRUE(hexAt(crash.texts[head + 4], 20 + kDigits, 2) && crash.texts[head + 4][22 + kDigits] == L':')
-        << narrow(crash.texts[head + 4]);
+        << test::narrow(crash.texts[head + 4]);
     EXPECT_TRUE(sameText(crash.texts[head + 5], L"\t" + crash.exe));
 
     // The faulting function with its source line, and the text its first parameter points to.
     ASSERT_FALSE(frames.empty());
-    EXPECT_TRUE(startsWith(frames[0].symbol, L"  writeThroughPointer+")) << narrow(frames[0].symbol);
-    EXPECT_NE(frames[0].source.find(L"TwCrash.cpp:"), std::wstring::npos) << narrow(frames[0].source);
+    EXPECT_TRUE(startsWith(frames[0].symbol, L"  writeThroughPointer+")) << test::narrow(frames[0].symbol);
+    EXPECT_NE(frames[0].source.find(L"TwCrash.cpp:"), std::wstring::npos) << test::narrow(frames[0].source);
     ASSERT_EQ(frames[0].rows.size(), 4u);
     ASSERT_EQ(frames[0].rows[0].size(), 2u);
-    EXPECT_TRUE(endsWith(frames[0].rows[0][0], L"   TwCrash paramete")) << narrow(frames[0].rows[0][0]);
-    EXPECT_TRUE(endsWith(frames[0].rows[0][1], L"   r marker 0123456")) << narrow(frames[0].rows[0][1]);
+    EXPECT_TRUE(endsWith(frames[0].rows[0][0], L"   TwCrash paramete")) << test::narrow(frames[0].rows[0][0]);
+    EXPECT_TRUE(endsWith(frames[0].rows[0][1], L"   r marker 0123456")) << test::narrow(frames[0].rows[0][1]);
 }
 
 TEST(CrashProgram, NullFunctionCallGivesTheShortFaultAddress)
@@ -305,7 +277,7 @@ TEST(CrashProgram, NullFunctionCallGivesTheShortFaultAddress)
     ASSERT_GE(frames.size(), 2u);
     EXPECT_EQ(frames[0].address, std::wstring(kDigits, L'0'));
     EXPECT_EQ(frames[0].symbol, L"");
-    EXPECT_TRUE(startsWith(frames[1].symbol, L"  callThroughPointer+")) << narrow(frames[1].symbol);
+    EXPECT_TRUE(startsWith(frames[1].symbol, L"  callThroughPointer+")) << test::narrow(frames[1].symbol);
 }
 
 TEST(CrashProgram, StackOverflowIsReportedFromAThreadWithStack)
@@ -316,8 +288,8 @@ TEST(CrashProgram, StackOverflowIsReportedFromAThreadWithStack)
     const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: STACK_OVERFLOW (0xC00000FD)");
     EXPECT_EQ(crash.dumpSignature(), "MDMP");
     ASSERT_GT(frames.size(), 8u);
-    EXPECT_TRUE(startsWith(frames[0].symbol, L"  recurseForever+")) << narrow(frames[0].symbol);
-    EXPECT_TRUE(startsWith(frames[9].symbol, L"  recurseForever+")) << narrow(frames[9].symbol);
+    EXPECT_TRUE(startsWith(frames[0].symbol, L"  recurseForever+")) << test::narrow(frames[0].symbol);
+    EXPECT_TRUE(startsWith(frames[9].symbol, L"  recurseForever+")) << test::narrow(frames[9].symbol);
     EXPECT_NE(frames[9].source.find(L"TwCrash.cpp:"), std::wstring::npos);
 }
 
@@ -329,7 +301,7 @@ TEST(CrashProgram, IntegerDivisionByZero)
     const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: INT_DIVIDE_BY_ZERO (0xC0000094)");
     EXPECT_EQ(crash.dumpSignature(), "MDMP");
     ASSERT_FALSE(frames.empty());
-    EXPECT_TRUE(startsWith(frames[0].symbol, L"  divideNumbers+")) << narrow(frames[0].symbol);
+    EXPECT_TRUE(startsWith(frames[0].symbol, L"  divideNumbers+")) << test::narrow(frames[0].symbol);
 }
 
 TEST(CrashProgram, CodeOutsideTheTableIsNamedByTheSystemText)
@@ -341,7 +313,7 @@ TEST(CrashProgram, CodeOutsideTheTableIsNamedByTheSystemText)
     ASSERT_LT(head + 3, crash.texts.size());
     const std::wstring exceptionText = crash.texts[head + 3];
     EXPECT_TRUE(startsWith(exceptionText, L"  Exception: ") && endsWith(exceptionText, L" (0xE0001234)"))
-        << narrow(exceptionText);
+        << test::narrow(exceptionText);
     const std::vector<CFrameLines> frames = checkReport(crash, exceptionText);
     EXPECT_EQ(crash.dumpSignature(), "MDMP");
     EXPECT_TRUE(hasSymbol(frames, L"raiseUnknownException"));
@@ -381,7 +353,7 @@ TEST(CrashProgram, UnusableDebugHelpLibraryGivesTheNotice)
     ASSERT_LT(first + 2, crash.texts.size()) << "no notice in the log";
     EXPECT_EQ(crash.texts[first + 1], expected[1]);
     const std::wstring& third = crash.texts[first + 2];
-    EXPECT_TRUE(startsWith(third, std::wstring(21, L' ')) && third.size() > 21 && third[21] != L' ') << narrow(third);
+    EXPECT_TRUE(startsWith(third, std::wstring(21, L' ')) && third.size() > 21 && third[21] != L' ') << test::narrow(third);
     EXPECT_EQ(crash.texts.size(), first + 3) << "the notice is all";
     EXPECT_EQ(crash.count(kBanner), 0u);
     EXPECT_FALSE(test::exists(crash.dump));
@@ -405,8 +377,7 @@ TEST(CrashProgram, UnusableTemporaryFolderEndsTheReportEarlyWithExitCodeOne)
     test::writeTextFile(folder / L"blocker");
     {
         const std::wstring unusable = folder / L"blocker\\temp";
-        CScopedEnvironment tmp(L"TMP", unusable);
-        CScopedEnvironment temp(L"TEMP", unusable);
+        test::CTempFolderOverride temp(unusable);
         crash.run(L"access");
     }
     EXPECT_EQ(crash.exitCode, 1u);

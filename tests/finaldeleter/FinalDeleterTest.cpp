@@ -59,36 +59,6 @@ private:
     std::wstring m_saved;
 };
 
-// Points TMP and TEMP (and so the temporary folder of the programs this process starts) at
-// another folder for the life of the object. Many users' temporary folders have a blank in them.
-class CTempFolderOverride
-{
-public:
-    explicit CTempFolderOverride(const std::wstring& folder) : m_tmp(read(L"TMP")), m_temp(read(L"TEMP"))
-    {
-        ::SetEnvironmentVariableW(L"TMP", folder.c_str());
-        ::SetEnvironmentVariableW(L"TEMP", folder.c_str());
-    }
-    ~CTempFolderOverride()
-    {
-        ::SetEnvironmentVariableW(L"TMP", m_tmp.empty() ? nullptr : m_tmp.c_str());
-        ::SetEnvironmentVariableW(L"TEMP", m_temp.empty() ? nullptr : m_temp.c_str());
-    }
-    CTempFolderOverride(const CTempFolderOverride&) = delete;
-    CTempFolderOverride& operator=(const CTempFolderOverride&) = delete;
-
-private:
-    static std::wstring read(const wchar_t* name)
-    {
-        wchar_t value[MAX_PATH + 1] = L"";
-        const DWORD length = ::GetEnvironmentVariableW(name, value, MAX_PATH + 1);
-        return length <= MAX_PATH ? std::wstring(value, length) : std::wstring();
-    }
-
-    std::wstring m_tmp;
-    std::wstring m_temp;
-};
-
 CFilePath tempScript(const std::wstring& exeName, const wchar_t* extension)
 {
     return CFilePath::combine(WinAPI::getTempPath(), exeName + L"." + extension);
@@ -289,7 +259,7 @@ protected:
 
 TEST_F(DeleteSelfRun, ExecutableInAFolderWithABlankGoesAfterTheRun)
 {
-    const CTempFolderOverride blankTemp(blankTempFolder);
+    const test::CTempFolderOverride blankTemp(blankTempFolder);
     const std::wstring name = test::uniqueName(L"TwSelf");
     const CFilePath exe = CFilePath::combine(blankFolder, name + L".exe");
     const CFilePath script = tempScript(name, L"vbs");
@@ -375,7 +345,7 @@ TEST_F(DeleteSelfRun, LaunchRequestNamesTheScriptAndQuotesOnlyAPathWithABlank)
 TEST_F(DeleteSelfRun, CommandInterpreterRemovesTheExecutableWhenTheScriptHostCannotStart)
 {
     const CVbsAssociation association(L"\"C:\\nowhere\\missing-script-host.exe\" \"%1\" %*");
-    const CTempFolderOverride blankTemp(blankTempFolder);
+    const test::CTempFolderOverride blankTemp(blankTempFolder);
     const std::wstring name = test::uniqueName(L"TwSelfFallback");
     const CFilePath exe = CFilePath::combine(blankFolder, name + L".exe");
     const CFilePath vbsScript = tempScript(name, L"vbs");

@@ -197,3 +197,16 @@ TEST(LogTargets, UnfinishedLineLeavesTheLockWithoutWriting)
     std::thread([] { write(L"other thread is not blocked"); }).join();
     EXPECT_EQ(tail.texts(), std::vector<std::wstring>{L"other thread is not blocked"});
 }
+
+TEST(LogTargets, LineBegunWhileAnotherIsComposedLeavesTheLockFully)
+{
+    openedLog();
+    CLogTail tail;
+    {
+        CLogLine outer(L"Test", kSeverityInfo);
+        outer << L"outer";
+        write(L"inner");
+    }
+    std::thread([] { write(L"other thread is not blocked"); }).join();
+    EXPECT_EQ(tail.texts(), (std::vector<std::wstring>{L"inner", L"outer", L"other thread is not blocked"}));
+}

@@ -229,20 +229,6 @@ CFilePath writerWithLogFolder(const test::CTempDir& dir, const std::wstring& nam
     return exe;
 }
 
-class CScopedTemp
-{
-public:
-    explicit CScopedTemp(const std::wstring& folder)
-    {
-        m_saved.resize(32768);
-        m_saved.resize(::GetEnvironmentVariableW(L"TMP", m_saved.data(), 32768));
-        ::SetEnvironmentVariableW(L"TMP", folder.c_str());
-    }
-    ~CScopedTemp() { ::SetEnvironmentVariableW(L"TMP", m_saved.empty() ? nullptr : m_saved.c_str()); }
-
-private:
-    std::wstring m_saved;
-};
 }  // namespace
 
 TEST(LogFolder, FileThatCannotBeCreatedGoesToTheTemporaryFolder)
@@ -255,7 +241,7 @@ TEST(LogFolder, FileThatCannotBeCreatedGoesToTheTemporaryFolder)
     const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), "MaxBackup=0\r\n");
     test::CTempDir temp;
     {
-        CScopedTemp scoped(temp.path());
+        test::CTempFolderOverride scoped(temp.path());
         test::CEvent ready(L"ready");
         test::CEvent go(L"go");
         go.set();
@@ -276,7 +262,7 @@ TEST(LogReopen, WithoutAnOlderFileTheNewFileGetsItsHeader)
     const CFilePath exe = writerWithLogFolder(dir, name, L"R:\\logs");
     const CFilePath moved = dir / L"moved.log";
     {
-        CScopedTemp scoped(L"R:\\nowhere");
+        test::CTempFolderOverride scoped(L"R:\\nowhere");
         EXPECT_EQ(test::runProgram(exe, L"reopen \"" + moved + L"\""), 0u);
     }
     test::CRunResult run;

@@ -9,14 +9,9 @@ namespace
 {
 const wchar_t* const kMissingPath = L"Missing argument Path";
 
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
 void writeConfig(const test::CTempDir& dir, const std::wstring& targetDir)
 {
-    test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nLevel=3\r\nTargetDir=" + narrow(targetDir) + "\r\n");
+    test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nLevel=3\r\nTargetDir=" + test::narrow(targetDir) + "\r\n");
 }
 
 // The log texts (after the line prefix) of a log file.
@@ -63,7 +58,7 @@ TEST(TraceSettingsRun, ConfigurationFileNamesTheFolderAndTheExecutableTheFile)
     const CFilePath folder = logs / L"deep\\logs";
     for (const std::wstring& name : {plain + L".log", std::wstring(L"a.b.log"), std::wstring(L"nodotprogram.log")})
     {
-        EXPECT_EQ(countOf(logTexts(CFilePath::combine(folder, name)), kMissingPath), 1u) << narrow(name);
+        EXPECT_EQ(countOf(logTexts(CFilePath::combine(folder, name)), kMissingPath), 1u) << test::narrow(name);
     }
     EXPECT_FALSE(test::exists(test::defaultLogPath(plain)));
 }
@@ -106,7 +101,7 @@ TEST(TraceSettingsRun, LogAndLogmodeAppendContinueTheLog)
         const std::string bytes = test::readBytes(log);
         ASSERT_GE(bytes.size(), 2u);
         EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << "one byte-order mark at the start";
-        EXPECT_EQ(countOf(logTexts(log), kMissingPath), step.linesAfter) << narrow(step.arguments);
+        EXPECT_EQ(countOf(logTexts(log), kMissingPath), step.linesAfter) << test::narrow(step.arguments);
     }
 }
 

@@ -308,6 +308,39 @@ void CTestRegKey::setString(const std::wstring& name, const std::wstring& text, 
     setValue(name, type, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
 }
 
+namespace
+{
+std::wstring environmentValue(const wchar_t* name)
+{
+    std::wstring value(32767, L'\0');
+    value.resize(::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+    return value;
+}
+}  // namespace
+
+CTempFolderOverride::CTempFolderOverride(const std::wstring& folder)
+    : m_tmp(environmentValue(L"TMP")), m_temp(environmentValue(L"TEMP"))
+{
+    ::SetEnvironmentVariableW(L"TMP", folder.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", folder.c_str());
+}
+
+CTempFolderOverride::~CTempFolderOverride()
+{
+    ::SetEnvironmentVariableW(L"TMP", m_tmp.empty() ? nullptr : m_tmp.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", m_temp.empty() ? nullptr : m_temp.c_str());
+}
+
+std::string narrow(const std::wstring& text)
+{
+    std::string result;
+    for (wchar_t c : text)
+    {
+        result += c < 128 ? static_cast<char>(c) : '?';
+    }
+    return result;
+}
+
 std::size_t indexOf(const std::vector<std::wstring>& texts, const std::wstring& wanted)
 {
     return static_cast<std::size_t>(std::find(texts.begin(), texts.end(), wanted) - texts.begin());

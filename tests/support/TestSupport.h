@@ -145,6 +145,24 @@ private:
     HKEY m_key = nullptr;
 };
 
+// Points TMP and TEMP (and so the temporary folder of the programs this process starts) at
+// another folder for the life of the object.
+class CTempFolderOverride
+{
+public:
+    explicit CTempFolderOverride(const std::wstring& folder);
+    ~CTempFolderOverride();
+    CTempFolderOverride(const CTempFolderOverride&) = delete;
+    CTempFolderOverride& operator=(const CTempFolderOverride&) = delete;
+
+private:
+    std::wstring m_tmp;
+    std::wstring m_temp;
+};
+
+// A text for assertion messages: ASCII kept, everything else shown as '?'.
+std::string narrow(const std::wstring& text);
+
 // The position of the first text equal to wanted; texts.size() when there is none.
 std::size_t indexOf(const std::vector<std::wstring>& texts, const std::wstring& wanted);
 
