@@ -8,6 +8,9 @@
 
 #include <winioctl.h>
 
+#include <cstdint>
+#include <cwchar>
+
 CTraceConfig checkLogFolder(CTraceConfig settings)
 {
     CFilePath folder = WinAPI::fullpath(CFilePath(settings.TargetDir));
@@ -112,7 +115,24 @@ std::wstring syncMutexName(const std::wstring& path)
             c = L'_';
         }
     }
-    return L"QOR_TAV_LOG_SYNC_" + name;
+    name = L"QOR_TAV_LOG_SYNC_" + name;
+
+    // Object names end at MAX_PATH characters. A longer name would leave the file without a mutex,
+    // and every writer would then start the file anew over the others' lines: such names keep
+    // their beginning and get a hash of the whole path instead.
+    constexpr std::size_t kLongest = MAX_PATH - 1;
+    if (name.size() > kLongest)
+    {
+        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+        for (wchar_t c : path)
+        {
+            hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+        }
+        wchar_t suffix[18];
+        std::swprintf(suffix, 18, L"_%016llx", static_cast<unsigned long long>(hash));
+        name = name.substr(0, kLongest - 17) + suffix;
+    }
+    return name;
 }
 
 CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)

@@ -22,7 +22,8 @@ CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool
 // k), first making room by moving backup k to k + 1, up to settings.MaxBackup.
 void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k);
 
-// "QOR_TAV_LOG_SYNC_" and the path with \ : / ? * replaced by underscores.
+// "QOR_TAV_LOG_SYNC_" and the path with \ : / ? * replaced by underscores; a name too long for
+// an object name keeps its first characters and ends with a hash of the path.
 std::wstring syncMutexName(const std::wstring& path);
 // Creates or opens the sync mutex shared by every writer of one log file (any account may use
 // it); invalid when it cannot be created. existed tells whether another writer had created it.

@@ -117,6 +117,14 @@ TEST(LogFileOpen, NewFileKeepsTheOldOneAsBackupAndAppendContinues)
 TEST(LogFileOpen, SyncMutexIsSharedByEveryWriterOfOnePath)
 {
     EXPECT_EQ(syncMutexName(L"C:\\a/b?c*d.log"), L"QOR_TAV_LOG_SYNC_C__a_b_c_d.log");
+    // Long paths still get a usable name of their own.
+    const std::wstring folder = L"C:\\" + std::wstring(300, L'f');
+    const std::wstring longName = syncMutexName(folder + L"\\a.log");
+    EXPECT_EQ(longName.size(), static_cast<std::size_t>(MAX_PATH - 1));
+    EXPECT_TRUE(longName.starts_with(L"QOR_TAV_LOG_SYNC_C__fff"));
+    EXPECT_NE(longName, syncMutexName(folder + L"\\b.log"));
+    bool longExisted = true;
+    EXPECT_TRUE(createSyncMutex(folder + L"\\" + test::uniqueName(L"a") + L".log", longExisted).isValid());
     const std::wstring path = L"C:\\" + test::uniqueName(L"log") + L".log";
     bool existed = true;
     const CSharedHandle first = createSyncMutex(path, existed);
