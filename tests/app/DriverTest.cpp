@@ -121,16 +121,11 @@ TEST(Driver, FailedDeletionEndsWithOne)
     test::makeFolder(target);
     test::writeTextFile(target / L"held.txt");
     test::writeTextFile(target / L"other.txt");
-    test::CEvent ready(L"ready");
-    test::CEvent release(L"release");
-    test::CProcess holder;
-    test::start(holder, test::childExe(), L"hold \"" + (target / L"held.txt") + L"\" " + ready.name() + L" " +
-                                              release.name());
-    ASSERT_TRUE(ready.wait());
+    test::CChildHolder holder(L"hold", target / L"held.txt");
+    ASSERT_TRUE(holder.holds());
 
     const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"/Path:" + target + L" /Wait:0");
-    release.set();
-    holder.wait();
+    holder.release();
     EXPECT_EQ(run.exitCode, 1u);
     const std::vector<std::wstring> texts = driverTexts(run);
     ASSERT_GE(texts.size(), 4u);

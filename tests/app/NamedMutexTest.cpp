@@ -122,12 +122,8 @@ protected:
 
 TEST_F(MutexWaitRun, BlocksWhileAnotherProcessHoldsTheMutex)
 {
-    const test::CEvent ready(L"TwReady");
-    const test::CEvent release(L"TwRelease");
-    const test::CSetOnExit releaseAtEnd{release};
-    test::CProcess child;
-    test::start(child, test::childExe(), L"mutex " + mutexName + L" " + ready.name() + L" " + release.name());
-    ASSERT_TRUE(ready.wait());
+    test::CChildHolder child(L"mutex", mutexName);
+    ASSERT_TRUE(child.holds());
 
     const std::wstring exeName = test::uniqueName(L"TwMutexHeld");
     test::CProcess tidewell;
@@ -143,9 +139,8 @@ TEST_F(MutexWaitRun, BlocksWhileAnotherProcessHoldsTheMutex)
     const auto before = logTexts(exeName);
     EXPECT_EQ(test::indexOf(before, L"Finished waiting"), before.size());
 
-    release.set();
+    child.release();
     EXPECT_EQ(tidewell.wait(), 0u);
-    EXPECT_EQ(child.wait(), 0u);
     EXPECT_FALSE(test::exists(target));
 
     const auto texts = logTexts(exeName);
@@ -159,12 +154,8 @@ TEST_F(MutexWaitRun, BlocksWhileAnotherProcessHoldsTheMutex)
 
 TEST_F(MutexWaitRun, NameOfAnEventEndsTheRunBeforeDeleting)
 {
-    const test::CEvent ready(L"TwReady");
-    const test::CEvent release(L"TwRelease");
-    const test::CSetOnExit releaseAtEnd{release};
-    test::CProcess child;
-    test::start(child, test::childExe(), L"event " + mutexName + L" " + ready.name() + L" " + release.name());
-    ASSERT_TRUE(ready.wait());
+    const test::CChildHolder child(L"event", mutexName);
+    ASSERT_TRUE(child.holds());
 
     const test::CRunResult result = test::runTidewell(temp.path(), test::uniqueName(L"TwMutexEvent"), arguments(L"0"));
     EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);

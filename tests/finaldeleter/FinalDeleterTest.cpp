@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -193,15 +195,11 @@ protected:
     void SetUp() override
     {
         test::writeTextFile(heldFile);
-        test::start(holder, test::childExe(), L"hold " + heldFile + L" " + ready.name() + L" " + release.name());
-        ASSERT_TRUE(ready.wait());
+        holder.emplace(L"hold", heldFile);
+        ASSERT_TRUE(holder->holds());
     }
 
-    void TearDown() override
-    {
-        release.set();
-        holder.wait();
-    }
+    void TearDown() override { holder.reset(); }
 
     void expectGivesUp(const CFilePath& program, const std::wstring& arguments, const CFilePath& script)
     {
@@ -214,10 +212,7 @@ protected:
 
     test::CTempDir temp;
     CFilePath heldFile = temp / L"held.exe";
-    test::CEvent ready{L"TwReady"};
-    test::CEvent release{L"TwRelease"};
-    test::CSetOnExit releaseAtEnd{release};
-    test::CProcess holder;
+    std::optional<test::CChildHolder> holder;
 };
 
 TEST_F(ScriptLimit, ScriptHostGivesUp)
@@ -281,12 +276,8 @@ TEST_F(DeleteSelfRun, ExecutableInAFolderWithABlankGoesAfterTheRun)
 TEST_F(DeleteSelfRun, ExecutableGoesWhenTheMutexCannotBeCreated)
 {
     const std::wstring mutexName = test::uniqueName(L"TwSelfEvent");
-    const test::CEvent ready(L"TwReady");
-    const test::CEvent release(L"TwRelease");
-    const test::CSetOnExit releaseAtEnd{release};
-    test::CProcess child;
-    test::start(child, test::childExe(), L"event " + mutexName + L" " + ready.name() + L" " + release.name());
-    ASSERT_TRUE(ready.wait());
+    const test::CChildHolder child(L"event", mutexName);
+    ASSERT_TRUE(child.holds());
 
     const std::wstring name = test::uniqueName(L"TwSelfNoMutex");
     const CFilePath exe = CFilePath::combine(blankFolder, name + L".exe");

@@ -21,32 +21,6 @@ void createVerbatimFile(const std::wstring& path)
     ::CloseHandle(file);
 }
 
-// Keeps a file open in a second process until the end of the scope.
-class CHeldFile
-{
-public:
-    CHeldFile(const std::wstring& path, bool deleteSharing) : m_ready(L"ready"), m_release(L"release")
-    {
-        test::start(m_child, test::childExe(),
-                    std::wstring(deleteSharing ? L"holdshared" : L"hold") + L" \"" + path + L"\" " + m_ready.name() +
-                        L" " + m_release.name());
-        EXPECT_TRUE(m_ready.wait()) << "the child did not open the file";
-    }
-    ~CHeldFile() { releaseNow(); }
-    void releaseNow()
-    {
-        m_release.set();
-        if (m_child.info.hProcess != nullptr)
-        {
-            m_child.wait();
-        }
-    }
-
-private:
-    test::CEvent m_ready;
-    test::CEvent m_release;
-    test::CProcess m_child;
-};
 
 // The Unix path of a Windows path, from Wine's own mapping.
 std::wstring unixPath(const std::wstring& path)
@@ -150,7 +124,7 @@ TEST(FolderDeletion, FileHeldWithoutDeleteSharingIsReportedAndEverythingElseGoes
     test::writeTextFile(root / L"held.txt");
     test::writeTextFile(root / L"a.txt");
     test::writeTextFile(root / L"sub\\b.txt");
-    CHeldFile held(root / L"held.txt", false);
+    test::CChildHolder held(L"hold", root / L"held.txt");
 
     const CTavException error = deletionError(root);
     EXPECT_EQ(error.errorCode, static_cast<std::uint32_t>(ERROR_DIR_NOT_EMPTY));
@@ -171,7 +145,7 @@ TEST(FolderDeletion, FailuresOneLevelDeeperNest)
     test::makeFolder(root);
     test::makeFolder(root / L"inner");
     test::writeTextFile(root / L"inner\\held.txt");
-    CHeldFile held(root / L"inner\\held.txt", false);
+    test::CChildHolder held(L"hold", root / L"inner\\held.txt");
 
     const CTavException error = deletionError(root);
     const std::wstring inner = L"WinAPI::deleteFile(" + (root / L"inner\\held.txt") + L") failed. Error message: " +
@@ -191,12 +165,12 @@ TEST(FolderDeletion, FileHeldWithDeleteSharingIsAwaitedUntilItsHolderLetsGo)
     const CFilePath root = dir / L"tree";
     test::makeFolder(root);
     test::writeTextFile(root / L"shared.txt");
-    CHeldFile held(root / L"shared.txt", true);
+    test::CChildHolder held(L"holdshared", root / L"shared.txt");
     // The holder lets go shortly after the deletion has started, well within the deletion's
     // wait for the file to disappear (the platform shows no sign of a pending deletion to wait on).
     std::thread releaser([&held] {
         ::Sleep(100);
-        held.releaseNow();
+        held.release();
     });
     EXPECT_NO_THROW(root.deleteCompletely());
     releaser.join();
@@ -208,7 +182,7 @@ TEST(FolderDeletion, WaitForAFileThatStaysOpenIsBounded)
     test::CTempDir dir;
     const CFilePath file = dir / L"shared.txt";
     test::writeTextFile(file);
-    CHeldFile held(file, true);
+    test::CChildHolder held(L"holdshared", file);
     const CTavException error = deletionError(file);
     EXPECT_EQ(error.errorCode, static_cast<std::uint32_t>(ERROR_TIMEOUT));
     EXPECT_EQ(error.message, L"WinAPI::deleteFile(" + file + L") failed.");

@@ -237,6 +237,26 @@ void CEvent::set() const
     ::SetEvent(m_handle);
 }
 
+CChildHolder::CChildHolder(const std::wstring& command, const std::wstring& target)
+    : m_ready(L"ready"), m_release(L"release")
+{
+    start(m_child, childExe(), command + L" \"" + target + L"\" " + m_ready.name() + L" " + m_release.name());
+    m_holds = m_ready.wait();
+    EXPECT_TRUE(m_holds) << "the child does not hold " << narrow(target);
+}
+
+void CChildHolder::release()
+{
+    m_release.set();
+    if (m_child.info.hProcess != nullptr)
+    {
+        m_child.wait();
+        ::CloseHandle(m_child.info.hProcess);
+        ::CloseHandle(m_child.info.hThread);
+        m_child.info = PROCESS_INFORMATION{};
+    }
+}
+
 std::vector<std::wstring> CRunResult::eventLines() const
 {
     std::vector<std::wstring> result;

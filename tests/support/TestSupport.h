@@ -98,11 +98,26 @@ private:
     HANDLE m_handle;
 };
 
-// Sets the event when the scope ends, so a failed assertion never leaves a child holding on.
-struct CSetOnExit
+// tw_child holding a file ("hold", "holdshared"), a mutex ("mutex") or an event ("event") of
+// the given name, from the constructor (which waits until it holds it) until release() or the end
+// of the scope, so a failed assertion never leaves a child holding on.
+class CChildHolder
 {
-    const CEvent& event;
-    ~CSetOnExit() { event.set(); }
+public:
+    CChildHolder(const std::wstring& command, const std::wstring& target);
+    ~CChildHolder() { release(); }
+    CChildHolder(const CChildHolder&) = delete;
+    CChildHolder& operator=(const CChildHolder&) = delete;
+
+    bool holds() const { return m_holds; }
+    // Lets go and waits for the child to end.
+    void release();
+
+private:
+    CEvent m_ready;
+    CEvent m_release;
+    CProcess m_child;
+    bool m_holds = false;
 };
 
 // A log read back by a test: the lines after the header (the byte-order mark dropped).
