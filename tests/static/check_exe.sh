@@ -29,6 +29,7 @@ utf16() { printf '%s' "$1" | sed -e 's/./&\\x00/g' -e 's/\.\\x00/\\.\\x00/g'; }
 LC_ALL=C grep -aqP "$(utf16 VS_VERSION_INFO)" "$exe" || fail "no version resource"
 LC_ALL=C grep -aqP "$(utf16 FileVersion)\\x00+$(utf16 "$version")" "$exe" || fail "version resource does not carry $version"
 LC_ALL=C grep -aq 'requestedExecutionLevel level="asInvoker"' "$exe" || fail "no asInvoker manifest"
+LC_ALL=C grep -aqF "name=\"Tidewell\" version=\"$version\"" "$exe" || fail "manifest does not carry $version"
 LC_ALL=C grep -aq '<longPathAware' "$exe" || fail "manifest is not longPathAware"
 LC_ALL=C grep -aq 'supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"' "$exe" || fail "manifest lacks the supported OS entries"
 
