@@ -290,11 +290,6 @@ void CTraceLog::leaveLineLockOfThisThread()
     t_linesEntered = 0;
 }
 
-bool CTraceLog::isOpen()
-{
-    return g_log.openCount != 0;
-}
-
 const CTraceConfig& CTraceLog::settings()
 {
     return g_log.settings;

@@ -55,7 +55,6 @@ public:
     // thread does not hold the lock.
     static void leaveLineLockOfThisThread();
 
-    static bool isOpen();
     // The settings of the process (valid after the first open).
     static const CTraceConfig& settings();
 

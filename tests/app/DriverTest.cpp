@@ -12,11 +12,6 @@ namespace
 {
 constexpr std::uint32_t kMinusOne = 0xFFFFFFFF;
 
-std::vector<std::wstring> driverTexts(const CRunResult& result)
-{
-    return result.texts();
-}
-
 // Several runs at once: each a copy of the program with its own log.
 struct CParallelRun
 {
@@ -50,7 +45,7 @@ TEST(Driver, NoOptionsAtAll)
     test::CTempDir dir;
     const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"");
     EXPECT_EQ(run.exitCode, kMinusOne);
-    EXPECT_EQ(driverTexts(run), (std::vector<std::wstring>{L"Missing argument Path", L"Tidewell return value: -1"}));
+    EXPECT_EQ(run.texts(), (std::vector<std::wstring>{L"Missing argument Path", L"Tidewell return value: -1"}));
     for (const std::wstring& line : run.eventLines())
     {
         EXPECT_EQ(test::lineSeverity(line), L'E');
@@ -63,7 +58,7 @@ TEST(Driver, PathWithoutWaitTouchesNothing)
     test::makeFolder(dir / L"target");
     const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"/Path:" + (dir / L"target//"));
     EXPECT_EQ(run.exitCode, kMinusOne);
-    EXPECT_EQ(driverTexts(run), (std::vector<std::wstring>{L"Working on Path " + (dir / L"target"),
+    EXPECT_EQ(run.texts(), (std::vector<std::wstring>{L"Working on Path " + (dir / L"target"),
                                                            L"Missing argument Wait", L"Tidewell return value: -1"}));
     EXPECT_TRUE(test::exists(dir / L"target"));
 }
@@ -79,7 +74,7 @@ TEST(Driver, SuccessfulRunWritesEveryStepInOrderAndInColumns)
                                              L"-path=" + target + L"/ /WAIT=1 /WaitOnMutex:" + mutex);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_FALSE(test::exists(target));
-    EXPECT_EQ(driverTexts(run), (std::vector<std::wstring>{
+    EXPECT_EQ(run.texts(), (std::vector<std::wstring>{
                                     L"Working on Path " + target,
                                     L"Waitime in seconds: 1",
                                     L"Waiting for mutex " + mutex,
@@ -103,12 +98,12 @@ TEST(Driver, MissingFolderAndEmptyPathSucceed)
                                    {L"/Path /Wait:0x0", L"", {}}};
     runTogether(dir, runs);
     EXPECT_EQ(runs[0].result.exitCode, 0u);
-    EXPECT_EQ(driverTexts(runs[0].result),
+    EXPECT_EQ(runs[0].result.texts(),
               (std::vector<std::wstring>{L"Working on Path " + (dir / L"missing"), L"Waitime in seconds: 0",
                                          L"No Mutex supplied", L"Deleting " + (dir / L"missing") + L" now.",
                                          L"Tidewell finished successfully."}));
     EXPECT_EQ(runs[1].result.exitCode, 0u);
-    EXPECT_EQ(driverTexts(runs[1].result),
+    EXPECT_EQ(runs[1].result.texts(),
               (std::vector<std::wstring>{L"Working on Path ", L"Waitime in seconds: 0", L"No Mutex supplied",
                                          L"Deleting  now.", L"Tidewell finished successfully."}));
     EXPECT_TRUE(test::exists(dir.path()));
@@ -127,7 +122,7 @@ TEST(Driver, FailedDeletionEndsWithOne)
     const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"/Path:" + target + L" /Wait:0");
     holder.release();
     EXPECT_EQ(run.exitCode, 1u);
-    const std::vector<std::wstring> texts = driverTexts(run);
+    const std::vector<std::wstring> texts = run.texts();
     ASSERT_GE(texts.size(), 4u);
     const std::wstring failure = L"Could not remove " + target + L" completely: WinAPI::deleteFile(" +
                                  (target / L"held.txt") + L") failed. Error message: ";
@@ -155,7 +150,7 @@ TEST(Driver, UnusableWaitValuesKeepFiveSeconds)
                                      L"/Wait:4294968 is out of range (0 to 4294967 seconds)."};
     for (std::size_t i = 0; i < runs.size(); ++i)
     {
-        const std::vector<std::wstring> texts = driverTexts(runs[i].result);
+        const std::vector<std::wstring> texts = runs[i].result.texts();
         EXPECT_EQ(runs[i].result.exitCode, 0u);
         ASSERT_GE(texts.size(), 5u);
         EXPECT_EQ(texts[1], expected[i]);
@@ -200,14 +195,14 @@ TEST(Driver, MalformedCommandLinesNeverDeleteWhatWasNotNamed)
     for (std::size_t i = 0; i < runs.size(); ++i)
     {
         EXPECT_EQ(runs[i].result.exitCode, exitCodes[i]) << "run " << i;
-        const std::vector<std::wstring> texts = driverTexts(runs[i].result);
+        const std::vector<std::wstring> texts = runs[i].result.texts();
         ASSERT_FALSE(texts.empty()) << "run " << i;
         EXPECT_EQ(texts.back(), exitCodes[i] == 0 ? L"Tidewell finished successfully." : L"Tidewell return value: -1")
             << "run " << i;
     }
     EXPECT_TRUE(test::exists(keep / L"file.txt"));
     EXPECT_FALSE(test::exists(unicode));
-    EXPECT_EQ(driverTexts(runs[6].result).front(), L"Working on Path " + unicode);
+    EXPECT_EQ(runs[6].result.texts().front(), L"Working on Path " + unicode);
 }
 
 TEST(Driver, RunGoesOnWithoutAnyLog)
