@@ -79,3 +79,14 @@ const wchar_t* CCommandLine::getOption(const std::wstring& name) const
     const auto found = m_options.find(name);
     return found == m_options.end() ? nullptr : found->second.c_str();
 }
+
+CLogOptions CCommandLine::logOptions() const
+{
+    CLogOptions options;
+    options.log = getOption(L"log") != nullptr;
+    if (const wchar_t* mode = getOption(L"logmode"))
+    {
+        options.logmode = mode;
+    }
+    return options;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/TraceConfig.h"
+
 #include <map>
 #include <string>
 
@@ -22,12 +24,10 @@ public:
     const wchar_t* getOption(const std::wstring& name) const;
 
     const std::wstring& text() const { return m_text; }
+    // The log's own options, /log and /logmode.
+    CLogOptions logOptions() const;
 
 private:
     std::wstring m_text;
     std::map<std::wstring, std::wstring, CaseInsensitiveLess> m_options;
 };
-
-// The signed 32-bit number in decimal or, with a "0x" lead-in, hexadecimal; blanks around it are
-// allowed. Throws std::bad_cast for anything else, including values out of range.
-int convertToNumber(const std::wstring& text);

@@ -1,18 +1,24 @@
 #include "app/Entry.h"
 
+#include "app/CommandLine.h"
 #include "app/DriverLog.h"
 #include "app/Run.h"
 #include "crash/CrashTranslator.h"
-#include "fs/TavException.h"
 #include "log/TraceLog.h"
+#include "win/TavException.h"
 
 #include <windows.h>
 
+#include <optional>
+
 int entry()
 {
+    // Parsed once: the log takes its own two options from it, the run the rest.
+    std::optional<CCommandLine> options;
     try
     {
-        CTraceLog::open(::GetCurrentThreadId());
+        options.emplace(::GetCommandLineW());
+        CTraceLog::open(::GetCurrentThreadId(), options->logOptions());
     }
     catch (...)
     {
@@ -26,7 +32,11 @@ int entry()
     int result = -1;
     try
     {
-        result = run();
+        if (!options)
+        {
+            options.emplace(::GetCommandLineW());
+        }
+        result = run(*options);
     }
     catch (const CTavException& error)
     {

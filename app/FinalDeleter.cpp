@@ -2,7 +2,13 @@
 
 #include "app/DriverLog.h"
 #include "fs/FilePath.h"
-#include "fs/WinAPI.h"
+#include "fs/FolderDeletion.h"
+#include "win/ErrorText.h"
+#include "win/FileCalls.h"
+#include "win/ProcessCalls.h"
+#include "win/SystemCalls.h"
+#include "win/Platform.h"
+#include "win/TavException.h"
 
 #include <windows.h>
 
@@ -61,7 +67,7 @@ const std::string_view kFallbackDeleterScript =
 
 namespace
 {
-#if defined(_M_IX86) || defined(__i386__)
+#if TIDEWELL_X86
 static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the launch request of a 32-bit process is 60 bytes");
 #endif
 
@@ -75,7 +81,7 @@ CFilePath scriptPath(const CFilePath& executable, const wchar_t* extension)
 // Replaces whatever is at path (read-only included) by exactly these bytes.
 void writeScript(const CFilePath& path, std::string_view text)
 {
-    path.deleteFileForced();
+    deleteFileForced(path);
     const CSharedHandle file = WinAPI::createFile(path);
     WinAPI::writeFile(file.get(), text.data(), static_cast<std::uint32_t>(text.size()));
 }
@@ -140,13 +146,7 @@ void startFinalDeleter()
         return;
     }
 
-    // Nothing will run the script now; do not leave it behind.
-    try
-    {
-        script.deleteFileForced();
-    }
-    catch (const CTavException&)
-    {
-    }
+    // Nothing will run the script now; do not leave it behind (a script that stays is harmless).
+    WinAPI::tryDeleteFile(script);
     launchWithCommandInterpreter(executable);
 }

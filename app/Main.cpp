@@ -1,5 +1,5 @@
-#include "app/DllSearch.h"
 #include "app/Entry.h"
+#include "win/Library.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "app/NumberConversion.h"
 
 #include "fs/LowerCase.h"
 

@@ -3,9 +3,11 @@
 #include "app/CommandLine.h"
 #include "app/DriverLog.h"
 #include "app/FinalDeleter.h"
-#include "app/NamedMutex.h"
+#include "app/NumberConversion.h"
 #include "fs/FilePath.h"
-#include "fs/TavException.h"
+#include "fs/FolderDeletion.h"
+#include "win/NamedMutex.h"
+#include "win/TavException.h"
 
 #include <windows.h>
 
@@ -43,10 +45,8 @@ void waitForMutex(const std::wstring& name)
 }
 }  // namespace
 
-int run()
+int run(const CCommandLine& options)
 {
-    const CCommandLine options(::GetCommandLineW());
-
     const wchar_t* pathValue = options.getOption(L"Path");
     if (pathValue == nullptr)
     {
@@ -88,7 +88,7 @@ int run()
     driverLine(kSeverityInfo, L"Deleting ", path, L" now.");
     try
     {
-        path.deleteCompletely();
+        deleteCompletely(path);
     }
     catch (const CTavException& error)
     {

@@ -2,15 +2,15 @@
 
 #include "crash/LogicalAddress.h"
 #include "crash/MemoryRows.h"
+#include "win/Platform.h"
 
 #include <array>
 #include <cwchar>
 #include <vector>
 
-#if defined(_M_IX86) || defined(__i386__)
+#if TIDEWELL_X86
 static_assert(sizeof(SYMBOL_INFOW) == 88, "the x86 symbol record has 88 bytes");
 static_assert(sizeof(IMAGEHLP_LINEW64) == 24, "the x86 line record has 24 bytes");
-#define TIDEWELL_X86 1
 #endif
 
 namespace
@@ -29,7 +29,7 @@ struct CFrame
     std::array<std::uint64_t, 4> params{};
 };
 
-#ifdef TIDEWELL_X86
+#if TIDEWELL_X86
 constexpr DWORD kImageMachine = IMAGE_FILE_MACHINE_I386;
 
 STACKFRAME64 firstFrame(const CONTEXT& context)
@@ -86,7 +86,7 @@ void readHomeAreas(std::vector<CFrame>& frames)
 // hand and returns it; false when the stack cannot be read.
 bool unwindCallIntoNowhere(CONTEXT& context, CFrame& nowhere)
 {
-#ifdef TIDEWELL_X86
+#if TIDEWELL_X86
     auto& ip = context.Eip;
     auto& sp = context.Esp;
     nowhere.frame = context.Ebp;
@@ -134,7 +134,7 @@ std::vector<CFrame> walkStack(const CDebugHelp& help, HANDLE process, HANDLE thr
         frame.pc = step.AddrPC.Offset;
         frame.frame = step.AddrFrame.Offset;
         frame.stack = step.AddrStack.Offset;
-#ifdef TIDEWELL_X86
+#if TIDEWELL_X86
         frame.params = {step.Params[0], step.Params[1], step.Params[2], step.Params[3]};
 #endif
         if (!frames.empty() && frames.back().pc == frame.pc && frames.back().frame == frame.frame &&
@@ -149,7 +149,7 @@ std::vector<CFrame> walkStack(const CDebugHelp& help, HANDLE process, HANDLE thr
         }
         frames.push_back(frame);
     }
-#ifndef TIDEWELL_X86
+#if !TIDEWELL_X86
     readHomeAreas(frames);
 #endif
     return frames;

@@ -5,8 +5,8 @@
 #include "crash/ModuleList.h"
 #include "crash/Registers.h"
 #include "crash/SymbolPath.h"
-#include "fs/TavException.h"
-#include "fs/WinAPI.h"
+#include "win/TavException.h"
+#include "win/ProcessCalls.h"
 
 const wchar_t* const kCrashBanner =
     L"================================ UNHANDLED EXCEPTION ================================";
@@ -17,7 +17,7 @@ void writeReport(const CDebugHelp& help, const CFault& fault)
 {
     const EXCEPTION_RECORD& record = *fault.pointers->ExceptionRecord;
     const CONTEXT& context = *fault.pointers->ContextRecord;
-    const CFilePath executableFolder = WinAPI::getModuleFileName().parent();
+    const CFilePath executableFolder = CFilePath(WinAPI::getModuleFileName()).parent();
 
     crashLine(L"MxQorSetup DEBUGGER:");
     crashLine(L"");

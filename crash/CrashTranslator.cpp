@@ -6,8 +6,8 @@
 #include "crash/Fault.h"
 #include "crash/Minidump.h"
 #include "crash/ReportFormat.h"
-#include "fs/SharedHolder.h"
-#include "fs/TavException.h"
+#include "win/SharedHolder.h"
+#include "win/TavException.h"
 #include "log/TraceLog.h"
 
 #include <atomic>
@@ -74,7 +74,7 @@ void handleCrash(const CFault& fault)
         return;
     }
     const CSharedLibrary library = loadDebugHelp();
-    const CDebugHelp help = bindDebugHelp(library.get());
+    const CDebugHelp help = bindDebugHelp(library);
     try
     {
         writeMinidump(help, fault);

@@ -3,9 +3,9 @@
 namespace
 {
 template <class Function>
-void bind(HMODULE library, const char* name, Function& function)
+void bind(const CSharedLibrary& library, const char* name, Function& function)
 {
-    function = reinterpret_cast<Function>(::GetProcAddress(library, name));
+    function = findFunction<Function>(library, name);
 }
 }  // namespace
 
@@ -18,25 +18,10 @@ bool CDebugHelp::canWalkStack() const
 
 CSharedLibrary loadDebugHelp()
 {
-    // The search flags need Windows 8 or the Windows 7 update that added them; the headers of
-    // this build target Windows 7, so they are spelled out here.
-    constexpr DWORD kSearchApplicationDir = 0x00000200;  // LOAD_LIBRARY_SEARCH_APPLICATION_DIR
-    constexpr DWORD kSearchSystem32 = 0x00000800;        // LOAD_LIBRARY_SEARCH_SYSTEM32
-
-    const UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS);
-    ::SetErrorMode(previous | SEM_FAILCRITICALERRORS);
-    HMODULE library = ::LoadLibraryExW(L"dbgHelp.dll", nullptr, kSearchApplicationDir | kSearchSystem32);
-    if (library == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER)
-    {
-        // A system without the flags: restrictDllSearchPath has taken the current directory out of
-        // the search order already, so the plain search starts in the executable's folder too.
-        library = ::LoadLibraryW(L"dbgHelp.dll");
-    }
-    ::SetErrorMode(previous);
-    return CSharedLibrary(library);
+    return loadOptionalLibrary(L"dbghelp.dll");
 }
 
-CDebugHelp bindDebugHelp(HMODULE library)
+CDebugHelp bindDebugHelp(const CSharedLibrary& library)
 {
     CDebugHelp help;
     bind(library, "SymInitializeW", help.symInitializeW);
@@ -59,12 +44,6 @@ bool isDebugHelpUsable()
     {
         return false;
     }
-    for (const char* name : {"SymFromAddrW", "SymGetLineFromAddrW64", "SymInitializeW"})
-    {
-        if (::GetProcAddress(library.get(), name) == nullptr)
-        {
-            return false;
-        }
-    }
-    return true;
+    const CDebugHelp help = bindDebugHelp(library);
+    return help.symFromAddrW != nullptr && help.symGetLineFromAddrW64 != nullptr && help.symInitializeW != nullptr;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fs/SharedHolder.h"
+#include "win/Library.h"
 
 #include <windows.h>
 #include <dbghelp.h>
@@ -35,7 +35,7 @@ struct CDebugHelp
 CSharedLibrary loadDebugHelp();
 
 // The functions of a loaded library.
-CDebugHelp bindDebugHelp(HMODULE library);
+CDebugHelp bindDebugHelp(const CSharedLibrary& library);
 
 // True when the library loads and has SymFromAddrW, SymGetLineFromAddrW64 and SymInitializeW.
 bool isDebugHelpUsable();

@@ -1,13 +1,14 @@
 #include "crash/LogicalAddress.h"
 
-#include "fs/TavException.h"
-#include "fs/WinAPI.h"
+#include "win/TavException.h"
+#include "win/ProcessCalls.h"
+#include "win/Platform.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#if defined(_M_IX86) || defined(__i386__)
+#if TIDEWELL_X86
 static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 28, "the x86 memory information record has 28 bytes");
 #endif
 
@@ -21,12 +22,8 @@ CLogicalAddress getLogicalAddress(std::uintptr_t address)
         return result;
     }
     const auto module = static_cast<HMODULE>(memory.AllocationBase);
-    CFilePath modulePath;
-    try
-    {
-        modulePath = WinAPI::getModuleFileName(module);
-    }
-    catch (const CTavException&)
+    const CFilePath modulePath = WinAPI::tryGetModuleFileName(module);
+    if (modulePath.empty())
     {
         return result;
     }

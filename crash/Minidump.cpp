@@ -1,11 +1,14 @@
 #include "crash/Minidump.h"
 
 #include "crash/ReportFormat.h"
-#include "fs/WinAPI.h"
+#include "win/ErrorText.h"
+#include "win/FileCalls.h"
+#include "win/ProcessCalls.h"
+#include "win/SystemCalls.h"
 
 CFilePath minidumpPath()
 {
-    return CFilePath::combine(WinAPI::getTempPath(), WinAPI::getModuleFileName().fileName().withExtension(L"dump"));
+    return CFilePath::combine(WinAPI::getTempPath(), CFilePath(WinAPI::getModuleFileName()).fileName().withExtension(L"dump"));
 }
 
 void writeMinidump(const CDebugHelp& help, const CFault& fault)

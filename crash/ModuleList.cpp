@@ -1,11 +1,12 @@
 #include "crash/ModuleList.h"
 
-#include "fs/SharedHolder.h"
+#include "win/SharedHolder.h"
+#include "win/Platform.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
-#if defined(_M_IX86) || defined(__i386__)
+#if TIDEWELL_X86
 static_assert(sizeof(MODULEENTRY32W) == 1064, "the x86 module entry has 1064 bytes");
 #endif
 

@@ -1,4 +1,5 @@
 #include "crash/Registers.h"
+#include "win/Platform.h"
 
 namespace
 {
@@ -11,7 +12,7 @@ std::wstring segmentText(std::uint32_t value)
 CRegisterRecord registersOf(const CONTEXT& context)
 {
     CRegisterRecord registers;
-#if defined(_M_IX86) || defined(__i386__)
+#if TIDEWELL_X86
     registers.ip = context.Eip;
     registers.sp = context.Esp;
     registers.fp = context.Ebp;

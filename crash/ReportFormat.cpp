@@ -29,6 +29,6 @@ std::wstring addressText(std::uint64_t value, CMachine machine)
 
 void crashLine(const std::wstring& text, wchar_t severity)
 {
-    CTraceLog::beginLine(::GetCurrentThreadId(), kCrashTag, severity);
+    CTraceLog::beginLine(::GetCurrentThreadId(), kLogTag, severity);
     CTraceLog::commitLine(text);
 }

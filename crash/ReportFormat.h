@@ -1,12 +1,10 @@
 #pragma once
 
 #include "log/TraceLog.h"
+#include "win/Platform.h"
 
 #include <cstdint>
 #include <string>
-
-// The crash report's component tag in the log.
-constexpr const wchar_t* kCrashTag = L"MxQorTavLg";
 
 // The processor whose register set and address width a report uses. The product is the 32-bit
 // x86 program; the x86-64 build writes the same report with its own registers. Addresses are
@@ -18,7 +16,7 @@ enum class CMachine
     x64
 };
 
-#if defined(_M_IX86) || defined(__i386__)
+#if TIDEWELL_X86
 constexpr CMachine kNativeMachine = CMachine::x86;
 #else
 constexpr CMachine kNativeMachine = CMachine::x64;

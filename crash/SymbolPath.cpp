@@ -1,7 +1,11 @@
 #include "crash/SymbolPath.h"
 
-#include "fs/TavException.h"
-#include "fs/WinAPI.h"
+#include "fs/FilePath.h"
+#include "win/ProcessCalls.h"
+#include "win/SharedHolder.h"
+#include "win/SystemCalls.h"
+
+#include <windows.h>
 
 namespace
 {
@@ -16,16 +20,11 @@ std::wstring buildSymbolPath()
     const CFilePath cache = CFilePath::combine(WinAPI::getTempPath(), L"pdbs");
     cache.createDirectories();
 
-    try
-    {
-        WinAPI::createFile(CFilePath(L"symsrv.yes"));
-    }
-    catch (const CTavException&)
-    {
-        // The marker only spares the symbol server its first-use prompt; the report goes on without.
-    }
+    // The marker only spares the symbol server its first-use prompt; the report goes on without.
+    CSharedHandle(::CreateFileW(L"symsrv.yes", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
 
-    const CFilePath executableFolder = WinAPI::getModuleFileName().parent();
+    const CFilePath executableFolder = CFilePath(WinAPI::getModuleFileName()).parent();
     return executableFolder + L";" + CFilePath::combine(executableFolder, L"pdbs") + L";SRV*" + cache + L"*https://" +
            kSymbolServerHost + L"/download/symbols";
 }

@@ -1,6 +1,6 @@
 #include "fs/DirectoryIterator.h"
 
-#include "fs/WinAPI.h"
+#include "win/FileCalls.h"
 
 #include <cwchar>
 
@@ -25,17 +25,10 @@ void CDirectoryIterator::accept()
 
 void CDirectoryIterator::step()
 {
-    try
+    if (!WinAPI::tryFindNextFile(m_search, m_data))
     {
-        if (WinAPI::findNextFile(m_search, m_data))
-        {
-            return;
-        }
+        reset();
     }
-    catch (const CTavException&)
-    {
-    }
-    release();
 }
 
 void CDirectoryIterator::advance()
@@ -44,8 +37,8 @@ void CDirectoryIterator::advance()
     accept();
 }
 
-void CDirectoryIterator::release()
+void CDirectoryIterator::reset()
 {
-    m_search.release();
+    m_search.reset();
     m_current.clear();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fs/FilePath.h"
-#include "fs/SharedHolder.h"
+#include "win/SharedHolder.h"
 
 #include <windows.h>
 
@@ -16,7 +16,7 @@ public:
 
     void advance();
     // Closes the search; the iterator then equals the end.
-    void release();
+    void reset();
 
     bool atEnd() const { return !m_search.isValid(); }
     bool operator==(const CDirectoryIterator& other) const { return m_search.get() == other.m_search.get(); }

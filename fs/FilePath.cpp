@@ -1,6 +1,6 @@
 #include "fs/FilePath.h"
 
-#include "fs/WinAPI.h"
+#include "win/FileCalls.h"
 
 #include <cwctype>
 
@@ -20,35 +20,7 @@ bool isAsciiLetter(wchar_t c)
 {
     return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
 }
-
-// '*' and '?' as well as the DOS wildcards that a directory search also expands.
-bool hasWildcard(const std::wstring& path)
-{
-    const std::size_t start = (startsWith(path, L"\\\\?\\") || startsWith(path, L"\\\\.\\")) ? 4 : 0;
-    return path.find_first_of(L"*?<>\"", start) != std::wstring::npos;
-}
 }  // namespace
-
-bool pathExists(const std::wstring& path)
-{
-    if (path.empty())
-    {
-        return false;
-    }
-    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-    {
-        return true;
-    }
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
-        hasWildcard(path))
-    {
-        return false;
-    }
-    // Attributes can fail for entries that exist (a file in use by the system); a search sees them.
-    WIN32_FIND_DATAW data;
-    return WinAPI::findFirstFile(path, data).isValid();
-}
 
 CFilePath::CFilePath(const std::wstring& text) : std::wstring(text)
 {

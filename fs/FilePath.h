@@ -37,15 +37,4 @@ public:
     void createDirectories() const;
     void copyFileTo(const CFilePath& destination) const;
     void removeDirectory() const;
-
-    // Removes one file, clearing its read-only attribute first.
-    void deleteFileForced() const;
-    // Removes the file or the folder with everything in it, collecting every failure; throws one
-    // CTavException naming them all at the end. Refuses drive, share and volume roots.
-    void deleteCompletely() const;
 };
-
-// True for text that names an existing entry. Tests the attributes first and falls back to a
-// directory search (which sees files that are in use) only for names without wildcards, so a
-// pattern never counts as an existing path.
-bool pathExists(const std::wstring& path);

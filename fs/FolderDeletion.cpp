@@ -9,9 +9,12 @@
 // A folder throws one exception listing every failure inside it, one per line, with the code of
 // the last one; a parent lists a failed subfolder by that exception's full text, so lists nest.
 
+#include "fs/FolderDeletion.h"
+
 #include "fs/DirectoryIterator.h"
-#include "fs/FilePath.h"
-#include "fs/WinAPI.h"
+#include "win/TavException.h"
+#include "win/FileCalls.h"
+#include "win/SystemCalls.h"
 
 #include <cwchar>
 #include <vector>
@@ -168,7 +171,7 @@ void deleteFolder(const CFilePath& shown, const std::wstring& systemPath)
 
         // The folder's listing is done: close it, then remove the folder itself (which fails with
         // ERROR_DIR_NOT_EMPTY when something inside could not be removed).
-        level.entry.release();
+        level.entry.reset();
         try
         {
             WinAPI::removeDirectory(level.shown, level.systemPath);
@@ -203,24 +206,24 @@ void deleteEntry(const CFilePath& shown, const std::wstring& systemPath, DWORD a
 }
 }  // namespace
 
-void CFilePath::deleteFileForced() const
+void deleteFileForced(const CFilePath& file)
 {
-    const DWORD attributes = ::GetFileAttributesW(c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES && !exists())
+    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && !file.exists())
     {
         return;
     }
-    clearReadOnly(*this, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
-    WinAPI::deleteFile(*this, *this);
+    clearReadOnly(file, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
+    WinAPI::deleteFile(file);
 }
 
-void CFilePath::deleteCompletely() const
+void deleteCompletely(const CFilePath& path)
 {
-    if (empty())
+    if (path.empty())
     {
         return;
     }
-    const CFilePath absolute = WinAPI::fullpath(*this);
+    const CFilePath absolute = WinAPI::fullpath(path);
     const std::wstring systemPath = verbatimForm(absolute);
     if (!pathExists(systemPath))
     {
@@ -233,5 +236,5 @@ void CFilePath::deleteCompletely() const
     }
     leaveFolder(absolute);
     const DWORD attributes = ::GetFileAttributesW(systemPath.c_str());
-    deleteEntry(*this, systemPath, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
+    deleteEntry(path, systemPath, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
 }

@@ -1,7 +1,7 @@
 #include "fs/SameFile.h"
 
 #include "fs/LowerCase.h"
-#include "fs/SharedHolder.h"
+#include "win/SharedHolder.h"
 
 #include <windows.h>
 

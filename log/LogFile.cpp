@@ -1,10 +1,12 @@
 #include "log/LogFile.h"
 
-#include "app/NamedMutex.h"
 #include "fs/SameFile.h"
-#include "fs/WinAPI.h"
 #include "log/LogHeader.h"
-#include "log/TraceLog.h"
+#include "win/FileCalls.h"
+#include "win/NamedMutex.h"
+#include "win/Platform.h"
+#include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include <winioctl.h>
 
@@ -75,33 +77,17 @@ void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::
         }
         else
         {
-            try
-            {
-                WinAPI::deleteFile(backup);
-            }
-            catch (const CTavException&)
-            {
-            }
+            WinAPI::tryDeleteFile(backup);
         }
     }
     if (settings.MaxBackup == 0)
     {
         return;
     }
-    try
-    {
-        WinAPI::moveFile(CFilePath(path), backup);
-    }
-    catch (const CTavException&)
+    if (WinAPI::tryMoveFile(path, backup) != ERROR_SUCCESS)
     {
         CFilePath(path).copyFileTo(backup);
-        try
-        {
-            WinAPI::deleteFile(CFilePath(path));
-        }
-        catch (const CTavException&)
-        {
-        }
+        WinAPI::tryDeleteFile(path);
     }
 }
 
@@ -142,32 +128,24 @@ CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
     ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
-#if defined(__i386__) || defined(_M_IX86)
+#if TIDEWELL_X86
     static_assert(sizeof attributes == 12, "SECURITY_ATTRIBUTES of the 32-bit program");
 #endif
-    const std::wstring name = syncMutexName(path);
-    CSharedHandle mutex(::CreateMutexW(&attributes, FALSE, name.c_str()));
-    existed = mutex.isValid() && ::GetLastError() == ERROR_ALREADY_EXISTS;
-    return mutex;
+    std::uint32_t error = ERROR_SUCCESS;
+    return WinAPI::tryCreateMutex(syncMutexName(path), false, &attributes, existed, error);
 }
 
-bool repointTarget(std::uint32_t threadId, const CTraceConfig& settings, const std::wstring& newPath)
+void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::wstring& newPath)
 {
-    CTraceLog::CLineLock lock;
-    CLogTarget* target = CTraceLog::findTarget(threadId);
-    if (target == nullptr)
+    if (isSameFile(CFilePath(target.path), CFilePath(newPath)))
     {
-        return false;
-    }
-    if (isSameFile(CFilePath(target->path), CFilePath(newPath)))
-    {
-        return true;
+        return;
     }
     CTraceConfig copy = settings;
-    target->file.release();
+    target.file.reset();
     // Other writers of the old file wait until it has moved.
-    CMutexLock oldFile(target->syncMutex);
-    target->syncMutex.release();
+    CMutexLock oldFile(target.syncMutex);
+    target.syncMutex.reset();
 
     copy = checkLogFolder(copy);
     try
@@ -176,33 +154,27 @@ bool repointTarget(std::uint32_t threadId, const CTraceConfig& settings, const s
     }
     catch (const CTavException&)
     {
+        // The older logs stay where they are; the move goes on.
     }
-    const bool hadOldFile = CFilePath(target->path).exists();
+    const bool hadOldFile = CFilePath(target.path).exists();
     if (hadOldFile)
     {
-        try
-        {
-            WinAPI::moveFile(CFilePath(target->path), CFilePath(newPath));
-        }
-        catch (const CTavException&)
-        {
-        }
+        WinAPI::tryMoveFile(target.path, newPath);
         copy.appendMode = true;
     }
 
     bool shared = false;
-    target->syncMutex = createSyncMutex(newPath, shared);
-    CMutexLock newFile(target->syncMutex);
+    target.syncMutex = createSyncMutex(newPath, shared);
+    CMutexLock newFile(target.syncMutex);
     copy.sharedFile = shared;
-    target->file = openLogFile(copy, newPath, true);
-    target->path = newPath;
-    if (target->file.isValid())
+    target.file = openLogFile(copy, newPath, true);
+    target.path = newPath;
+    if (target.file.isValid())
     {
         if (!hadOldFile)
         {
-            writeLogHeader(copy, *target);
+            writeLogHeader(copy, target);
         }
-        target->headerPending = false;
+        target.headerPending = false;
     }
-    return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "fs/SharedHolder.h"
-#include "log/TraceConfig.h"
+#include "config/TraceConfig.h"
+#include "log/LogTarget.h"
+#include "win/SharedHolder.h"
 
 #include <cstdint>
 #include <string>
@@ -29,6 +30,6 @@ std::wstring syncMutexName(const std::wstring& path);
 // it); invalid when it cannot be created. existed tells whether another writer had created it.
 CSharedHandle createSyncMutex(const std::wstring& path, bool& existed);
 
-// Moves the thread's existing target to newPath, carrying the older file along; false when the
-// thread has no target yet.
-bool repointTarget(std::uint32_t threadId, const CTraceConfig& settings, const std::wstring& newPath);
+// Moves a thread's target to newPath, carrying the older file along. The caller holds the line
+// lock.
+void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::wstring& newPath);

@@ -1,7 +1,11 @@
 #include "log/LogHeader.h"
 
 #include "fs/FileVersion.h"
-#include "fs/WinAPI.h"
+#include "win/FileCalls.h"
+#include "win/Library.h"
+#include "win/Platform.h"
+#include "win/ProcessCalls.h"
+#include "win/SystemCalls.h"
 
 #include <cwchar>
 #include <ctime>
@@ -24,7 +28,7 @@ struct CSystemInformation
     const wchar_t* text;
     std::uint32_t isAdministrator;
 };
-#if defined(__i386__) || defined(_M_IX86)
+#if TIDEWELL_X86
 static_assert(sizeof(CSystemInformation) == 12, "the information library expects a 12-byte record");
 #endif
 using GetGeneralSystemInfoFn = void(__cdecl*)(CSystemInformation*);
@@ -37,51 +41,11 @@ struct CMachineDescription
 
 // The information library is taken only from the executable's folder or the system folder: a
 // file of that name planted anywhere else on the search path is never loaded.
-HMODULE loadInformationLibrary()
-{
-    std::vector<CFilePath> candidates;
-    try
-    {
-        candidates.push_back(CFilePath::combine(WinAPI::getModuleFileName().parent(), kInformationLibrary));
-    }
-    catch (const CTavException&)
-    {
-    }
-    wchar_t system[MAX_PATH + 1];
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH + 1);
-    if (length != 0 && length <= MAX_PATH)
-    {
-        candidates.push_back(CFilePath::combine(system, kInformationLibrary));
-    }
-
-    const UINT previousMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
-                                             SEM_NOALIGNMENTFAULTEXCEPT | SEM_NOOPENFILEERRORBOX);
-    HMODULE library = nullptr;
-    for (const CFilePath& candidate : candidates)
-    {
-        if (::GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES)
-        {
-            library = ::LoadLibraryExW(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-            if (library != nullptr)
-            {
-                break;
-            }
-        }
-    }
-    ::SetErrorMode(previousMode);
-    return library;
-}
-
 CMachineDescription describeMachine()
 {
     CMachineDescription description;
-    HMODULE library = loadInformationLibrary();
-    if (library == nullptr)
-    {
-        return description;
-    }
-    const auto getInfo =
-        reinterpret_cast<GetGeneralSystemInfoFn>(::GetProcAddress(library, "GetGeneralSystemInfo86"));
+    const CSharedLibrary library = loadOptionalLibrary(kInformationLibrary);
+    const auto getInfo = findFunction<GetGeneralSystemInfoFn>(library, "GetGeneralSystemInfo86");
     if (getInfo != nullptr)
     {
         CSystemInformation record{sizeof(CSystemInformation), nullptr, 0};
@@ -92,7 +56,6 @@ CMachineDescription describeMachine()
         }
         description.administrator = (record.isAdministrator & 0xFF) != 0;
     }
-    ::FreeLibrary(library);
     return description;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "log/TraceConfig.h"
-#include "log/TraceLog.h"
+#include "config/TraceConfig.h"
+#include "log/LogTarget.h"
 
 #include <cstdint>
 #include <string>

@@ -1,10 +1,12 @@
 #include "log/TraceLog.h"
 
-#include "app/NamedMutex.h"
-
-#include "fs/WinAPI.h"
 #include "log/LogFile.h"
 #include "log/LogHeader.h"
+#include "log/LogTarget.h"
+#include "win/FileCalls.h"
+#include "win/NamedMutex.h"
+#include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include <cstdarg>
 #include <cwchar>
@@ -37,8 +39,6 @@ struct CLogState
 };
 
 CLogState g_log;
-// The log's own component tag.
-constexpr const wchar_t* kLogTag = L"MxQorTavLg";
 // How many lines this thread has begun inside the line lock and not yet committed (a line begun
 // while the log was closed did not enter it, and its commit must not leave it).
 thread_local int t_linesEntered = 0;
@@ -60,6 +60,114 @@ public:
     CCommitScope& operator=(const CCommitScope&) = delete;
 };
 
+// The line lock as a scope; it may be entered again by the thread that holds it.
+class CLineLock
+{
+public:
+    CLineLock() { ::EnterCriticalSection(&g_log.lineLock); }
+    ~CLineLock() { ::LeaveCriticalSection(&g_log.lineLock); }
+    CLineLock(const CLineLock&) = delete;
+    CLineLock& operator=(const CLineLock&) = delete;
+};
+
+// The target a thread opened.
+CLogTarget* findTarget(std::uint32_t threadId)
+{
+    const auto found = g_log.targets.find(threadId);
+    return found == g_log.targets.end() ? nullptr : &found->second;
+}
+
+// Writes one text as physical lines (cut at line feeds) in the line format.
+void emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity,
+                         const std::wstring& text)
+{
+    static const std::wstring kContinuation(25, L' ');
+    std::size_t position = 0;
+    bool first = true;
+    for (;;)
+    {
+        const std::size_t lineFeed = text.find(L'\n', position);
+        const std::size_t end = lineFeed == std::wstring::npos ? text.size() : lineFeed;
+        std::wstring physical;
+        if (first)
+        {
+            SYSTEMTIME now;
+            ::GetLocalTime(&now);
+            physical = formatLinePrefix(now, tag, level, severity);
+        }
+        else
+        {
+            physical = kContinuation;
+        }
+        physical.append(text, position, end - position);
+        physical += L"\r\n";
+        WinAPI::writeString(file, physical);
+        if (lineFeed == std::wstring::npos)
+        {
+            return;
+        }
+        position = lineFeed + 1;
+        first = false;
+    }
+}
+
+void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
+                          const std::wstring& text)
+{
+    if (level > g_log.settings.Level)
+    {
+        return;
+    }
+    auto target = g_log.targets.find(threadId);
+    if (target == g_log.targets.end())
+    {
+        if (g_log.targets.empty())
+        {
+            return;
+        }
+        target = g_log.targets.begin();
+    }
+    const CLogTarget& to = target->second;
+    if (!to.file.isValid() || to.headerPending)
+    {
+        return;
+    }
+    const HANDLE file = to.file.get();
+    CMutexLock sync(to.syncMutex);
+    if (to.syncMutex.isValid())
+    {
+        // Other processes may have written since: append after them.
+        WinAPI::setFilePointer(file, 0, FILE_END);
+    }
+    if (text == g_log.lastText && severity == g_log.lastSeverity)
+    {
+        ++g_log.repeatCounter;
+    }
+    else
+    {
+        // The counter is cleared before anything is written, so a write that fails never makes
+        // the next line repeat the old one again.
+        const std::uint32_t repeats = g_log.repeatCounter;
+        g_log.repeatCounter = 0;
+        if (repeats == 1)
+        {
+            emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
+        }
+        else if (repeats >= 2)
+        {
+            WinAPI::writeString(file, std::wstring(25, L' ') + L"  -- last line is repeated " +
+                                          std::to_wstring(repeats) + L" times --\r\n");
+        }
+        emitText(file, tag, level, severity, text);
+    }
+    g_log.lastText = text;
+    g_log.lastSeverity = severity;
+    if (g_log.settings.Flush)
+    {
+        ::FlushFileBuffers(file);
+    }
+}
+
 void writeCurrentLine(const std::wstring& text)
 {
     const CCurrentLine& line = g_log.current;
@@ -69,7 +177,7 @@ void writeCurrentLine(const std::wstring& text)
     }
     try
     {
-        CTraceLog::writeLine(line.threadId, line.tag, line.level, line.severity, text);
+        writeLine(line.threadId, line.tag, line.level, line.severity, text);
     }
     catch (const CTavException&)
     {
@@ -137,11 +245,11 @@ std::wstring composePath(const CTraceConfig& settings)
 // The settings for the first open and the log path they give. Settings that cannot be read (a
 // registry value too short for its type, a folder too long to compose a path with) must not cost
 // the run its log: the log then starts with the defaults, and problem says why.
-std::wstring loadSettings(std::wstring& problem)
+std::wstring loadSettings(const CLogOptions& options, std::wstring& problem)
 {
     try
     {
-        CTraceConfig loaded = CTraceConfig::load(g_log.settings);
+        CTraceConfig loaded = CTraceConfig::load(g_log.settings, options);
         std::wstring path = composePath(loaded);
         g_log.settings = std::move(loaded);
         return path;
@@ -163,7 +271,7 @@ std::wstring loadSettings(std::wstring& problem)
     {
         // No Program Files folder either: the current directory, checked like any other folder.
     }
-    fallback = CTraceConfig::readCommandLine(fallback);
+    fallback = CTraceConfig::readCommandLine(fallback, options);
     std::wstring path = composePath(fallback);
     g_log.settings = std::move(fallback);
     return path;
@@ -173,7 +281,7 @@ void reportSettingsProblem(std::uint32_t threadId, const std::wstring& problem)
 {
     try
     {
-        CTraceLog::writeLine(threadId, kLogTag, 1, kSeverityWarning,
+        writeLine(threadId, kLogTag, 1, kSeverityWarning,
                              L"The trace settings could not be read; the default settings are used. " + problem);
     }
     catch (const CTavException&)
@@ -191,7 +299,7 @@ std::wstring formatLinePrefix(const SYSTEMTIME& time, const wchar_t* tag, std::u
     return prefix;
 }
 
-void CTraceLog::open(std::uint32_t threadId)
+void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
 {
     if (!g_log.lockInitialised)
     {
@@ -200,9 +308,10 @@ void CTraceLog::open(std::uint32_t threadId)
     }
     CLineLock lock;
     std::wstring settingsProblem;
-    const std::wstring path = g_log.openCount == 0 ? loadSettings(settingsProblem) : composePath(g_log.settings);
-    if (repointTarget(threadId, g_log.settings, path))
+    const std::wstring path = g_log.openCount == 0 ? loadSettings(options, settingsProblem) : composePath(g_log.settings);
+    if (CLogTarget* existing = findTarget(threadId))
     {
+        repointTarget(*existing, g_log.settings, path);
         return;
     }
     if (g_log.openCount == 0)
@@ -290,113 +399,24 @@ void CTraceLog::leaveLineLockOfThisThread()
     t_linesEntered = 0;
 }
 
+bool CTraceLog::moveTo(std::uint32_t threadId, const std::wstring& newPath)
+{
+    CLineLock lock;
+    CLogTarget* target = findTarget(threadId);
+    if (target == nullptr)
+    {
+        return false;
+    }
+    repointTarget(*target, g_log.settings, newPath);
+    return true;
+}
+
 const CTraceConfig& CTraceLog::settings()
 {
     return g_log.settings;
 }
 
-void CTraceLog::writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
-                          const std::wstring& text)
-{
-    if (level > g_log.settings.Level)
-    {
-        return;
-    }
-    auto target = g_log.targets.find(threadId);
-    if (target == g_log.targets.end())
-    {
-        if (g_log.targets.empty())
-        {
-            return;
-        }
-        target = g_log.targets.begin();
-    }
-    const CLogTarget& to = target->second;
-    if (!to.file.isValid() || to.headerPending)
-    {
-        return;
-    }
-    const HANDLE file = to.file.get();
-    CMutexLock sync(to.syncMutex);
-    if (to.syncMutex.isValid())
-    {
-        // Other processes may have written since: append after them.
-        WinAPI::setFilePointer(file, 0, FILE_END);
-    }
-    if (text == g_log.lastText && severity == g_log.lastSeverity)
-    {
-        ++g_log.repeatCounter;
-    }
-    else
-    {
-        // The counter is cleared before anything is written, so a write that fails never makes
-        // the next line repeat the old one again.
-        const std::uint32_t repeats = g_log.repeatCounter;
-        g_log.repeatCounter = 0;
-        if (repeats == 1)
-        {
-            emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
-        }
-        else if (repeats >= 2)
-        {
-            WinAPI::writeString(file, std::wstring(25, L' ') + L"  -- last line is repeated " +
-                                          std::to_wstring(repeats) + L" times --\r\n");
-        }
-        emitText(file, tag, level, severity, text);
-    }
-    g_log.lastText = text;
-    g_log.lastSeverity = severity;
-    if (g_log.settings.Flush)
-    {
-        ::FlushFileBuffers(file);
-    }
-}
 
-CLogTarget* CTraceLog::findTarget(std::uint32_t threadId)
-{
-    const auto found = g_log.targets.find(threadId);
-    return found == g_log.targets.end() ? nullptr : &found->second;
-}
 
-CTraceLog::CLineLock::CLineLock()
-{
-    ::EnterCriticalSection(&g_log.lineLock);
-}
 
-CTraceLog::CLineLock::~CLineLock()
-{
-    ::LeaveCriticalSection(&g_log.lineLock);
-}
 
-void CTraceLog::emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity,
-                         const std::wstring& text)
-{
-    static const std::wstring kContinuation(25, L' ');
-    std::size_t position = 0;
-    bool first = true;
-    for (;;)
-    {
-        const std::size_t lineFeed = text.find(L'\n', position);
-        const std::size_t end = lineFeed == std::wstring::npos ? text.size() : lineFeed;
-        std::wstring physical;
-        if (first)
-        {
-            SYSTEMTIME now;
-            ::GetLocalTime(&now);
-            physical = formatLinePrefix(now, tag, level, severity);
-        }
-        else
-        {
-            physical = kContinuation;
-        }
-        physical.append(text, position, end - position);
-        physical += L"\r\n";
-        WinAPI::writeString(file, physical);
-        if (lineFeed == std::wstring::npos)
-        {
-            return;
-        }
-        position = lineFeed + 1;
-        first = false;
-    }
-}

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "fs/SharedHolder.h"
-#include "log/TraceConfig.h"
+#include "config/TraceConfig.h"
 
 #include <windows.h>
 
@@ -14,15 +13,8 @@ constexpr wchar_t kSeverityInfo = L' ';
 constexpr wchar_t kSeverityWarning = L'W';
 constexpr wchar_t kSeverityError = L'E';
 
-// One log file as seen by the thread that opened it.
-struct CLogTarget
-{
-    std::uint32_t threadId = 0;
-    CSharedHandle file;
-    std::wstring path;
-    bool headerPending = true;
-    CSharedHandle syncMutex;
-};
+// The log's own component tag, also the crash report's.
+constexpr const wchar_t* kLogTag = L"MxQorTavLg";
 
 // The process-wide trace log. A line is begun (which enters the line lock), composed by the
 // caller and committed (which writes it and leaves the lock):
@@ -40,7 +32,11 @@ public:
     // Creates the thread's log target (reading the settings on the first call) and writes its
     // header, or moves an existing target to the path the settings now give. Settings that cannot
     // be read leave the defaults, and the new log says so in a warning line after its header.
-    static void open(std::uint32_t threadId);
+    // options are the log's own command-line options, as the program parsed them.
+    static void open(std::uint32_t threadId, const CLogOptions& options = {});
+    // Moves the thread's log to newPath, carrying the older file along; false when the thread has
+    // no log yet.
+    static bool moveTo(std::uint32_t threadId, const std::wstring& newPath);
 
     static void beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity);
     static void commitLine(const std::wostringstream& line);
@@ -57,24 +53,6 @@ public:
 
     // The settings of the process (valid after the first open).
     static const CTraceConfig& settings();
-
-    // Writes one text as physical lines (cut at line feeds) in the line format.
-    static void emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity,
-                         const std::wstring& text);
-    static void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
-                          const std::wstring& text);
-
-    // For the log's own file management, under the line lock: the target a thread opened.
-    static CLogTarget* findTarget(std::uint32_t threadId);
-    // The line lock as a scope; it may be entered again by the thread that holds it.
-    class CLineLock
-    {
-    public:
-        CLineLock();
-        ~CLineLock();
-        CLineLock(const CLineLock&) = delete;
-        CLineLock& operator=(const CLineLock&) = delete;
-    };
 };
 
 // The 25 columns before a line's text: "hh:mm:ss", a blank, the tag right-aligned in 10 columns,

@@ -1,6 +1,7 @@
 // The named mutex and its lock in this process, and the run's mutex wait against other processes.
-#include "app/NamedMutex.h"
-#include "fs/WinAPI.h"
+#include "win/NamedMutex.h"
+#include "win/ErrorText.h"
+#include "win/TavException.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "config/ProfileString.h"
+#include "win/ProfileCalls.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

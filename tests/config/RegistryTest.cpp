@@ -1,5 +1,5 @@
-#include "config/Registry.h"
-#include "fs/TavException.h"
+#include "win/RegistryCalls.h"
+#include "win/TavException.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -136,31 +136,18 @@ TEST_F(RegistryAccess, LastHolderClosesTheKey)
     const HKEY raw = first.get();
     CSharedRegKey second = first;
     EXPECT_EQ(second.useCount(), 2u);
-    first.release();
+    first.reset();
     EXPECT_EQ(first.get(), RegKeyTraits::empty());
     DWORD subkeys = 0;
     EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                                  nullptr, nullptr, nullptr),
               ERROR_SUCCESS)
         << "a shared key stays open while a holder remains";
-    second.release();
+    second.reset();
     EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                                  nullptr, nullptr, nullptr),
               ERROR_INVALID_HANDLE);
 
-}
-
-TEST(RegKeyTraits, PredefinedRootsAreTheEightListedOnes)
-{
-    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_PERFORMANCE_DATA,
-                      HKEY_CURRENT_CONFIG, HKEY_PERFORMANCE_TEXT, HKEY_PERFORMANCE_NLSTEXT})
-    {
-        EXPECT_TRUE(RegKeyTraits::isPredefined(root));
-    }
-    EXPECT_FALSE(RegKeyTraits::isPredefined(HKEY_DYN_DATA));
-    EXPECT_FALSE(RegKeyTraits::isValid(RegKeyTraits::empty()));
-    EXPECT_FALSE(RegKeyTraits::isValid(nullptr));
-    EXPECT_EQ(CSharedRegKey().useCount(), 0u);
 }
 
 // The registry itself may add a terminator to string data (Wine does); the conversion must not

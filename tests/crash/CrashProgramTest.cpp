@@ -2,7 +2,7 @@
 // handling the way the entry does and faults on request. Each test runs its own copy, so logs and
 // dumps (named after the executable) never meet.
 #include "crash/CrashReport.h"
-#include "fs/WinAPI.h"
+#include "win/SystemCalls.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "crash/LogicalAddress.h"
 
-#include "fs/WinAPI.h"
+#include "win/ProcessCalls.h"
 
 #include <gtest/gtest.h>
 

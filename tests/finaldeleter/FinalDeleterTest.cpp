@@ -3,7 +3,8 @@
 // elsewhere for their duration; they all live in this one program, whose tests run one after
 // another, so no other run of Tidewell sees the change.
 #include "app/FinalDeleter.h"
-#include "fs/WinAPI.h"
+#include "win/ErrorText.h"
+#include "win/SystemCalls.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,10 @@
-#include "fs/SharedHolder.h"
-#include "fs/WinAPI.h"
+#include "fs/FilePath.h"
+#include "win/ErrorText.h"
+#include "win/SharedHolder.h"
+#include "win/TavException.h"
+#include "win/FileCalls.h"
+#include "win/ProcessCalls.h"
+#include "win/SystemCalls.h"
 
 #include "support/TestSupport.h"
 
@@ -14,9 +19,10 @@ bool isOpenHandle(HANDLE handle)
 }
 }  // namespace
 
-TEST(ErrorText, SystemTextWithoutLineBreaksAndTheCode)
+TEST(ErrorText, FullTextIsMessageSystemTextWithoutLineBreaksAndTheCode)
 {
-    const std::wstring text = WinAPI::getErrorText(5);
+    const std::wstring text = CTavException(5, L"WinAPI::x() failed.").fullText();
+    EXPECT_TRUE(text.starts_with(L"WinAPI::x() failed. Error message: "));
     EXPECT_EQ(text.find_first_of(L"\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"ccess"), std::wstring::npos) << "expected the text for access denied";
     EXPECT_TRUE(text.ends_with(L" Error code 0x00000005 (5).")) << std::string(text.begin(), text.end());
@@ -25,13 +31,6 @@ TEST(ErrorText, SystemTextWithoutLineBreaksAndTheCode)
 TEST(ErrorText, UnknownCodeHasTheFallbackText)
 {
     EXPECT_EQ(WinAPI::getErrorText(0xFFFFFFFF), L"No message text available. Error code 0xffffffff (4294967295).");
-}
-
-TEST(ErrorText, FullTextJoinsMessageAndSystemText)
-{
-    const CTavException error(183, L"WinAPI::createDirectory(x) failed.");
-    EXPECT_EQ(error.fullText(), L"WinAPI::createDirectory(x) failed. Error message: " + WinAPI::getErrorText(183));
-    EXPECT_TRUE(error.fullText().ends_with(L"Error code 0x000000b7 (183)."));
 }
 
 TEST(WinAPIWrappers, MissingPathsAreNotErrors)
@@ -65,7 +64,7 @@ TEST(WinAPIWrappers, FindNextFileEndsWithFalse)
     const CSharedFindHandle search = WinAPI::findFirstFile(dir / L"*", data);
     ASSERT_TRUE(search.isValid());
     int more = 0;
-    while (WinAPI::findNextFile(search, data))
+    while (WinAPI::tryFindNextFile(search, data))
     {
         ++more;
     }
@@ -81,7 +80,7 @@ TEST(WinAPIWrappers, GrowingBuffers)
     EXPECT_TRUE(WinAPI::getModuleFileName().ends_with(L"test_fs.exe"));
     EXPECT_FALSE(WinAPI::getComputerName().empty());
     EXPECT_FALSE(WinAPI::getUserName().empty());
-    EXPECT_TRUE(WinAPI::getWindowsDirectory().exists());
+    EXPECT_TRUE(CFilePath(WinAPI::getWindowsDirectory()).exists());
 }
 
 TEST(SharedHolders, LastReleaseClosesAndReleaseTwiceDoesNothing)
@@ -95,8 +94,8 @@ TEST(SharedHolders, LastReleaseClosesAndReleaseTwiceDoesNothing)
             CSharedHandle third;
             third = second;
             EXPECT_EQ(first.useCount(), 3u);
-            second.release();
-            second.release();
+            second.reset();
+            second.reset();
             EXPECT_EQ(first.useCount(), 2u);
             EXPECT_FALSE(second.isValid());
         }

@@ -1,6 +1,7 @@
 #include "fs/DirectoryIterator.h"
 #include "fs/FilePath.h"
-#include "fs/WinAPI.h"
+#include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include "support/TestSupport.h"
 
@@ -90,7 +91,7 @@ TEST(FilePathFileSystem, ExistsAndWildcards)
     EXPECT_TRUE(dir.path().exists());
     EXPECT_TRUE((dir / L"file.txt").exists());
     EXPECT_FALSE((dir / L"missing").exists());
-    EXPECT_TRUE(WinAPI::getWindowsDirectory().parent().exists());  // a drive root
+    EXPECT_TRUE(CFilePath(WinAPI::getWindowsDirectory()).parent().exists());  // a drive root
     // A pattern matches files, but it does not name one.
     EXPECT_FALSE((dir / L"*").exists());
     EXPECT_FALSE((dir / L"file.tx?").exists());

@@ -1,5 +1,6 @@
 #include "fs/FileVersion.h"
-#include "fs/WinAPI.h"
+#include "win/ProcessCalls.h"
+#include "win/SystemCalls.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

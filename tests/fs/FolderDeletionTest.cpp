@@ -1,5 +1,7 @@
-#include "fs/FilePath.h"
-#include "fs/WinAPI.h"
+#include "fs/FolderDeletion.h"
+#include "win/TavException.h"
+#include "win/ErrorText.h"
+#include "win/FileCalls.h"
 
 #include "support/TestSupport.h"
 
@@ -62,7 +64,7 @@ CTavException deletionError(const CFilePath& path)
 {
     try
     {
-        path.deleteCompletely();
+        deleteCompletely(path);
     }
     catch (const CTavException& error)
     {
@@ -76,9 +78,9 @@ CTavException deletionError(const CFilePath& path)
 TEST(FolderDeletion, MissingPathIsNotAnError)
 {
     test::CTempDir dir;
-    EXPECT_NO_THROW((dir / L"missing").deleteCompletely());
-    EXPECT_NO_THROW(CFilePath().deleteCompletely());
-    EXPECT_NO_THROW((dir / L"missing").deleteFileForced());
+    EXPECT_NO_THROW(deleteCompletely(dir / L"missing"));
+    EXPECT_NO_THROW(deleteCompletely(CFilePath()));
+    EXPECT_NO_THROW(deleteFileForced(dir / L"missing"));
 }
 
 TEST(FolderDeletion, RemovesTreeWithReadOnlyHiddenAndSystemEntries)
@@ -99,7 +101,7 @@ TEST(FolderDeletion, RemovesTreeWithReadOnlyHiddenAndSystemEntries)
     ::SetFileAttributesW((root / L"full\\deeper\\system.txt").c_str(), FILE_ATTRIBUTE_SYSTEM);
     ::SetFileAttributesW((root / L"full\\deeper").c_str(), FILE_ATTRIBUTE_HIDDEN);
 
-    root.deleteCompletely();
+    deleteCompletely(root);
     EXPECT_FALSE(test::exists(root));
     EXPECT_TRUE(test::exists(dir.path()));
 }
@@ -110,7 +112,7 @@ TEST(FolderDeletion, RemovesSingleReadOnlyFile)
     test::writeTextFile(dir / L"ro.txt");
     test::writeTextFile(dir / L"other.txt");
     ::SetFileAttributesW((dir / L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    (dir / L"ro.txt").deleteCompletely();
+    deleteCompletely(dir / L"ro.txt");
     EXPECT_FALSE(test::exists(dir / L"ro.txt"));
     EXPECT_TRUE(test::exists(dir / L"other.txt"));
 }
@@ -172,7 +174,7 @@ TEST(FolderDeletion, FileHeldWithDeleteSharingIsAwaitedUntilItsHolderLetsGo)
         ::Sleep(100);
         held.release();
     });
-    EXPECT_NO_THROW(root.deleteCompletely());
+    EXPECT_NO_THROW(deleteCompletely(root));
     releaser.join();
     EXPECT_FALSE(test::exists(root));
 }
@@ -201,7 +203,7 @@ TEST(FolderDeletionGuards, EveryFormOfADriveRootIsRefused)
     {
         try
         {
-            CFilePath(root).deleteCompletely();
+            deleteCompletely(CFilePath(root));
             ADD_FAILURE() << "no exception for root " << CFilePath(root).size();
         }
         catch (const CTavException& error)
@@ -217,7 +219,7 @@ TEST(FolderDeletionGuards, EveryFormOfADriveRootIsRefused)
 
 TEST(FolderDeletionGuards, MissingDriveRootIsNotAnError)
 {
-    EXPECT_NO_THROW(CFilePath(L"R:\\").deleteCompletely());
+    EXPECT_NO_THROW(deleteCompletely(CFilePath(L"R:\\")));
 }
 
 TEST(FolderDeletionGuards, WildcardsNeverMatchOtherEntries)
@@ -227,7 +229,7 @@ TEST(FolderDeletionGuards, WildcardsNeverMatchOtherEntries)
     test::makeFolder(dir / L"sub");
     for (const wchar_t* pattern : {L"*", L"*.txt", L"a.tx?", L"su<", L"a\"txt"})
     {
-        EXPECT_NO_THROW((dir / pattern).deleteCompletely());
+        EXPECT_NO_THROW(deleteCompletely(dir / pattern));
     }
     EXPECT_TRUE(test::exists(dir / L"a.txt"));
     EXPECT_TRUE(test::exists(dir / L"sub"));
@@ -245,15 +247,18 @@ TEST(FolderDeletionGuards, LinksAreNeverEntered)
     makeUnixLink(root / L"link", outside.path());
     makeUnixLink(root / L"emptylink", emptyOutside.path());
 
+    bool linkReported = false;
     try
     {
-        root.deleteCompletely();
+        deleteCompletely(root);
     }
     catch (const CTavException& error)
     {
-        // Where the platform cannot remove the link itself, the failure is reported.
-        EXPECT_NE(error.message.find(L"WinAPI::deleteLink(" + (root / L"link") + L") failed."), std::wstring::npos);
+        linkReported = error.message.find(L"WinAPI::deleteLink(" + (root / L"link") + L") failed.") != std::wstring::npos;
     }
+    // Either the link itself is gone, or (where the platform cannot remove a link without reaching
+    // its target) it stays and is reported.
+    EXPECT_TRUE(linkReported || !test::exists(root / L"link"));
     EXPECT_TRUE(test::exists(outside / L"precious.txt"));
     EXPECT_TRUE(test::exists(emptyOutside.path()));
     EXPECT_FALSE(test::exists(root / L"a.txt"));
@@ -280,7 +285,7 @@ TEST(FolderDeletionGuards, NamesThatWin32RulesWouldAlterAreDeleted)
     }
     createVerbatimFile(deep + L"\\leaf.txt");
 
-    EXPECT_NO_THROW(root.deleteCompletely());
+    EXPECT_NO_THROW(deleteCompletely(root));
     EXPECT_EQ(::GetFileAttributesW(verbatim(root).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
@@ -293,7 +298,7 @@ TEST(FolderDeletionGuards, CurrentDirectoryInsideTheTargetIsLeftFirst)
     wchar_t saved[MAX_PATH];
     ::GetCurrentDirectoryW(MAX_PATH, saved);
     ASSERT_TRUE(::SetCurrentDirectoryW((root / L"sub").c_str()));
-    EXPECT_NO_THROW(root.deleteCompletely());
+    EXPECT_NO_THROW(deleteCompletely(root));
     EXPECT_FALSE(test::exists(root));
     ::SetCurrentDirectoryW(saved);
 }

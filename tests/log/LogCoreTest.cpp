@@ -2,7 +2,7 @@
 #include "log/LogLine.h"
 #include "log/TraceLog.h"
 
-#include "fs/WinAPI.h"
+#include "win/ProcessCalls.h"
 
 #include "support/TestSupport.h"
 
@@ -16,7 +16,7 @@ const CFilePath& openedLog()
 {
     static const CFilePath path = [] {
         CTraceLog::open(::GetCurrentThreadId());
-        return test::defaultLogPath(WinAPI::getModuleFileName().fileName().withoutExtension());
+        return test::defaultLogPath(CFilePath(WinAPI::getModuleFileName()).fileName().withoutExtension());
     }();
     return path;
 }

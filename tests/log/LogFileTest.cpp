@@ -1,6 +1,6 @@
 #include "log/LogFile.h"
 
-#include "fs/WinAPI.h"
+#include "win/SystemCalls.h"
 
 #include "support/TestSupport.h"
 

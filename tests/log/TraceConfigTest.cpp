@@ -1,7 +1,7 @@
 #include "app/CommandLine.h"
-#include "fs/TavException.h"
-#include "fs/WinAPI.h"
-#include "log/TraceConfig.h"
+#include "win/TavException.h"
+#include "win/SystemCalls.h"
+#include "config/TraceConfig.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -261,14 +261,14 @@ TEST(TraceConfigLoad, ConfigurationFileHidesTheRegistryEvenWhenEmpty)
     key.setDword(L"MaxBackup", 1);
 
     const CFilePath configFile = dir / L"MxQorSetup.cfg";
-    const CTraceConfig fromRegistry = CTraceConfig::load(CTraceConfig(), configFile, path);
+    const CTraceConfig fromRegistry = CTraceConfig::load(CTraceConfig(), {}, configFile, path);
     EXPECT_EQ(fromRegistry.Level, 3u);
     EXPECT_EQ(fromRegistry.MaxBackup, 1u);
     EXPECT_EQ(fromRegistry.TargetDir, defaultFolder());
     EXPECT_FALSE(fromRegistry.appendMode);
 
     test::writeTextFile(configFile, "");
-    const CTraceConfig fromFile = CTraceConfig::load(CTraceConfig(), configFile, path);
+    const CTraceConfig fromFile = CTraceConfig::load(CTraceConfig(), {}, configFile, path);
     EXPECT_EQ(fromFile.Level, 2u);
     EXPECT_EQ(fromFile.MaxBackup, 9u);
     EXPECT_EQ(fromFile.TargetDir, L"");
@@ -294,14 +294,12 @@ TEST(TraceConfigCommandLine, AppendNeedsLogAndLogmodeAppend)
     };
     for (const Case& c : cases)
     {
-        EXPECT_EQ(CTraceConfig::readCommandLine(CTraceConfig(), CCommandLine(c.commandLine)).appendMode, c.append)
+        EXPECT_EQ(CTraceConfig::readCommandLine(CTraceConfig(), CCommandLine(c.commandLine).logOptions()).appendMode, c.append)
             << c.commandLine;
     }
     CTraceConfig on;
     on.appendMode = true;
-    EXPECT_TRUE(CTraceConfig::readCommandLine(on, CCommandLine(L"x.exe")).appendMode);
-    // The test program itself runs without the options.
-    EXPECT_FALSE(CTraceConfig::readCommandLine(CTraceConfig()).appendMode);
+    EXPECT_TRUE(CTraceConfig::readCommandLine(on, CCommandLine(L"x.exe").logOptions()).appendMode);
 }
 
 TEST(TraceConfigNames, MachinePrefixOnlyOffFixedDrives)

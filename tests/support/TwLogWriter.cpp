@@ -5,7 +5,6 @@
 // With "-" as <ready event> it writes at once.
 //   tw_logwriter reopen <new path>
 // Writes "before", moves its log to <new path>, writes "after".
-#include "log/LogFile.h"
 #include "log/LogLine.h"
 #include "log/TraceLog.h"
 
@@ -19,12 +18,9 @@ int wmain(int argc, wchar_t** argv)
     {
         CTraceLog::open(::GetCurrentThreadId());
         CLogLine(L"TwWriter", kSeverityInfo) << L"before";
+        if (!CTraceLog::moveTo(::GetCurrentThreadId(), argv[2]))
         {
-            CTraceLog::CLineLock lock;
-            if (!repointTarget(::GetCurrentThreadId(), CTraceLog::settings(), argv[2]))
-            {
-                return 4;
-            }
+            return 4;
         }
         CLogLine(L"TwWriter", kSeverityInfo) << L"after";
         return 0;

@@ -24,14 +24,14 @@ public:
         : m_handle(std::exchange(other.m_handle, Traits::empty())), m_count(std::exchange(other.m_count, nullptr))
     {
     }
-    ~CSharedHolder() { release(); }
+    ~CSharedHolder() { reset(); }
 
     CSharedHolder& operator=(const CSharedHolder& other)
     {
         if (this != &other)
         {
             std::uint32_t* count = other.share();
-            release();
+            reset();
             m_handle = other.m_handle;
             m_count = count;
         }
@@ -42,7 +42,7 @@ public:
     {
         if (this != &other)
         {
-            release();
+            reset();
             m_handle = std::exchange(other.m_handle, Traits::empty());
             m_count = std::exchange(other.m_count, nullptr);
         }
@@ -52,8 +52,8 @@ public:
     Handle get() const { return m_handle; }
     bool isValid() const { return Traits::isValid(m_handle); }
 
-    // Drops this holder's share; the last share closes the handle.
-    void release()
+    // Drops this holder's share and leaves it empty; the last share closes the handle.
+    void reset()
     {
         if (m_count == nullptr || --*m_count == 0)
         {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "config/RegValue.h"
-#include "config/SharedRegKey.h"
+#include "win/RegKey.h"
+#include "win/RegValue.h"
 
 #include <windows.h>
 

@@ -3,9 +3,16 @@
 #include "fs/FilePath.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-class CCommandLine;
+// The log's own command-line options as the program's command line gave them: whether /log is
+// there, and the value of /logmode when it is.
+struct CLogOptions
+{
+    bool log = false;
+    std::optional<std::wstring> logmode;
+};
 
 // The trace settings: where the log lies, how many backups are kept, whether every line is
 // flushed and whether an existing log is continued. Read once, by the first open of the log.
@@ -27,9 +34,10 @@ struct CTraceConfig
     // Defaults, then the configuration file beside the executable or else the registry, then the
     // command line. Errors of the Program Files lookup, of the executable's path, of reading a
     // registry value that exists and of the environment expansion pass to the caller.
-    static CTraceConfig load(CTraceConfig settings);
+    static CTraceConfig load(CTraceConfig settings, const CLogOptions& options);
     // The same with the configuration file and the registry key given.
-    static CTraceConfig load(CTraceConfig settings, const CFilePath& configFile, const std::wstring& registryKey);
+    static CTraceConfig load(CTraceConfig settings, const CLogOptions& options, const CFilePath& configFile,
+                             const std::wstring& registryKey);
 
     // The default log folder: Program Files\QOR\QorSetup\LOGs.
     static CTraceConfig readDefaults(CTraceConfig settings);
@@ -39,10 +47,8 @@ struct CTraceConfig
     // The key in one hive, HKEY_CURRENT_USER before HKEY_LOCAL_MACHINE: REG_DWORD values Level,
     // Flush and MaxBackup, REG_SZ value TargetDir (any other type empties the folder).
     static CTraceConfig readRegistry(CTraceConfig settings, const std::wstring& keyPath = kRegistryKey);
-    // Options log and logmode of the process command line: "/log /logmode:append" continues an
-    // existing log.
-    static CTraceConfig readCommandLine(CTraceConfig settings);
-    static CTraceConfig readCommandLine(CTraceConfig settings, const CCommandLine& commandLine);
+    // The log options: "/log /logmode:append" continues an existing log.
+    static CTraceConfig readCommandLine(CTraceConfig settings, const CLogOptions& options);
 };
 
 // [computer name "_" when the folder is not on a fixed drive] + executable base name + ".log"

@@ -1,6 +1,7 @@
-#include "config/Registry.h"
+#include "win/RegistryCalls.h"
 
-#include "fs/TavException.h"
+#include "win/GrowBuffer.h"
+#include "win/TavException.h"
 
 #include <limits>
 
@@ -22,7 +23,7 @@ bool regKeyExists(HKEY parent, const std::wstring& subkey)
     {
         return false;
     }
-    holderOf(key).release();
+    holderOf(key).reset();
     return true;
 }
 
@@ -49,20 +50,17 @@ RegValue regQueryValueEx(HKEY key, const std::wstring& name)
 {
     // The size a refused call reports is not trusted (the value may grow in between): the
     // buffer only doubles, and the next call tells again whether it is enough.
-    std::vector<std::uint8_t> buffer(128);
     DWORD type = 0;
-    DWORD size = static_cast<DWORD>(buffer.size());
-    LONG result = ::RegQueryValueExW(key, name.c_str(), nullptr, &type, buffer.data(), &size);
-    while (result == ERROR_MORE_DATA)
-    {
-        if (buffer.size() > std::numeric_limits<DWORD>::max() / 2)
-        {
-            break;
-        }
-        buffer.resize(2 * buffer.size());
-        size = static_cast<DWORD>(buffer.size());
-        result = ::RegQueryValueExW(key, name.c_str(), nullptr, &type, buffer.data(), &size);
-    }
+    DWORD size = 0;
+    LONG result = ERROR_SUCCESS;
+    auto buffer = growAndRetry<std::uint8_t>(
+        128,
+        [&](std::vector<std::uint8_t>& b) -> std::optional<std::size_t> {
+            size = static_cast<DWORD>(b.size());
+            result = ::RegQueryValueExW(key, name.c_str(), nullptr, &type, b.data(), &size);
+            return result == ERROR_MORE_DATA ? std::optional<std::size_t>(doubled(b.size())) : std::nullopt;
+        },
+        std::numeric_limits<DWORD>::max());
     if (result != ERROR_SUCCESS)
     {
         throw CTavException(static_cast<std::uint32_t>(result), L"WinAPI::regQueryValueEx failed for " + name);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fs/SharedHolder.h"
+#include "win/SharedHolder.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "config/RegValue.h"
+#include "win/RegValue.h"
 
-#include "fs/TavException.h"
+#include "win/TavException.h"
 
 std::uint32_t RegValue::toDWORD() const
 {

@@ -1,22 +1,18 @@
-#include "log/TraceConfig.h"
+#include "config/TraceConfig.h"
 
-#include "app/CommandLine.h"
-#include "config/ProfileString.h"
-#include "config/Registry.h"
-#include "fs/WinAPI.h"
+#include "fs/LowerCase.h"
+#include "win/FileCalls.h"
+#include "win/ProcessCalls.h"
+#include "win/ProfileCalls.h"
+#include "win/RegistryCalls.h"
+#include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include <optional>
 
 namespace
 {
 constexpr const wchar_t* kSection = L"Trace";
-
-// The log's own view of the command line, made once and kept for the life of the process.
-const CCommandLine& processCommandLine()
-{
-    static const CCommandLine commandLine(::GetCommandLineW());
-    return commandLine;
-}
 
 std::wstring expanded(const std::wstring& folder)
 {
@@ -84,13 +80,14 @@ CTraceConfig readTraceValues(CTraceConfig settings, HKEY key)
 }
 }  // namespace
 
-CTraceConfig CTraceConfig::load(CTraceConfig settings)
+CTraceConfig CTraceConfig::load(CTraceConfig settings, const CLogOptions& options)
 {
-    const CFilePath configFile = CFilePath::combine(WinAPI::getModuleFileName().parent(), kConfigFileName);
-    return load(std::move(settings), configFile, kRegistryKey);
+    const CFilePath configFile = CFilePath::combine(CFilePath(WinAPI::getModuleFileName()).parent(), kConfigFileName);
+    return load(std::move(settings), options, configFile, kRegistryKey);
 }
 
-CTraceConfig CTraceConfig::load(CTraceConfig settings, const CFilePath& configFile, const std::wstring& registryKey)
+CTraceConfig CTraceConfig::load(CTraceConfig settings, const CLogOptions& options, const CFilePath& configFile,
+                                const std::wstring& registryKey)
 {
     settings = readDefaults(std::move(settings));
     // Never both: a configuration file, even an empty one, hides the registry.
@@ -102,7 +99,7 @@ CTraceConfig CTraceConfig::load(CTraceConfig settings, const CFilePath& configFi
     {
         settings = readRegistry(std::move(settings), registryKey);
     }
-    return readCommandLine(std::move(settings));
+    return readCommandLine(std::move(settings), options);
 }
 
 CTraceConfig CTraceConfig::readDefaults(CTraceConfig settings)
@@ -167,22 +164,12 @@ CTraceConfig CTraceConfig::readRegistry(CTraceConfig settings, const std::wstrin
     return settings;
 }
 
-CTraceConfig CTraceConfig::readCommandLine(CTraceConfig settings)
+CTraceConfig CTraceConfig::readCommandLine(CTraceConfig settings, const CLogOptions& options)
 {
-    return readCommandLine(std::move(settings), processCommandLine());
-}
-
-CTraceConfig CTraceConfig::readCommandLine(CTraceConfig settings, const CCommandLine& commandLine)
-{
-    if (commandLine.getOption(L"log") != nullptr)
+    // The value compares with only A-Z folded, as option names do.
+    if (options.log && options.logmode && lowerCaseCopy(*options.logmode) == L"append")
     {
-        // The value compares with only A-Z folded, as option names do.
-        const CaseInsensitiveLess less;
-        const wchar_t* mode = commandLine.getOption(L"logmode");
-        if (mode != nullptr && !less(mode, L"append") && !less(L"append", mode))
-        {
-            settings.appendMode = true;
-        }
+        settings.appendMode = true;
     }
     return settings;
 }
@@ -194,7 +181,7 @@ std::wstring composeLogFileName(const CTraceConfig& settings)
     {
         prefix = WinAPI::getComputerName() + L"_";
     }
-    return prefix + WinAPI::getModuleFileName().fileName().withoutExtension() + L".log";
+    return prefix + CFilePath(WinAPI::getModuleFileName()).fileName().withoutExtension() + L".log";
 }
 
 std::wstring composeLogPath(const CTraceConfig& settings, const std::wstring& fileName)

@@ -1,4 +1,4 @@
-#include "config/SharedRegKey.h"
+#include "win/RegKey.h"
 
 bool RegKeyTraits::isPredefined(Handle key)
 {

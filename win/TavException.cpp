@@ -1,6 +1,6 @@
-#include "fs/TavException.h"
+#include "win/TavException.h"
 
-#include "fs/WinAPI.h"
+#include "win/ErrorText.h"
 
 std::wstring CTavException::fullText() const
 {

@@ -1,8 +1,22 @@
 #pragma once
 
-#include "fs/SharedHolder.h"
+#include "win/SharedHolder.h"
 
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
+
+namespace WinAPI
+{
+// Creates or opens a named mutex; existed tells whether it was there already (then initial
+// ownership was not granted). An invalid holder when the name cannot be used, with the error in
+// error.
+CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, const SECURITY_ATTRIBUTES* security,
+                             bool& existed, std::uint32_t& error);
+// The same, throwing "Error creating mutex " + name.
+CSharedHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed);
+}  // namespace WinAPI
 
 // A named mutex, created or opened and acquired by the constructor: a new mutex is owned from its
 // creation, an existing one is waited for without limit. Throws CTavException ("Error creating

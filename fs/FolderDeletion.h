@@ -1,0 +1,10 @@
+#pragma once
+
+#include "fs/FilePath.h"
+
+// Removes one file, clearing its read-only attribute first; a missing file is success.
+void deleteFileForced(const CFilePath& file);
+// Removes the file or the folder with everything in it, collecting every failure; throws one
+// CTavException naming them all at the end. Refuses drive, share and volume roots. A missing
+// entry is success.
+void deleteCompletely(const CFilePath& path);

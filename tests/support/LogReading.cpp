@@ -1,0 +1,85 @@
+#include "support/LogReading.h"
+
+#include "support/TempFiles.h"
+#include "win/SystemCalls.h"
+
+#include <algorithm>
+#include <fstream>
+
+namespace test
+{
+bool isLogLine(const std::wstring& line)
+{
+    return line.size() >= 25 && line[2] == L':' && line[5] == L':' && line[8] == L' ';
+}
+
+CFilePath defaultLogPath(const std::wstring& name)
+{
+    CFilePath folder = WinAPI::shGetSpecialFolderPath();
+    return CFilePath::combine(folder, L"QOR\\QorSetup\\LOGs\\" + name + L".log");
+}
+
+std::vector<std::wstring> readLogLines(const std::wstring& path)
+{
+    const std::string bytes = readBytes(path);
+    std::wstring text(bytes.size() / 2, L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    if (!text.empty() && text[0] == 0xFEFF)
+    {
+        text.erase(0, 1);
+    }
+    std::vector<std::wstring> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+    {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size())
+    {
+        lines.push_back(text.substr(start));
+    }
+    return lines;
+}
+
+std::wstring lineText(const std::wstring& line)
+{
+    return line.size() > 25 ? line.substr(25) : std::wstring();
+}
+
+wchar_t lineSeverity(const std::wstring& line)
+{
+    return line.size() > 22 ? line[22] : L'?';
+}
+
+std::vector<std::wstring> CRunResult::eventLines() const
+{
+    std::vector<std::wstring> result;
+    for (const std::wstring& line : lines)
+    {
+        if (isLogLine(line) || line.compare(0, 25, std::wstring(25, L' ')) == 0)
+        {
+            result.push_back(line);
+        }
+    }
+    return result;
+}
+
+std::vector<std::wstring> CRunResult::texts() const
+{
+    std::vector<std::wstring> result;
+    for (const std::wstring& line : eventLines())
+    {
+        result.push_back(lineText(line));
+    }
+    return result;
+}
+
+std::size_t indexOf(const std::vector<std::wstring>& texts, const std::wstring& wanted)
+{
+    return static_cast<std::size_t>(std::find(texts.begin(), texts.end(), wanted) - texts.begin());
+}
+}  // namespace test

@@ -1,0 +1,141 @@
+#include "support/Processes.h"
+
+#include "support/LogReading.h"
+#include "support/TempFiles.h"
+#include "win/ProcessCalls.h"
+
+#include <gtest/gtest.h>
+
+namespace test
+{
+CFilePath buildFolder()
+{
+    return CFilePath(WinAPI::getModuleFileName()).parent();
+}
+
+CFilePath tidewellExe()
+{
+    return CFilePath::combine(buildFolder(), L"Tidewell.exe");
+}
+
+CFilePath childExe()
+{
+    return CFilePath::combine(buildFolder(), L"tw_child.exe");
+}
+
+CFilePath crashExe()
+{
+    return CFilePath::combine(buildFolder(), L"tw_crash.exe");
+}
+
+CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, const std::wstring& name)
+{
+    const CFilePath copy = CFilePath::combine(folder, name + L".exe");
+    if (!::CopyFileW(program.c_str(), copy.c_str(), FALSE))
+    {
+        ADD_FAILURE() << "cannot copy " << std::string(program.begin(), program.end()) << ", error " << ::GetLastError();
+    }
+    return copy;
+}
+
+CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name)
+{
+    const CFilePath copy = CFilePath::combine(folder, name + L".exe");
+    if (!::CopyFileW(tidewellExe().c_str(), copy.c_str(), FALSE))
+    {
+        ADD_FAILURE() << "cannot copy Tidewell.exe, error " << ::GetLastError();
+    }
+    return copy;
+}
+
+CProcess::~CProcess()
+{
+    if (info.hProcess != nullptr)
+    {
+        ::CloseHandle(info.hProcess);
+        ::CloseHandle(info.hThread);
+    }
+}
+
+std::uint32_t CProcess::wait(DWORD timeoutMs)
+{
+    if (::WaitForSingleObject(info.hProcess, timeoutMs) != WAIT_OBJECT_0)
+    {
+        ::TerminateProcess(info.hProcess, 0xDEADBEEF);
+        return 0xDEADBEEF;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(info.hProcess, &code);
+    return code;
+}
+
+void start(CProcess& process, const std::wstring& exe, const std::wstring& arguments,
+           const std::wstring& currentDirectory)
+{
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
+                                 &process.info))
+        << "cannot start program, error " << ::GetLastError();
+}
+
+std::uint32_t runProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs)
+{
+    CProcess process;
+    start(process, exe, arguments);
+    return process.info.hProcess != nullptr ? process.wait(timeoutMs) : 0xDEADBEEF;
+}
+
+CEvent::CEvent(const std::wstring& name)
+    : m_name(uniqueName(name)), m_handle(::CreateEventW(nullptr, TRUE, FALSE, m_name.c_str()))
+{
+}
+
+CEvent::~CEvent()
+{
+    ::CloseHandle(m_handle);
+}
+
+bool CEvent::wait(DWORD timeoutMs) const
+{
+    return ::WaitForSingleObject(m_handle, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void CEvent::set() const
+{
+    ::SetEvent(m_handle);
+}
+
+CChildHolder::CChildHolder(const std::wstring& command, const std::wstring& target)
+    : m_ready(L"ready"), m_release(L"release")
+{
+    start(m_child, childExe(), command + L" \"" + target + L"\" " + m_ready.name() + L" " + m_release.name());
+    m_holds = m_ready.wait();
+    EXPECT_TRUE(m_holds) << "the child does not hold " << narrow(target);
+}
+
+void CChildHolder::release()
+{
+    m_release.set();
+    if (m_child.info.hProcess != nullptr)
+    {
+        m_child.wait();
+        ::CloseHandle(m_child.info.hProcess);
+        ::CloseHandle(m_child.info.hThread);
+        m_child.info = PROCESS_INFORMATION{};
+    }
+}
+
+CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
+                       DWORD timeoutMs)
+{
+    const CFilePath exe = copyTidewell(folder, name);
+    CRunResult result;
+    result.exitCode = runProgram(exe, arguments, timeoutMs);
+    result.lines = readLogLines(defaultLogPath(name));
+    ::DeleteFileW(defaultLogPath(name).c_str());
+    return result;
+}
+}  // namespace test

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "fs/FilePath.h"
+#include "support/LogReading.h"
+
+#include <windows.h>
+#include <cstdint>
+#include <string>
+
+namespace test
+{
+// The folder of the test programs, which also holds Tidewell.exe and tw_child.exe.
+CFilePath buildFolder();
+CFilePath tidewellExe();
+CFilePath childExe();
+// The crash program of the tests (tw_crash.exe).
+CFilePath crashExe();
+
+// A copy of Tidewell.exe named <name>.exe in folder (the log file is named after it).
+CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name);
+// A copy of program named <name>.exe in folder.
+CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, const std::wstring& name);
+
+// Starts a program with the command line "exe" args and, unless wait is false, waits for it.
+struct CProcess
+{
+    PROCESS_INFORMATION info{};
+    ~CProcess();
+    // Waits (at most timeoutMs) and returns the exit code; 0xDEADBEEF on timeout.
+    std::uint32_t wait(DWORD timeoutMs = 60000);
+};
+void start(CProcess& process, const std::wstring& exe, const std::wstring& arguments,
+           const std::wstring& currentDirectory = L"");
+std::uint32_t runProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = 60000);
+
+// A named event to hand to tw_child.
+class CEvent
+{
+public:
+    explicit CEvent(const std::wstring& name);
+    ~CEvent();
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+    const std::wstring& name() const { return m_name; }
+    bool wait(DWORD timeoutMs = 20000) const;
+    void set() const;
+
+private:
+    std::wstring m_name;
+    HANDLE m_handle;
+};
+
+// tw_child holding a file ("hold", "holdshared"), a mutex ("mutex") or an event ("event") of
+// the given name, from the constructor (which waits until it holds it) until release() or the end
+// of the scope, so a failed assertion never leaves a child holding on.
+class CChildHolder
+{
+public:
+    CChildHolder(const std::wstring& command, const std::wstring& target);
+    ~CChildHolder() { release(); }
+    CChildHolder(const CChildHolder&) = delete;
+    CChildHolder& operator=(const CChildHolder&) = delete;
+
+    bool holds() const { return m_holds; }
+    // Lets go and waits for the child to end.
+    void release();
+
+private:
+    CEvent m_ready;
+    CEvent m_release;
+    CProcess m_child;
+    bool m_holds = false;
+};
+
+// Runs a copy of Tidewell named <name>.exe from folder with the given arguments, reads its log
+// and deletes it.
+CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
+                       DWORD timeoutMs = 60000);
+}  // namespace test

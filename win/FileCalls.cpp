@@ -1,0 +1,310 @@
+#include "win/FileCalls.h"
+
+#include "win/GrowBuffer.h"
+#include "win/SystemCalls.h"
+#include "win/TavException.h"
+#include "win/WinText.h"
+
+#include <cstdio>
+#include <cwchar>
+
+namespace
+{
+constexpr ULONGLONG kDeleteWaitMs = 3000;
+
+bool startsWith(const std::wstring& text, const wchar_t* lead)
+{
+    return text.compare(0, std::wcslen(lead), lead) == 0;
+}
+
+// '*' and '?' as well as the DOS wildcards that a directory search also expands.
+bool hasWildcard(const std::wstring& path)
+{
+    const std::size_t start = (startsWith(path, L"\\\\?\\") || startsWith(path, L"\\\\.\\")) ? 4 : 0;
+    return path.find_first_of(L"*?<>\"", start) != std::wstring::npos;
+}
+}  // namespace
+
+namespace WinAPI
+{
+void throwLastError(const std::wstring& message)
+{
+    throw CTavException(::GetLastError(), message);
+}
+
+bool isMissing(std::uint32_t error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+std::wstring fullpath(const std::wstring& path)
+{
+    if (path.empty())
+    {
+        return getCurrentDirectory();
+    }
+    DWORD count = 0;
+    const auto buffer = growAndRetry<wchar_t>(MAX_PATH + 1, [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+        count = ::GetFullPathNameW(path.c_str(), sizeOf(b), b.data(), nullptr);
+        return count >= b.size() ? std::optional<std::size_t>(count + 1) : std::nullopt;
+    });
+    if (count == 0)
+    {
+        throwLastError(L"WinAPI::fullpath() failed: invalid path " + path);
+    }
+    return textOf(buffer);
+}
+
+std::wstring getTempFileName(const std::wstring& folder, const std::wstring& prefix)
+{
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    if (::GetTempFileNameW(folder.c_str(), prefix.c_str(), 0, buffer.data()) == 0)
+    {
+        throwLastError(L"WinAPI::getTempFileName(" + folder + L", " + prefix + L", 0) failed.");
+    }
+    return textOf(buffer);
+}
+
+SplitPath splitpath(const std::wstring& path)
+{
+    wchar_t drive[4];
+    wchar_t directory[257];
+    wchar_t fileName[257];
+    wchar_t extension[257];
+    if (::_wsplitpath_s(path.c_str(), drive, 4, directory, 257, fileName, 257, extension, 257) != 0)
+    {
+        throwLastError(L"WinAPI::splitpath(" + path + L") failed.");
+    }
+    return {drive, directory, fileName, extension};
+}
+
+std::wstring makepath(const SplitPath& parts)
+{
+    wchar_t path[260];
+    if (::_wmakepath_s(path, 260, parts.drive.c_str(), parts.directory.c_str(), parts.fileName.c_str(),
+                       parts.extension.c_str()) != 0)
+    {
+        throwLastError(L"WinAPI::makepath() failed.");
+    }
+    return path;
+}
+
+void deleteFile(const std::wstring& path)
+{
+    deleteFile(path, path);
+}
+
+void deleteFile(const std::wstring& shownPath, const std::wstring& systemPath)
+{
+    if (!::DeleteFileW(systemPath.c_str()))
+    {
+        const DWORD error = ::GetLastError();
+        if (isMissing(error))
+        {
+            return;
+        }
+        throw CTavException(error, L"WinAPI::deleteFile(" + shownPath + L") failed.");
+    }
+    // A file deleted while others hold it open (with delete sharing) stays visible until their
+    // handles close; its folder cannot be removed before that. Wait for it, but not forever.
+    const ULONGLONG deadline = ::GetTickCount64() + kDeleteWaitMs;
+    while (pathExists(systemPath))
+    {
+        if (::GetTickCount64() >= deadline)
+        {
+            throw CTavException(ERROR_TIMEOUT, L"WinAPI::deleteFile(" + shownPath + L") failed.");
+        }
+        ::Sleep(5);
+        ::DeleteFileW(systemPath.c_str());
+    }
+}
+
+std::uint32_t tryDeleteFile(const std::wstring& path)
+{
+    try
+    {
+        deleteFile(path);
+        return ERROR_SUCCESS;
+    }
+    catch (const CTavException& error)
+    {
+        return error.errorCode;
+    }
+}
+
+void removeDirectory(const std::wstring& path)
+{
+    removeDirectory(path, path);
+}
+
+void removeDirectory(const std::wstring& shownPath, const std::wstring& systemPath)
+{
+    if (!::RemoveDirectoryW(systemPath.c_str()))
+    {
+        const DWORD error = ::GetLastError();
+        if (!isMissing(error))
+        {
+            throw CTavException(error, L"WinAPI::removeDirectory(" + shownPath + L") failed.");
+        }
+    }
+}
+
+void deleteLink(const std::wstring& shownPath, const std::wstring& systemPath)
+{
+    const std::wstring message = L"WinAPI::deleteLink(" + shownPath + L") failed.";
+    const CSharedHandle link(::CreateFileW(systemPath.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+    if (!link.isValid())
+    {
+        const DWORD error = ::GetLastError();
+        if (isMissing(error))
+        {
+            return;
+        }
+        throw CTavException(error, message);
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(link.get(), &information))
+    {
+        throwLastError(message);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    {
+        // The platform opened the target instead of the link: deleting through this handle
+        // would remove the target.
+        throw CTavException(ERROR_NOT_A_REPARSE_POINT, message);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+    {
+        // A read-only link cannot be deleted; clear the bit on the link itself, through the handle.
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = (information.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+        ::SetFileInformationByHandle(link.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition, sizeof disposition))
+    {
+        throwLastError(message);
+    }
+}
+
+void copyFile(const std::wstring& source, const std::wstring& destination)
+{
+    if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
+    {
+        throwLastError(L"WinAPI::copyFile(" + source + L", " + destination + L") failed.");
+    }
+}
+
+void moveFile(const std::wstring& source, const std::wstring& destination)
+{
+    if (const std::uint32_t error = tryMoveFile(source, destination))
+    {
+        throw CTavException(error, L"WinAPI::moveFile(" + source + L", " + destination + L") failed.");
+    }
+}
+
+std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destination)
+{
+    return ::MoveFileW(source.c_str(), destination.c_str()) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+CSharedHandle createFile(const std::wstring& path)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        throwLastError(L"WinAPI::createFile(" + path + L") failed.");
+    }
+    return CSharedHandle(file);
+}
+
+CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data)
+{
+    // Basic information (no short names) and large fetches: fewer and cheaper calls per entry.
+    return CSharedFindHandle(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                                FIND_FIRST_EX_LARGE_FETCH));
+}
+
+bool tryFindNextFile(const CSharedFindHandle& search, WIN32_FIND_DATAW& data)
+{
+    return ::FindNextFileW(search.get(), &data) != FALSE;
+}
+
+void writeFile(HANDLE file, const void* bytes, std::uint32_t count)
+{
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes, count, &written, nullptr) || written != count)
+    {
+        throwLastError(L"WinAPI::writeFile() failed.");
+    }
+}
+
+void writeString(HANDLE file, const std::wstring& text)
+{
+    writeFile(file, text.data(), static_cast<std::uint32_t>(text.size() * sizeof(wchar_t)));
+}
+
+void setFilePointer(HANDLE file, LONG distance, DWORD method)
+{
+    if (::SetFilePointer(file, distance, nullptr, method) == INVALID_SET_FILE_POINTER)
+    {
+        throwLastError(L"WinAPI::setFilePointer() failed.");
+    }
+}
+
+bool createDirectory(const std::wstring& path)
+{
+    if (::CreateDirectoryW(path.c_str(), nullptr))
+    {
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS)
+    {
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        {
+            return true;
+        }
+    }
+    throw CTavException(error, L"WinAPI::createDirectory(" + path + L") failed.");
+}
+
+UINT getDriveType(const std::wstring& path)
+{
+    std::wstring drive;
+    if (!path.empty())
+    {
+        drive = splitpath(path).drive;
+    }
+    if (drive.empty())
+    {
+        return ::GetDriveTypeW(nullptr);
+    }
+    return ::GetDriveTypeW((drive + L"\\").c_str());
+}
+}  // namespace WinAPI
+
+bool pathExists(const std::wstring& path)
+{
+    if (path.empty())
+    {
+        return false;
+    }
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    {
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (WinAPI::isMissing(error) || error == ERROR_INVALID_NAME || hasWildcard(path))
+    {
+        return false;
+    }
+    // Attributes can fail for entries that exist (a file in use by the system); a search sees them.
+    WIN32_FIND_DATAW data;
+    return WinAPI::findFirstFile(path, data).isValid();
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "win/SharedHolder.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// Thin wrappers of the file calls. Each makes one call (or one grow-and-retry loop), returns the
+// result by value and throws CTavException with the last error and a message naming the
+// operation when the call fails. The try… twins never throw: they return the error code (0 on
+// success) for callers that tolerate the failure.
+namespace WinAPI
+{
+struct SplitPath
+{
+    std::wstring drive;
+    std::wstring directory;
+    std::wstring fileName;
+    std::wstring extension;
+};
+
+// True for the codes that say an entry is not there: deleting something missing is success.
+bool isMissing(std::uint32_t error);
+
+// The absolute form of a path (the current directory for the empty path).
+std::wstring fullpath(const std::wstring& path);
+std::wstring getTempFileName(const std::wstring& folder, const std::wstring& prefix);
+SplitPath splitpath(const std::wstring& path);
+std::wstring makepath(const SplitPath& parts);
+
+// Deletes a file; a missing file is success. Waits (3 seconds at most, then fails with
+// ERROR_TIMEOUT) until a file that others still hold open with delete sharing has gone.
+// shownPath names the file in messages; systemPath (the same by default) is handed to Windows.
+void deleteFile(const std::wstring& shownPath, const std::wstring& systemPath);
+void deleteFile(const std::wstring& path);
+std::uint32_t tryDeleteFile(const std::wstring& path);
+// Removes an empty folder (or a directory link); a missing one is success.
+void removeDirectory(const std::wstring& shownPath, const std::wstring& systemPath);
+void removeDirectory(const std::wstring& path);
+// Removes a link (junction, symbolic link, mount point) itself, never what it points to: the
+// entry is opened without following it and deleted through that handle only when the handle
+// really is the link. Fails with ERROR_NOT_A_REPARSE_POINT where the platform follows the link
+// anyway; a missing entry is success.
+void deleteLink(const std::wstring& shownPath, const std::wstring& systemPath);
+
+void copyFile(const std::wstring& source, const std::wstring& destination);
+void moveFile(const std::wstring& source, const std::wstring& destination);
+std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destination);
+// Creates or truncates a file for reading and writing, shared for reading.
+CSharedHandle createFile(const std::wstring& path);
+// Never throws: an invalid holder means nothing was found.
+CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data);
+// False at the end of the listing or when the listing fails.
+bool tryFindNextFile(const CSharedFindHandle& search, WIN32_FIND_DATAW& data);
+void writeFile(HANDLE file, const void* bytes, std::uint32_t count);
+void writeString(HANDLE file, const std::wstring& text);
+void setFilePointer(HANDLE file, LONG distance, DWORD method);
+// True when the folder was created or exists already.
+bool createDirectory(const std::wstring& path);
+UINT getDriveType(const std::wstring& path);
+}  // namespace WinAPI
+
+// True for text that names an existing entry. Tests the attributes first and falls back to a
+// directory search (which sees files that are in use) only for names without wildcards, so a
+// pattern never counts as an existing path.
+bool pathExists(const std::wstring& path);

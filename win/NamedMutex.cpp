@@ -1,0 +1,59 @@
+#include "win/NamedMutex.h"
+
+#include "win/TavException.h"
+
+namespace WinAPI
+{
+CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, const SECURITY_ATTRIBUTES* security,
+                             bool& existed, std::uint32_t& error)
+{
+    // Only ERROR_ALREADY_EXISTS tells that the mutex was there already; never let an earlier
+    // call's code stand for it.
+    ::SetLastError(ERROR_SUCCESS);
+    CSharedHandle mutex(::CreateMutexW(const_cast<SECURITY_ATTRIBUTES*>(security), initialOwner ? TRUE : FALSE,
+                                       name.c_str()));
+    error = ::GetLastError();
+    existed = mutex.isValid() && error == ERROR_ALREADY_EXISTS;
+    return mutex;
+}
+
+CSharedHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed)
+{
+    std::uint32_t error = ERROR_SUCCESS;
+    CSharedHandle mutex = tryCreateMutex(name, initialOwner, nullptr, existed, error);
+    if (!mutex.isValid())
+    {
+        throw CTavException(error, L"Error creating mutex " + name);
+    }
+    return mutex;
+}
+}  // namespace WinAPI
+
+CNamedMutex::CNamedMutex(const std::wstring& name)
+{
+    bool existed = false;
+    m_handle = WinAPI::createMutex(name, true, existed);
+    if (existed)
+    {
+        // Someone else created it, so initial ownership was not granted. An abandoned mutex
+        // counts as acquired.
+        ::WaitForSingleObject(m_handle.get(), INFINITE);
+    }
+}
+
+CMutexLock::CMutexLock(const CSharedHandle& mutex) : m_mutex(mutex)
+{
+    if (m_mutex.isValid())
+    {
+        ::WaitForSingleObject(m_mutex.get(), INFINITE);
+    }
+}
+
+void CMutexLock::release()
+{
+    if (m_mutex.isValid())
+    {
+        ::ReleaseMutex(m_mutex.get());
+    }
+    m_mutex.reset();
+}

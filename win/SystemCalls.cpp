@@ -1,0 +1,111 @@
+#include "win/SystemCalls.h"
+
+#include "win/GrowBuffer.h"
+#include "win/TavException.h"
+#include "win/WinText.h"
+
+#include <shlobj.h>
+
+namespace
+{
+// Calls that return the count they need (with the terminator) when the buffer is too small, and 0
+// when they fail: grow to that count plus 10 and call again.
+template <class Call>
+std::wstring folderByReport(Call call, const wchar_t* failure)
+{
+    DWORD count = 0;
+    const auto buffer = growAndRetry<wchar_t>(MAX_PATH + 1, [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+        count = call(WinAPI::sizeOf(b), b.data());
+        return count > b.size() ? std::optional<std::size_t>(count + 10) : std::nullopt;
+    });
+    if (count == 0)
+    {
+        WinAPI::throwLastError(failure);
+    }
+    return WinAPI::textOf(buffer);
+}
+
+// Calls with an in/out size that fail with sizeError and report the size they need.
+template <class Call>
+std::wstring nameBySizeError(Call call, std::size_t initialSize, DWORD sizeError, const wchar_t* failure)
+{
+    DWORD error = ERROR_SUCCESS;
+    const auto buffer = growAndRetry<wchar_t>(initialSize, [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+        DWORD size = WinAPI::sizeOf(b);
+        error = call(b.data(), &size) ? ERROR_SUCCESS : ::GetLastError();
+        return error == sizeError ? std::optional<std::size_t>(size + 2) : std::nullopt;
+    });
+    if (error != ERROR_SUCCESS)
+    {
+        throw CTavException(error, failure);
+    }
+    return WinAPI::textOf(buffer);
+}
+}  // namespace
+
+namespace WinAPI
+{
+std::wstring getTempPath()
+{
+    return folderByReport([](DWORD length, wchar_t* buffer) { return ::GetTempPathW(length, buffer); },
+                          L"WinAPI::getTempPath() failed.");
+}
+
+std::wstring getWindowsDirectory()
+{
+    return folderByReport([](DWORD length, wchar_t* buffer) { return ::GetWindowsDirectoryW(buffer, length); },
+                          L"WinAPI::getWindowsDirectory() failed.");
+}
+
+std::wstring getSystemDirectory()
+{
+    return folderByReport([](DWORD length, wchar_t* buffer) { return ::GetSystemDirectoryW(buffer, length); },
+                          L"WinAPI::getSystemDirectory() failed.");
+}
+
+std::wstring getCurrentDirectory()
+{
+    return folderByReport([](DWORD length, wchar_t* buffer) { return ::GetCurrentDirectoryW(length, buffer); },
+                          L"WinAPI::getCurrentDirectory: GetCurrentDirectory failed ");
+}
+
+std::wstring shGetSpecialFolderPath()
+{
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    if (!::SHGetSpecialFolderPathW(nullptr, buffer.data(), CSIDL_PROGRAM_FILES, TRUE) || buffer[0] == L'\0')
+    {
+        throw CTavException(ERROR_FILE_NOT_FOUND, L"WinAPI::shGetSpecialFolderPath() failed.");
+    }
+    return textOf(buffer);
+}
+
+std::wstring getComputerName()
+{
+    return nameBySizeError([](wchar_t* buffer, DWORD* size) { return ::GetComputerNameW(buffer, size); }, 16,
+                           ERROR_BUFFER_OVERFLOW, L"WinAPI::getComputerName() failed.");
+}
+
+std::wstring getUserName()
+{
+    return nameBySizeError([](wchar_t* buffer, DWORD* size) { return ::GetUserNameW(buffer, size); }, 257,
+                           ERROR_INSUFFICIENT_BUFFER, L"WinAPI::getUserName() failed.");
+}
+
+std::wstring expandEnvironmentStrings(const std::wstring& text)
+{
+    if (text.empty())
+    {
+        return text;
+    }
+    DWORD count = 0;
+    const auto buffer = growAndRetry<wchar_t>(2 * text.size(), [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+        count = ::ExpandEnvironmentStringsW(text.c_str(), b.data(), sizeOf(b));
+        return count > b.size() ? std::optional<std::size_t>(doubled(b.size())) : std::nullopt;
+    });
+    if (count == 0)
+    {
+        throwLastError(L"WinAPI::expandEnvironmentStrings(" + text + L") failed.");
+    }
+    return textOf(buffer);
+}
+}  // namespace WinAPI
