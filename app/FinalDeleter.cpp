@@ -5,9 +5,9 @@
 #include "fs/FolderDeletion.h"
 #include "win/ErrorText.h"
 #include "win/FileCalls.h"
+#include "win/Platform.h"
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
-#include "win/Platform.h"
 #include "win/TavException.h"
 
 #include <windows.h>

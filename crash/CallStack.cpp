@@ -71,8 +71,8 @@ void readHomeAreas(std::vector<CFrame>& frames)
     {
         std::array<std::uint64_t, 4> words{};
         SIZE_T count = 0;
-        if (::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(frames[i + 1].stack),
-                                words.data(), sizeof words, &count) &&
+        if (::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(frames[i + 1].stack), words.data(),
+                                sizeof words, &count) &&
             count == sizeof words)
         {
             frames[i].params = words;
@@ -117,12 +117,13 @@ std::vector<CFrame> walkStack(const CDebugHelp& help, HANDLE process, HANDLE thr
     truncated = false;
     STACKFRAME64 step = firstFrame(context);
     const auto next = [&] {
-        return help.stackWalk64(kImageMachine, process, thread, &step, &context, nullptr,
-                                help.symFunctionTableAccess64, help.symGetModuleBase64, nullptr) != FALSE;
+        return help.stackWalk64(kImageMachine, process, thread, &step, &context, nullptr, help.symFunctionTableAccess64,
+                                help.symGetModuleBase64, nullptr) != FALSE;
     };
     bool stepped = next();
     CFrame nowhere;
-    if (!stepped && help.symGetModuleBase64(process, step.AddrPC.Offset) == 0 && unwindCallIntoNowhere(context, nowhere))
+    if (!stepped && help.symGetModuleBase64(process, step.AddrPC.Offset) == 0 &&
+        unwindCallIntoNowhere(context, nowhere))
     {
         frames.push_back(nowhere);
         step = firstFrame(context);

@@ -5,8 +5,8 @@
 #include "crash/ModuleList.h"
 #include "crash/Registers.h"
 #include "crash/SymbolPath.h"
-#include "win/TavException.h"
 #include "win/ProcessCalls.h"
+#include "win/TavException.h"
 
 const wchar_t* const kCrashBanner =
     L"================================ UNHANDLED EXCEPTION ================================";

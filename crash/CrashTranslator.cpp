@@ -6,9 +6,9 @@
 #include "crash/Fault.h"
 #include "crash/Minidump.h"
 #include "crash/ReportFormat.h"
+#include "log/TraceLog.h"
 #include "win/SharedHolder.h"
 #include "win/TavException.h"
-#include "log/TraceLog.h"
 
 #include <atomic>
 

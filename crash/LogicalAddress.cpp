@@ -1,8 +1,8 @@
 #include "crash/LogicalAddress.h"
 
-#include "win/TavException.h"
-#include "win/ProcessCalls.h"
 #include "win/Platform.h"
+#include "win/ProcessCalls.h"
+#include "win/TavException.h"
 
 #include <windows.h>
 

@@ -8,7 +8,8 @@
 
 CFilePath minidumpPath()
 {
-    return CFilePath::combine(WinAPI::getTempPath(), CFilePath(WinAPI::getModuleFileName()).fileName().withExtension(L"dump"));
+    return CFilePath::combine(WinAPI::getTempPath(),
+                              CFilePath(WinAPI::getModuleFileName()).fileName().withExtension(L"dump"));
 }
 
 void writeMinidump(const CDebugHelp& help, const CFault& fault)

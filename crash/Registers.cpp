@@ -52,8 +52,8 @@ std::vector<std::wstring> registerLines(const CRegisterRecord& registers)
     std::wstring general;
     for (std::size_t i = 0; i < registers.general.size(); ++i)
     {
-        general += (i == 0 ? L"\t" : L"\n\t") + prefix + kGeneralNames[i] + L": " +
-                   addressText(registers.general[i], machine);
+        general +=
+            (i == 0 ? L"\t" : L"\n\t") + prefix + kGeneralNames[i] + L": " + addressText(registers.general[i], machine);
     }
     if (!x86)
     {
@@ -61,7 +61,8 @@ std::vector<std::wstring> registerLines(const CRegisterRecord& registers)
         {
             // "R8:  " and "R10: " keep the values in the column of "RAX: ".
             const std::wstring name = L"R" + std::to_wstring(8 + i) + L":";
-            general += L"\n\t" + name + std::wstring(5 - name.size(), L' ') + addressText(registers.extended[i], machine);
+            general +=
+                L"\n\t" + name + std::wstring(5 - name.size(), L' ') + addressText(registers.extended[i], machine);
         }
     }
     lines.push_back(general);

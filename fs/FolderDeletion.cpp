@@ -12,9 +12,9 @@
 #include "fs/FolderDeletion.h"
 
 #include "fs/DirectoryIterator.h"
-#include "win/TavException.h"
 #include "win/FileCalls.h"
 #include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include <cwchar>
 #include <vector>

@@ -7,15 +7,15 @@
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
 
-#include <cwchar>
 #include <ctime>
+#include <cwchar>
 #include <iomanip>
 #include <sstream>
 #include <vector>
 
 namespace
 {
-const wchar_t* const kSystemLibraries[] = {L"atl.dll",     L"comctl32.dll", L"mfc42.dll",   L"msvcrt.dll",
+const wchar_t* const kSystemLibraries[] = {L"atl.dll",      L"comctl32.dll", L"mfc42.dll",   L"msvcrt.dll",
                                            L"oleaut32.dll", L"shell32.dll",  L"shlwapi.dll", L"msi.dll"};
 const wchar_t* const kSetupLibraries[] = {L"MxQorSetupEngine.dll", L"MxQorSetupATLCommon.dll", L"MxQorSetupUi.dll",
                                           L"MxQorTavUt.dll", L"MxQorTavLg.dll"};

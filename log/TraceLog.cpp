@@ -78,8 +78,7 @@ CLogTarget* findTarget(std::uint32_t threadId)
 }
 
 // Writes one text as physical lines (cut at line feeds) in the line format.
-void emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity,
-                         const std::wstring& text)
+void emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity, const std::wstring& text)
 {
     static const std::wstring kContinuation(25, L' ');
     std::size_t position = 0;
@@ -112,7 +111,7 @@ void emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t seve
 }
 
 void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
-                          const std::wstring& text)
+               const std::wstring& text)
 {
     if (level > g_log.settings.Level)
     {
@@ -282,7 +281,7 @@ void reportSettingsProblem(std::uint32_t threadId, const std::wstring& problem)
     try
     {
         writeLine(threadId, kLogTag, 1, kSeverityWarning,
-                             L"The trace settings could not be read; the default settings are used. " + problem);
+                  L"The trace settings could not be read; the default settings are used. " + problem);
     }
     catch (const CTavException&)
     {
@@ -308,7 +307,8 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
     }
     CLineLock lock;
     std::wstring settingsProblem;
-    const std::wstring path = g_log.openCount == 0 ? loadSettings(options, settingsProblem) : composePath(g_log.settings);
+    const std::wstring path =
+        g_log.openCount == 0 ? loadSettings(options, settingsProblem) : composePath(g_log.settings);
     if (CLogTarget* existing = findTarget(threadId))
     {
         repointTarget(*existing, g_log.settings, path);
@@ -415,8 +415,3 @@ const CTraceConfig& CTraceLog::settings()
 {
     return g_log.settings;
 }
-
-
-
-
-

@@ -10,8 +10,8 @@ CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, const 
     // Only ERROR_ALREADY_EXISTS tells that the mutex was there already; never let an earlier
     // call's code stand for it.
     ::SetLastError(ERROR_SUCCESS);
-    CSharedHandle mutex(::CreateMutexW(const_cast<SECURITY_ATTRIBUTES*>(security), initialOwner ? TRUE : FALSE,
-                                       name.c_str()));
+    CSharedHandle mutex(
+        ::CreateMutexW(const_cast<SECURITY_ATTRIBUTES*>(security), initialOwner ? TRUE : FALSE, name.c_str()));
     error = ::GetLastError();
     existed = mutex.isValid() && error == ERROR_ALREADY_EXISTS;
     return mutex;

@@ -98,10 +98,11 @@ std::wstring expandEnvironmentStrings(const std::wstring& text)
         return text;
     }
     DWORD count = 0;
-    const auto buffer = growAndRetry<wchar_t>(2 * text.size(), [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
-        count = ::ExpandEnvironmentStringsW(text.c_str(), b.data(), sizeOf(b));
-        return count > b.size() ? std::optional<std::size_t>(doubled(b.size())) : std::nullopt;
-    });
+    const auto buffer =
+        growAndRetry<wchar_t>(2 * text.size(), [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+            count = ::ExpandEnvironmentStringsW(text.c_str(), b.data(), sizeOf(b));
+            return count > b.size() ? std::optional<std::size_t>(doubled(b.size())) : std::nullopt;
+        });
     if (count == 0)
     {
         throwLastError(L"WinAPI::expandEnvironmentStrings(" + text + L") failed.");

@@ -95,8 +95,8 @@ TEST(ConvertToNumber, DecimalAndHexadecimal)
 
 TEST(ConvertToNumber, RejectsEverythingElse)
 {
-    for (const wchar_t* text : {L"0x", L"12abc", L"1,000", L"", L"4294967296", L"2147483648", L"abc", L" 0x10",
-                                L"0xg", L"0xffffffff", L"1 2"})
+    for (const wchar_t* text : {L"0x", L"12abc", L"1,000", L"", L"4294967296", L"2147483648", L"abc", L" 0x10", L"0xg",
+                                L"0xffffffff", L"1 2"})
     {
         EXPECT_THROW(convertToNumber(text), std::bad_cast) << std::wstring(text).size();
     }

@@ -58,8 +58,8 @@ TEST(Driver, PathWithoutWaitTouchesNothing)
     test::makeFolder(dir / L"target");
     const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"/Path:" + (dir / L"target//"));
     EXPECT_EQ(run.exitCode, kMinusOne);
-    EXPECT_EQ(run.texts(), (std::vector<std::wstring>{L"Working on Path " + (dir / L"target"),
-                                                           L"Missing argument Wait", L"Tidewell return value: -1"}));
+    EXPECT_EQ(run.texts(), (std::vector<std::wstring>{L"Working on Path " + (dir / L"target"), L"Missing argument Wait",
+                                                      L"Tidewell return value: -1"}));
     EXPECT_TRUE(test::exists(dir / L"target"));
 }
 
@@ -70,19 +70,19 @@ TEST(Driver, SuccessfulRunWritesEveryStepInOrderAndInColumns)
     test::makeFolder(target);
     test::writeTextFile(target / L"f.txt");
     const std::wstring mutex = test::uniqueName(L"M1");
-    const CRunResult run = test::runTidewell(dir.path(), test::uniqueName(L"tw"),
-                                             L"-path=" + target + L"/ /WAIT=1 /WaitOnMutex:" + mutex);
+    const CRunResult run =
+        test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"-path=" + target + L"/ /WAIT=1 /WaitOnMutex:" + mutex);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_FALSE(test::exists(target));
     EXPECT_EQ(run.texts(), (std::vector<std::wstring>{
-                                    L"Working on Path " + target,
-                                    L"Waitime in seconds: 1",
-                                    L"Waiting for mutex " + mutex,
-                                    L"Finished waiting",
-                                    L"Sleeping for 1 seconds...",
-                                    L"Deleting " + target + L" now.",
-                                    L"Tidewell finished successfully.",
-                                }));
+                               L"Working on Path " + target,
+                               L"Waitime in seconds: 1",
+                               L"Waiting for mutex " + mutex,
+                               L"Finished waiting",
+                               L"Sleeping for 1 seconds...",
+                               L"Deleting " + target + L" now.",
+                               L"Tidewell finished successfully.",
+                           }));
     const std::wregex format(LR"(\d\d:\d\d:\d\d   QorS_Del  1   .*)");
     ASSERT_EQ(run.eventLines().size(), 7u);
     for (const std::wstring& line : run.eventLines())
@@ -126,8 +126,8 @@ TEST(Driver, FailedDeletionEndsWithOne)
     ASSERT_GE(texts.size(), 4u);
     const std::wstring failure = L"Could not remove " + target + L" completely: WinAPI::deleteFile(" +
                                  (target / L"held.txt") + L") failed. Error message: ";
-    const auto line = std::find_if(texts.begin(), texts.end(),
-                                   [&](const std::wstring& text) { return text.starts_with(failure); });
+    const auto line =
+        std::find_if(texts.begin(), texts.end(), [&](const std::wstring& text) { return text.starts_with(failure); });
     ASSERT_NE(line, texts.end());
     EXPECT_NE(std::next(line)->find(L"WinAPI::removeDirectory(" + target + L") failed."), std::wstring::npos)
         << "the folder's failure is a continuation line";
@@ -144,10 +144,9 @@ TEST(Driver, UnusableWaitValuesKeepFiveSeconds)
                                    {missing + L" /Wait:-3", L"", {}},
                                    {missing + L" /Wait:4294968", L"", {}}};
     runTogether(dir, runs);
-    const std::wstring expected[] = {L"/Wait:abc can't be converted to number.",
-                                     L"/Wait: can't be converted to number.",
-                                     L"/Wait:-3 is out of range (0 to 4294967 seconds).",
-                                     L"/Wait:4294968 is out of range (0 to 4294967 seconds)."};
+    const std::wstring expected[] = {
+        L"/Wait:abc can't be converted to number.", L"/Wait: can't be converted to number.",
+        L"/Wait:-3 is out of range (0 to 4294967 seconds).", L"/Wait:4294968 is out of range (0 to 4294967 seconds)."};
     for (std::size_t i = 0; i < runs.size(); ++i)
     {
         const std::vector<std::wstring> texts = runs[i].result.texts();
@@ -182,13 +181,13 @@ TEST(Driver, MalformedCommandLinesNeverDeleteWhatWasNotNamed)
     test::writeTextFile(unicode / L"f.txt");
 
     std::vector<CParallelRun> runs{
-        {L"/Foo:bar -x " + keep, L"", {}},                                    // unknown options only
-        {L"/Path: /Wait:0", L"", {}},                                         // empty path
-        {L"\"/Path:" + keep + L" /Wait:0", L"", {}},                          // unbalanced quote
-        {L"/Path:" + keep + L"\\* /Wait:0", L"", {}},                         // a pattern
-        {L"/Path:" + std::wstring(30000, L'x') + L" /Wait:0", L"", {}},       // 30,000 characters
-        {L"/Path:C:\\" + std::wstring(5000, L'p') + L" /Wait:0", L"", {}},    // a 5,000-character path
-        {L"\"/Path:" + unicode + L"\" /Wait:0", L"", {}},                     // non-ASCII, deleted
+        {L"/Foo:bar -x " + keep, L"", {}},                                  // unknown options only
+        {L"/Path: /Wait:0", L"", {}},                                       // empty path
+        {L"\"/Path:" + keep + L" /Wait:0", L"", {}},                        // unbalanced quote
+        {L"/Path:" + keep + L"\\* /Wait:0", L"", {}},                       // a pattern
+        {L"/Path:" + std::wstring(30000, L'x') + L" /Wait:0", L"", {}},     // 30,000 characters
+        {L"/Path:C:\\" + std::wstring(5000, L'p') + L" /Wait:0", L"", {}},  // a 5,000-character path
+        {L"\"/Path:" + unicode + L"\" /Wait:0", L"", {}},                   // non-ASCII, deleted
     };
     runTogether(dir, runs);
     const std::uint32_t exitCodes[] = {kMinusOne, 0, kMinusOne, 0, 0, 0, 0};

@@ -1,8 +1,8 @@
 // The named mutex and its lock in this process, and the run's mutex wait against other processes.
-#include "win/NamedMutex.h"
-#include "win/ErrorText.h"
-#include "win/TavException.h"
 #include "support/TestSupport.h"
+#include "win/ErrorText.h"
+#include "win/NamedMutex.h"
+#include "win/TavException.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "win/ProfileCalls.h"
 #include "support/TestSupport.h"
+#include "win/ProfileCalls.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
+#include "support/TestSupport.h"
 #include "win/RegistryCalls.h"
 #include "win/TavException.h"
-#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -60,8 +60,8 @@ TEST_F(RegistryAccess, ValuesOfAnySizeAreReadExactlyThroughTheDoublingBuffer)
 {
     // 128 bytes fit the first buffer; 129 need 256; 300 need 512. Binary data, so the registry
     // neither adds nor drops a terminator.
-    for (const std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(127), std::size_t(128),
-                                   std::size_t(129), std::size_t(256), std::size_t(300), std::size_t(70000)})
+    for (const std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(127), std::size_t(128), std::size_t(129),
+                                   std::size_t(256), std::size_t(300), std::size_t(70000)})
     {
         const std::vector<std::uint8_t> bytes = countingBytes(size);
         const std::wstring name = L"b" + std::to_wstring(size);
@@ -139,15 +139,14 @@ TEST_F(RegistryAccess, LastHolderClosesTheKey)
     first.reset();
     EXPECT_EQ(first.get(), RegKeyTraits::empty());
     DWORD subkeys = 0;
-    EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr),
+    EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr),
               ERROR_SUCCESS)
         << "a shared key stays open while a holder remains";
     second.reset();
-    EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr),
+    EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr),
               ERROR_INVALID_HANDLE);
-
 }
 
 // The registry itself may add a terminator to string data (Wine does); the conversion must not

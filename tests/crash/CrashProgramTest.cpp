@@ -2,8 +2,8 @@
 // handling the way the entry does and faults on request. Each test runs its own copy, so logs and
 // dumps (named after the executable) never meet.
 #include "crash/CrashReport.h"
-#include "win/SystemCalls.h"
 #include "support/TestSupport.h"
+#include "win/SystemCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -130,10 +130,15 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
     }
 
     const std::wstring ip = kNativeMachine == CMachine::x86 ? L"E" : L"R";
-    const std::vector<std::wstring> registerPrefixes = {
-        L"  Registers:", L"\tInstruction pointer (CS:" + ip + L"IP): ", L"\tStack pointer       (SS:" + ip + L"SP): ",
-        L"\t" + ip + L"AX: ", L"\t" + ip + L"BX: ", L"\t" + ip + L"CX: ", L"\t" + ip + L"DX: ", L"\t" + ip + L"SI: ",
-        L"\t" + ip + L"DI: "};
+    const std::vector<std::wstring> registerPrefixes = {L"  Registers:",
+                                                        L"\tInstruction pointer (CS:" + ip + L"IP): ",
+                                                        L"\tStack pointer       (SS:" + ip + L"SP): ",
+                                                        L"\t" + ip + L"AX: ",
+                                                        L"\t" + ip + L"BX: ",
+                                                        L"\t" + ip + L"CX: ",
+                                                        L"\t" + ip + L"DX: ",
+                                                        L"\t" + ip + L"SI: ",
+                                                        L"\t" + ip + L"DI: "};
     for (const std::wstring& prefix : registerPrefixes)
     {
         EXPECT_TRUE(startsWith(t[i], prefix)) << test::narrow(t[i]) << " should start with " << test::narrow(prefix);
@@ -353,7 +358,8 @@ TEST(CrashProgram, UnusableDebugHelpLibraryGivesTheNotice)
     ASSERT_LT(first + 2, crash.texts.size()) << "no notice in the log";
     EXPECT_EQ(crash.texts[first + 1], expected[1]);
     const std::wstring& third = crash.texts[first + 2];
-    EXPECT_TRUE(startsWith(third, std::wstring(21, L' ')) && third.size() > 21 && third[21] != L' ') << test::narrow(third);
+    EXPECT_TRUE(startsWith(third, std::wstring(21, L' ')) && third.size() > 21 && third[21] != L' ')
+        << test::narrow(third);
     EXPECT_EQ(crash.texts.size(), first + 3) << "the notice is all";
     EXPECT_EQ(crash.count(kBanner), 0u);
     EXPECT_FALSE(test::exists(crash.dump));
@@ -383,11 +389,13 @@ TEST(CrashProgram, UnusableTemporaryFolderEndsTheReportEarlyWithExitCodeOne)
     EXPECT_EQ(crash.exitCode, 1u);
     const std::vector<std::wstring>& t = crash.texts;
     const std::size_t dumpFailure =
-        std::find_if(t.begin(), t.end(), [](const std::wstring& text) { return startsWith(text, L"Failed creating minidump: "); }) -
+        std::find_if(t.begin(), t.end(),
+                     [](const std::wstring& text) { return startsWith(text, L"Failed creating minidump: "); }) -
         t.begin();
     const std::size_t head = crash.find(L"MxQorSetup DEBUGGER:");
     const std::size_t early =
-        std::find_if(t.begin(), t.end(), [](const std::wstring& text) { return startsWith(text, L"  The crash report ends early: "); }) -
+        std::find_if(t.begin(), t.end(),
+                     [](const std::wstring& text) { return startsWith(text, L"  The crash report ends early: "); }) -
         t.begin();
     EXPECT_LT(dumpFailure, head);
     ASSERT_LT(head + 3, t.size());

@@ -27,7 +27,8 @@ std::vector<CSection> ownSections(std::uintptr_t& base, std::uintptr_t& imageSiz
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
     for (unsigned i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
     {
-        sections.push_back({section->VirtualAddress, std::max<std::uintptr_t>(section->SizeOfRawData, section->Misc.VirtualSize)});
+        sections.push_back(
+            {section->VirtualAddress, std::max<std::uintptr_t>(section->SizeOfRawData, section->Misc.VirtualSize)});
     }
     return sections;
 }
@@ -101,10 +102,12 @@ TEST(LogicalAddress, AddressesOutsideEverySection)
 
 TEST(LogicalAddress, CodeOfASystemLibrary)
 {
-    const auto function = reinterpret_cast<std::uintptr_t>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTickCount"));
+    const auto function =
+        reinterpret_cast<std::uintptr_t>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTickCount"));
     ASSERT_NE(function, 0u);
     const CLogicalAddress logical = getLogicalAddress(function);
     EXPECT_TRUE(logical.found);
     EXPECT_GE(logical.section, 1u);
-    EXPECT_NE(logical.modulePath.find(L"kernel32"), std::wstring::npos) << std::string(logical.modulePath.begin(), logical.modulePath.end());
+    EXPECT_NE(logical.modulePath.find(L"kernel32"), std::wstring::npos)
+        << std::string(logical.modulePath.begin(), logical.modulePath.end());
 }

@@ -55,8 +55,8 @@ TEST(MemoryRows, ThirtyTwoReadableBytesMakeTwoRows)
     const auto address = reinterpret_cast<std::uintptr_t>(text);
     const std::vector<std::wstring> rows = memoryRows(address);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0], kIndent + rowAddress(address) +
-                           L"   41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50   ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(rows[0],
+              kIndent + rowAddress(address) + L"   41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50   ABCDEFGHIJKLMNOP");
     EXPECT_EQ(rows[1], kIndent + rowAddress(address + 16) +
                            L"   71 72 73 74 75 76 77 78 79 7a 30 31 32 33 34 35   qrstuvwxyz012345");
 }
@@ -71,7 +71,8 @@ TEST(MemoryRows, BytesRunningIntoAnUnreadablePage)
     const auto sixteen = reinterpret_cast<std::uintptr_t>(edge.end() - 16);
     const std::vector<std::wstring> half = memoryRows(sixteen);
     ASSERT_EQ(half.size(), 1u);
-    EXPECT_EQ(half[0], kIndent + rowAddress(sixteen) + L"   34 35 36 37 38 39 61 62 63 64 65 66 57 58 59 5a   456789abcdefWXYZ");
+    EXPECT_EQ(half[0],
+              kIndent + rowAddress(sixteen) + L"   34 35 36 37 38 39 61 62 63 64 65 66 57 58 59 5a   456789abcdefWXYZ");
 
     // 20 readable: a second row with four bytes, the rest marked as unread.
     const auto twenty = reinterpret_cast<std::uintptr_t>(edge.end() - 20);
@@ -84,7 +85,8 @@ TEST(MemoryRows, BytesRunningIntoAnUnreadablePage)
     const auto eight = reinterpret_cast<std::uintptr_t>(edge.end() - 8);
     const std::vector<std::wstring> short_ = memoryRows(eight);
     ASSERT_EQ(short_.size(), 1u);
-    EXPECT_EQ(short_[0], kIndent + rowAddress(eight) + L"   63 64 65 66 57 58 59 5a ?? ?? ?? ?? ?? ?? ?? ??   cdefWXYZ........");
+    EXPECT_EQ(short_[0],
+              kIndent + rowAddress(eight) + L"   63 64 65 66 57 58 59 5a ?? ?? ?? ?? ?? ?? ?? ??   cdefWXYZ........");
 }
 
 TEST(MemoryRows, NothingForUnreadableMemory)

@@ -53,11 +53,12 @@ TEST(CrashReportText, X64RegistersWithSixteenDigitsAndR8ToR15)
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[1], L"\tInstruction pointer (CS:RIP): 0023:00007FF712345678");
     EXPECT_EQ(lines[2], L"\tStack pointer       (SS:RSP): 002B:000000000019FF10  RBP:000000000019FF40");
-    EXPECT_EQ(lines[3], L"\tRAX: FEDCBA9876543210\n\tRBX: 00000000FFFFFFFF\n\tRCX: 0000000000ABCDEF\n"
-                        L"\tRDX: 0000000000000000\n\tRSI: 000000007FFE0000\n\tRDI: 0000000012345678\n"
-                        L"\tR8:  0000000000000008\n\tR9:  0000000000000009\n\tR10: 000000000000000A\n"
-                        L"\tR11: 000000000000000B\n\tR12: 000000000000000C\n\tR13: 000000000000000D\n"
-                        L"\tR14: 000000000000000E\n\tR15: F000000000000015");
+    EXPECT_EQ(lines[3],
+              L"\tRAX: FEDCBA9876543210\n\tRBX: 00000000FFFFFFFF\n\tRCX: 0000000000ABCDEF\n"
+              L"\tRDX: 0000000000000000\n\tRSI: 000000007FFE0000\n\tRDI: 0000000012345678\n"
+              L"\tR8:  0000000000000008\n\tR9:  0000000000000009\n\tR10: 000000000000000A\n"
+              L"\tR11: 000000000000000B\n\tR12: 000000000000000C\n\tR13: 000000000000000D\n"
+              L"\tR14: 000000000000000E\n\tR15: F000000000000015");
     EXPECT_EQ(lines[4], L"\tDS:002B  ES:002B  FS:0053  GS:002B      Flags:00010246");
 }
 
@@ -102,12 +103,15 @@ TEST(CrashReportText, ModuleLinesWithAndWithoutVersion)
 
 TEST(CrashReportText, MemoryRowShowsBytesAndCharacters)
 {
-    const std::uint8_t bytes[16] = {'A', 0x00, 0x07, '%', ' ', 'z', '9', 0x7F, 0x1F, '.', '-', 'q', 0x0A, 0x0D, 0x80, 'Z'};
-    EXPECT_EQ(memoryRow(0x0019FF40, bytes, 16, CMachine::x86),
-              std::wstring(27, L' ') + L"0019FF40   41 00 07 25 20 7a 39 7f 1f 2e 2d 71 0a 0d 80 5a   A..% z9...-q...Z");
+    const std::uint8_t bytes[16] = {'A',  0x00, 0x07, '%', ' ',  'z',  '9',  0x7F,
+                                    0x1F, '.',  '-',  'q', 0x0A, 0x0D, 0x80, 'Z'};
+    EXPECT_EQ(
+        memoryRow(0x0019FF40, bytes, 16, CMachine::x86),
+        std::wstring(27, L' ') + L"0019FF40   41 00 07 25 20 7a 39 7f 1f 2e 2d 71 0a 0d 80 5a   A..% z9...-q...Z");
     // Bytes past the readable part are marked, not shown as zeros.
-    EXPECT_EQ(memoryRow(0x1000, bytes, 3, CMachine::x86),
-              std::wstring(27, L' ') + L"00001000   41 00 07 ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ??   A...............");
+    EXPECT_EQ(
+        memoryRow(0x1000, bytes, 3, CMachine::x86),
+        std::wstring(27, L' ') + L"00001000   41 00 07 ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ??   A...............");
 }
 
 TEST(ExceptionName, NamesOfTheTableAndMessageTexts)

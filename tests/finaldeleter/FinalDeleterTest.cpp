@@ -3,9 +3,9 @@
 // elsewhere for their duration; they all live in this one program, whose tests run one after
 // another, so no other run of Tidewell sees the change.
 #include "app/FinalDeleter.h"
+#include "support/TestSupport.h"
 #include "win/ErrorText.h"
 #include "win/SystemCalls.h"
-#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -53,10 +53,10 @@ public:
 private:
     static void setDefault(const std::wstring& key, const std::wstring& value)
     {
-        const LSTATUS status =
-            ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
-                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        EXPECT_EQ(status, ERROR_SUCCESS) << "cannot set the default value of HKCR\\" << std::string(key.begin(), key.end());
+        const LSTATUS status = ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
+                                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        EXPECT_EQ(status, ERROR_SUCCESS) << "cannot set the default value of HKCR\\"
+                                         << std::string(key.begin(), key.end());
     }
 
     std::wstring m_saved;
@@ -112,9 +112,8 @@ std::vector<std::string> crlfLines(std::string_view text)
 
 bool isPureAscii(std::string_view text)
 {
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x80 && c != '\0' && c != '\t';
-    });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\0' && c != '\t'; });
 }
 
 // A copy of a script with one piece of its text replaced, in a file of its own.
@@ -288,8 +287,9 @@ TEST_F(DeleteSelfRun, ExecutableGoesWhenTheMutexCannotBeCreated)
     EXPECT_TRUE(test::exists(targetFile));
     const auto texts = result.texts();
     const std::size_t started = test::indexOf(texts, L"Final deleter started successfully at " + script);
-    const std::size_t caught = test::indexOf(texts, L"Caught exception: Error creating mutex " + mutexName +
-                                                  L" Error message: " + WinAPI::getErrorText(ERROR_INVALID_HANDLE));
+    const std::size_t caught =
+        test::indexOf(texts, L"Caught exception: Error creating mutex " + mutexName + L" Error message: " +
+                                 WinAPI::getErrorText(ERROR_INVALID_HANDLE));
     EXPECT_LT(started, caught);
     EXPECT_LT(caught, texts.size());
 
@@ -321,7 +321,8 @@ TEST_F(DeleteSelfRun, LaunchRequestNamesTheScriptAndQuotesOnlyAPathWithABlank)
 
         ASSERT_TRUE(test::waitUntil([&] { return !test::readBytes(record).empty(); }, kGoneWithinMs));
         const std::wstring commandLine = wideOf(test::readBytes(record));
-        const std::wstring expectedEnd = L"\"" + script + L"\" " + (folder == blankFolder ? L"\"" + exe + L"\"" : std::wstring(exe));
+        const std::wstring expectedEnd =
+            L"\"" + script + L"\" " + (folder == blankFolder ? L"\"" + exe + L"\"" : std::wstring(exe));
         EXPECT_TRUE(commandLine.size() >= expectedEnd.size() &&
                     commandLine.compare(commandLine.size() - expectedEnd.size(), expectedEnd.size(), expectedEnd) == 0)
             << "command line: " << std::string(commandLine.begin(), commandLine.end());
@@ -347,8 +348,8 @@ TEST_F(DeleteSelfRun, CommandInterpreterRemovesTheExecutableWhenTheScriptHostCan
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_FALSE(test::exists(target));
     const auto texts = result.texts();
-    const std::size_t failed =
-        test::indexOf(texts, L"Could not start final deleter. Error message: " + WinAPI::getErrorText(ERROR_FILE_NOT_FOUND));
+    const std::size_t failed = test::indexOf(
+        texts, L"Could not start final deleter. Error message: " + WinAPI::getErrorText(ERROR_FILE_NOT_FOUND));
     ASSERT_LT(failed + 1, texts.size());
     EXPECT_EQ(severityOf(result, texts[failed]), L'E');
     EXPECT_EQ(severityOf(result, texts[failed + 1]), L' ');

@@ -1,10 +1,10 @@
 #include "fs/FilePath.h"
 #include "win/ErrorText.h"
-#include "win/SharedHolder.h"
-#include "win/TavException.h"
 #include "win/FileCalls.h"
 #include "win/ProcessCalls.h"
+#include "win/SharedHolder.h"
 #include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include "support/TestSupport.h"
 

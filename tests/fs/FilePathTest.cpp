@@ -38,8 +38,8 @@ TEST(FilePathRoots, DriveNetworkAndLongForms)
     EXPECT_FALSE(CFilePath(L"\\\\?\\C:\\x").isNetworkPath());
     EXPECT_FALSE(CFilePath(L"C:\\x").isNetworkPath());
 
-    for (const wchar_t* root : {L"\\", L"C:\\", L"\\\\server\\share", L"\\\\?\\C:\\", L"\\\\?\\UNC\\server\\share",
-                                L"\\\\?\\Volume{0b1c}"})
+    for (const wchar_t* root :
+         {L"\\", L"C:\\", L"\\\\server\\share", L"\\\\?\\C:\\", L"\\\\?\\UNC\\server\\share", L"\\\\?\\Volume{0b1c}"})
     {
         EXPECT_TRUE(CFilePath(root).isRoot()) << CFilePath(root).size();
     }

@@ -1,7 +1,7 @@
 #include "fs/FileVersion.h"
+#include "support/TestSupport.h"
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
-#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -121,8 +121,12 @@ TEST(FileVersion, UnknownSortsFirstThenPartByPart)
     EXPECT_EQ(CFileVersion::compare(unknown, version(0, 0, 0, 0)), -1);
     EXPECT_EQ(CFileVersion::compare(partlyUnknown, version(0, 0, 0, 0)), -1);
 
-    const CFileVersion ordered[] = {version(0, 0, 0, 0), version(0, 0, 0, 1), version(0, 0, 1, 0),
-                                    version(0, 1, 0, 0), version(1, 0, 0, 0), version(1, 0, 0, 0x8000),
+    const CFileVersion ordered[] = {version(0, 0, 0, 0),
+                                    version(0, 0, 0, 1),
+                                    version(0, 0, 1, 0),
+                                    version(0, 1, 0, 0),
+                                    version(1, 0, 0, 0),
+                                    version(1, 0, 0, 0x8000),
                                     version(0xFFFE, 0xFFFE, 0xFFFE, 0xFFFE)};
     for (std::size_t i = 0; i < std::size(ordered); ++i)
     {

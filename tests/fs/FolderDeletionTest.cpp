@@ -1,7 +1,7 @@
 #include "fs/FolderDeletion.h"
-#include "win/TavException.h"
 #include "win/ErrorText.h"
 #include "win/FileCalls.h"
+#include "win/TavException.h"
 
 #include "support/TestSupport.h"
 
@@ -22,7 +22,6 @@ void createVerbatimFile(const std::wstring& path)
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     ::CloseHandle(file);
 }
-
 
 // The Unix path of a Windows path, from Wine's own mapping.
 std::wstring unixPath(const std::wstring& path)
@@ -48,7 +47,8 @@ void makeUnixLink(const std::wstring& link, const std::wstring& target)
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
     // Unix programs started by Wine run detached from the handle: wait for the link itself.
@@ -131,9 +131,8 @@ TEST(FolderDeletion, FileHeldWithoutDeleteSharingIsReportedAndEverythingElseGoes
     const CTavException error = deletionError(root);
     EXPECT_EQ(error.errorCode, static_cast<std::uint32_t>(ERROR_DIR_NOT_EMPTY));
     const std::wstring expected = L"WinAPI::deleteFile(" + (root / L"held.txt") + L") failed. Error message: " +
-                                  WinAPI::getErrorText(ERROR_SHARING_VIOLATION) + L"\nWinAPI::removeDirectory(" +
-                                  root + L") failed. Error message: " + WinAPI::getErrorText(ERROR_DIR_NOT_EMPTY) +
-                                  L"\n";
+                                  WinAPI::getErrorText(ERROR_SHARING_VIOLATION) + L"\nWinAPI::removeDirectory(" + root +
+                                  L") failed. Error message: " + WinAPI::getErrorText(ERROR_DIR_NOT_EMPTY) + L"\n";
     EXPECT_EQ(error.message, expected);
     EXPECT_TRUE(test::exists(root / L"held.txt"));
     EXPECT_FALSE(test::exists(root / L"a.txt"));
@@ -254,7 +253,8 @@ TEST(FolderDeletionGuards, LinksAreNeverEntered)
     }
     catch (const CTavException& error)
     {
-        linkReported = error.message.find(L"WinAPI::deleteLink(" + (root / L"link") + L") failed.") != std::wstring::npos;
+        linkReported =
+            error.message.find(L"WinAPI::deleteLink(" + (root / L"link") + L") failed.") != std::wstring::npos;
     }
     // Either the link itself is gone, or (where the platform cannot remove a link without reaching
     // its target) it stays and is reported.

@@ -63,8 +63,9 @@ TEST(LogBackups, GapsEndTheChain)
     test::CTempDir dir;
     makeLogs(dir, {L"tool.log", L"tool1.log", L"tool3.log"});
     rotateBackups(withBackups(9), dir / L"tool.log", 1);
-    EXPECT_EQ(contents(dir), (std::map<std::wstring, std::string>{
-                                 {L"tool1.log", "tool.log"}, {L"tool2.log", "tool1.log"}, {L"tool3.log", "tool3.log"}}));
+    EXPECT_EQ(contents(dir),
+              (std::map<std::wstring, std::string>{
+                  {L"tool1.log", "tool.log"}, {L"tool2.log", "tool1.log"}, {L"tool3.log", "tool3.log"}}));
 }
 
 TEST(LogBackups, NoneOrOneBackup)
@@ -86,9 +87,9 @@ TEST(LogBackups, TrailingDigitsOfTheNameAreReplaced)
     makeLogs(dir, {L"setup32.log", L"setup1.log", L"123.log"});
     rotateBackups(withBackups(9), dir / L"setup32.log", 1);
     rotateBackups(withBackups(9), dir / L"123.log", 1);
-    EXPECT_EQ(contents(dir), (std::map<std::wstring, std::string>{{L"setup1.log", "setup32.log"},
-                                                                   {L"setup2.log", "setup1.log"},
-                                                                   {L"1.log", "123.log"}}));
+    EXPECT_EQ(contents(dir),
+              (std::map<std::wstring, std::string>{
+                  {L"setup1.log", "setup32.log"}, {L"setup2.log", "setup1.log"}, {L"1.log", "123.log"}}));
 }
 
 TEST(LogFileOpen, NewFileKeepsTheOldOneAsBackupAndAppendContinues)
@@ -232,8 +233,8 @@ CFilePath writerWithLogFolder(const test::CTempDir& dir, const std::wstring& nam
 {
     const CFilePath exe = dir / (name + L".exe");
     EXPECT_TRUE(::CopyFileW((test::buildFolder() / L"tw_logwriter.exe").c_str(), exe.c_str(), FALSE));
-    test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + std::string(folder.begin(), folder.end()) +
-                                                     "\r\n" + moreSettings);
+    test::writeTextFile(dir / L"MxQorSetup.cfg",
+                        "[Trace]\r\nTargetDir=" + std::string(folder.begin(), folder.end()) + "\r\n" + moreSettings);
     return exe;
 }
 

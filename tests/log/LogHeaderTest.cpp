@@ -11,9 +11,9 @@ namespace
 CLogTarget targetFor(const CFilePath& path)
 {
     CLogTarget target;
-    target.file = CSharedHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    target.file =
+        CSharedHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     target.path = path;
     return target;
 }
@@ -68,11 +68,15 @@ TEST(LogHeaderFile, SharedFileGetsOnlyTheByteOrderMark)
 {
     test::CTempDir dir;
     const CFilePath path = dir / L"shared.log";
-    test::writeTextFile(path, std::string("\xFF\xFE" "a\0b\0", 6));
+    test::writeTextFile(path, std::string("\xFF\xFE"
+                                          "a\0b\0",
+                                          6));
     CTraceConfig settings;
     settings.sharedFile = true;
     writeLogHeader(settings, targetFor(path));
-    EXPECT_EQ(test::readBytes(path), std::string("\xFF\xFE" "a\0b\0", 6));
+    EXPECT_EQ(test::readBytes(path), std::string("\xFF\xFE"
+                                                 "a\0b\0",
+                                                 6));
 }
 
 TEST(LogHeaderFile, NewFileStartsWithMarkAndRuler)
@@ -93,7 +97,9 @@ TEST(LogHeaderFile, ContinuedFileGetsThreeEmptyLinesThenTheBlock)
 {
     test::CTempDir dir;
     const CFilePath path = dir / L"old.log";
-    test::writeTextFile(path, std::string("\xFF\xFE" "o\0l\0d\0\r\0\n\0", 12));
+    test::writeTextFile(path, std::string("\xFF\xFE"
+                                          "o\0l\0d\0\r\0\n\0",
+                                          12));
     CTraceConfig settings;
     settings.appendMode = true;
     writeLogHeader(settings, targetFor(path));
@@ -115,8 +121,8 @@ TEST(LogHeaderRun, InformationLibraryBesideTheProgram)
     const std::vector<std::wstring> header = headerLines(run);
     EXPECT_TRUE(hasLine(header, L"   Operating system:\tTest Windows 11 Pro (build 26100)"));
     EXPECT_TRUE(hasLine(header, L"   Executing user:\t" + WinAPI::getUserName() + L" (Administrator)"));
-    const auto commandLine = std::find_if(header.begin(), header.end(),
-                                          [](const std::wstring& line) { return line.starts_with(L"   Commandline:"); });
+    const auto commandLine = std::find_if(
+        header.begin(), header.end(), [](const std::wstring& line) { return line.starts_with(L"   Commandline:"); });
     ASSERT_NE(commandLine, header.end());
     EXPECT_TRUE(commandLine->ends_with(L"           /Wait:0'"));
     EXPECT_TRUE(hasLine(header, L"   Version:\t\t1.0.0.1"));

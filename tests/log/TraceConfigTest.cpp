@@ -1,8 +1,8 @@
 #include "app/CommandLine.h"
-#include "win/TavException.h"
-#include "win/SystemCalls.h"
 #include "config/TraceConfig.h"
 #include "support/TestSupport.h"
+#include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include <gtest/gtest.h>
 
@@ -294,7 +294,8 @@ TEST(TraceConfigCommandLine, AppendNeedsLogAndLogmodeAppend)
     };
     for (const Case& c : cases)
     {
-        EXPECT_EQ(CTraceConfig::readCommandLine(CTraceConfig(), CCommandLine(c.commandLine).logOptions()).appendMode, c.append)
+        EXPECT_EQ(CTraceConfig::readCommandLine(CTraceConfig(), CCommandLine(c.commandLine).logOptions()).appendMode,
+                  c.append)
             << c.commandLine;
     }
     CTraceConfig on;

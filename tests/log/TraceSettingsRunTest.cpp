@@ -89,11 +89,7 @@ TEST(TraceSettingsRun, LogAndLogmodeAppendContinueTheLog)
         const wchar_t* arguments;
         std::size_t linesAfter;
     } steps[] = {
-        {L"", 1},
-        {L"/log /logmode:APPEND", 2},
-        {L"-Log -LOGMODE=append", 3},
-        {L"/logmode:append", 1},
-        {L"/log", 1},
+        {L"", 1}, {L"/log /logmode:APPEND", 2}, {L"-Log -LOGMODE=append", 3}, {L"/logmode:append", 1}, {L"/log", 1},
     };
     for (const auto& step : steps)
     {
@@ -117,8 +113,9 @@ TEST(TraceSettingsRun, UnusableSettingsStillGiveALogThatSaysWhy)
     ::DeleteFileW(log.c_str());
 
     EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
-    const std::wstring warning = L"The trace settings could not be read; the default settings are used. "
-                                 L"WinAPI::splitpath(C:\\xxx";
+    const std::wstring warning =
+        L"The trace settings could not be read; the default settings are used. "
+        L"WinAPI::splitpath(C:\\xxx";
     const auto found = std::find_if(result.lines.begin(), result.lines.end(), [&](const std::wstring& line) {
         return test::lineText(line).rfind(warning, 0) == 0;
     });

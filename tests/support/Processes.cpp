@@ -33,7 +33,8 @@ CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, cons
     const CFilePath copy = CFilePath::combine(folder, name + L".exe");
     if (!::CopyFileW(program.c_str(), copy.c_str(), FALSE))
     {
-        ADD_FAILURE() << "cannot copy " << std::string(program.begin(), program.end()) << ", error " << ::GetLastError();
+        ADD_FAILURE() << "cannot copy " << std::string(program.begin(), program.end()) << ", error "
+                      << ::GetLastError();
     }
     return copy;
 }

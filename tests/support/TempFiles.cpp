@@ -1,8 +1,8 @@
 #include "support/TempFiles.h"
 
-#include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 
 namespace test
 {
@@ -23,7 +23,7 @@ std::wstring uniqueName(const std::wstring& stem)
            std::to_wstring(::InterlockedIncrement(&counter)) + L"_" + std::to_wstring(::GetTickCount() % 100000);
 }
 
-CTempDir::CTempDir() : m_path(CFilePath::combine(systemTemp(), uniqueName(L"tw"))) 
+CTempDir::CTempDir() : m_path(CFilePath::combine(systemTemp(), uniqueName(L"tw")))
 {
     if (!::CreateDirectoryW(m_path.c_str(), nullptr))
     {

@@ -8,8 +8,7 @@ namespace test
 {
 CTestRegKey::CTestRegKey(HKEY hive, const std::wstring& path) : m_hive(hive), m_path(path)
 {
-    const LONG result =
-        ::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
+    const LONG result = ::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key, nullptr);
     if (result != ERROR_SUCCESS)
     {
         throw std::runtime_error("cannot create the test registry key, error " + std::to_string(result));
@@ -39,8 +38,8 @@ std::wstring CTestRegKey::uniquePath()
 
 void CTestRegKey::setValue(const std::wstring& name, DWORD type, const void* data, std::size_t size) const
 {
-    const LONG result = ::RegSetValueExW(m_key, name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                                         static_cast<DWORD>(size));
+    const LONG result =
+        ::RegSetValueExW(m_key, name.c_str(), 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
     ASSERT_EQ(result, ERROR_SUCCESS) << "cannot set the registry value";
 }
 
