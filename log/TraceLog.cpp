@@ -4,6 +4,7 @@
 #include "log/LogHeader.h"
 #include "log/LogTarget.h"
 #include "win/FileCalls.h"
+#include "win/GrowBuffer.h"
 #include "win/NamedMutex.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
@@ -189,21 +190,26 @@ std::wstring formatText(const wchar_t* format, va_list arguments)
     constexpr std::size_t kLimit = std::size_t(1) << 24;
     try
     {
-        for (std::size_t size = 256; size <= kLimit; size *= 4)
+        int count = -1;
+        const auto buffer = growAndRetry<wchar_t>(
+            256,
+            [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+                va_list copy;
+                va_copy(copy, arguments);
+                count = ::_vsnwprintf(b.data(), b.size(), format, copy);
+                va_end(copy);
+                const bool fits = count >= 0 && static_cast<std::size_t>(count) < b.size();
+                return fits ? std::nullopt : std::optional<std::size_t>(4 * b.size());
+            },
+            kLimit);
+        if (count >= 0 && static_cast<std::size_t>(count) < buffer.size())
         {
-            std::vector<wchar_t> buffer(size);
-            va_list copy;
-            va_copy(copy, arguments);
-            const int count = ::_vsnwprintf(buffer.data(), size, format, copy);
-            va_end(copy);
-            if (count >= 0 && static_cast<std::size_t>(count) < size)
-            {
-                return std::wstring(buffer.data(), count);
-            }
+            return std::wstring(buffer.data(), count);
         }
     }
-    catch (...)
+    catch (const std::bad_alloc&)
     {
+        // Falls through to the format itself.
     }
     // Formatting failed: show the format itself, its directives blanked out.
     std::wstring text = format;
