@@ -81,10 +81,13 @@ void readHomeAreas(std::vector<CFrame>& frames)
 }
 #endif
 
-// A call through a bad pointer faults at an address without code, from which the walker cannot
-// unwind. Nothing has run there: the return address is on top of the stack. Unwinds that frame by
-// hand and returns it; false when the stack cannot be read.
-bool unwindCallIntoNowhere(CONTEXT& context, CFrame& nowhere)
+// A call through a bad pointer faults at an address without code. Nothing has run there: the
+// return address is on top of the stack, while the frame pointer still belongs to the caller (so
+// the x86 walker, following the chain of frame pointers, would skip the caller). Unwinds that
+// frame by hand and returns it, with the four stack words above the return address as its
+// parameters; false, leaving the context as it was, when the top of the stack is not a return
+// address into a module.
+bool unwindCallIntoNowhere(const CDebugHelp& help, HANDLE process, CONTEXT& context, CFrame& nowhere)
 {
 #if TIDEWELL_X86
     auto& ip = context.Eip;
@@ -101,12 +104,21 @@ bool unwindCallIntoNowhere(CONTEXT& context, CFrame& nowhere)
     SIZE_T count = 0;
     if (!::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(static_cast<std::uintptr_t>(sp)),
                              &returnAddress, sizeof returnAddress, &count) ||
-        count != sizeof returnAddress)
+        count != sizeof returnAddress || help.symGetModuleBase64(process, returnAddress) == 0)
     {
         return false;
     }
     ip = returnAddress;
     sp += sizeof returnAddress;
+#if TIDEWELL_X86
+    std::array<std::uintptr_t, 4> words{};
+    if (::ReadProcessMemory(::GetCurrentProcess(), reinterpret_cast<const void*>(static_cast<std::uintptr_t>(sp)),
+                            words.data(), sizeof words, &count) &&
+        count == sizeof words)
+    {
+        nowhere.params = {words[0], words[1], words[2], words[3]};
+    }
+#endif
     return true;
 }
 
@@ -115,21 +127,18 @@ std::vector<CFrame> walkStack(const CDebugHelp& help, HANDLE process, HANDLE thr
 {
     std::vector<CFrame> frames;
     truncated = false;
+    CFrame nowhere;
+    if (help.symGetModuleBase64(process, firstFrame(context).AddrPC.Offset) == 0 &&
+        unwindCallIntoNowhere(help, process, context, nowhere))
+    {
+        frames.push_back(nowhere);
+    }
     STACKFRAME64 step = firstFrame(context);
     const auto next = [&] {
         return help.stackWalk64(kImageMachine, process, thread, &step, &context, nullptr, help.symFunctionTableAccess64,
                                 help.symGetModuleBase64, nullptr) != FALSE;
     };
-    bool stepped = next();
-    CFrame nowhere;
-    if (!stepped && help.symGetModuleBase64(process, step.AddrPC.Offset) == 0 &&
-        unwindCallIntoNowhere(context, nowhere))
-    {
-        frames.push_back(nowhere);
-        step = firstFrame(context);
-        stepped = next();
-    }
-    for (; stepped && !isEndOfStack(step); stepped = next())
+    for (bool stepped = next(); stepped && !isEndOfStack(step); stepped = next())
     {
         CFrame frame;
         frame.pc = step.AddrPC.Offset;
