@@ -15,7 +15,10 @@ bool isLogLine(const std::wstring& line)
 
 CFilePath defaultLogPath(const std::wstring& name)
 {
-    CFilePath folder = WinAPI::shGetSpecialFolderPath();
+    // Program Files as the program sees it: a 32-bit program on 64-bit Windows gets the x86 folder.
+    BOOL wow64 = FALSE;
+    const bool x86OnX64 = ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+    const CFilePath folder(WinAPI::expandEnvironmentStrings(x86OnX64 ? L"%ProgramFiles(x86)%" : L"%ProgramFiles%"));
     return CFilePath::combine(folder, L"QOR\\QorSetup\\LOGs\\" + name + L".log");
 }
 

@@ -8,7 +8,8 @@
 
 namespace test
 {
-// Where the log of an executable named <name>.exe goes with the default settings.
+// Where the log of an executable named <name>.exe goes with the default settings (for a 32-bit
+// program on 64-bit Windows below "Program Files (x86)").
 CFilePath defaultLogPath(const std::wstring& name);
 
 // The lines of a UTF-16 log file (byte-order mark dropped, split at CR LF).
