@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Installs every package the build and the tests need. Safe to run again.
+# Installs every package the build and the tests need, on a minimal Debian 12 too, and 32-bit Wine
+# (wine32:i386) when this machine runs 32-bit programs. Safe to run again: it asks apt only for
+# what is missing.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   cmake
+  make
+  binutils   # as and ld for the probe of 32-bit support
   g++-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686
@@ -13,15 +18,28 @@ packages=(
   wine64
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
 
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+install_missing() {
+  local missing=()
+  for p in "$@"; do installed "$p" || missing+=("$p"); done
+  [ ${#missing[@]} -gt 0 ] || return 0
+  echo "Installing ${missing[*]}"
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+install_missing "${packages[@]}"
+
+if ! installed wine32:i386; then
+  if scripts/x86-support.sh kernel; then
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    install_missing wine32:i386
+  else
+    echo "This machine cannot run 32-bit programs: 32-bit Wine is not installed, the x86 build will not run."
+  fi
 fi
