@@ -1,4 +1,4 @@
-# Product build: 32-bit x86, mingw-w64 GCC with posix threads.
+# Product build: 32-bit x86, mingw-w64 GCC with posix threads; runs under 32-bit Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TOOL_PREFIX i686-w64-mingw32)
@@ -9,3 +9,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOL_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -1,4 +1,4 @@
-# Test build: the same sources for x86-64, run under wine64.
+# The same sources for x86-64, run under wine64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(TOOL_PREFIX x86_64-w64-mingw32)
