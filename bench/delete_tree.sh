@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Times the removal of a tree of 20,000 files in 400 folders: Tidewell.exe /Wait:0, Wine's own
-# "cmd /c rmdir /s /q" under the same Wine, and native "rm -rf". Each run gets a fresh, identical
-# tree; prints the medians and the ratios.
+# Times the removal of a tree of 20,000 files in 400 folders: Tidewell.exe /Wait:0 of the x64
+# build and, where 32-bit programs run, of the x86 product, Wine's own "cmd /c rmdir /s /q" under
+# the same Wine, and native "rm -rf". Each run gets a fresh, identical tree; prints the medians and
+# the ratios.
 #   bench/delete_tree.sh [runs]      (default 5 runs of each)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,8 +10,14 @@ runs=${1:-5}
 folders=400
 files_per_folder=50
 
-cmake --preset x64 >/dev/null
-cmake --build --preset x64 --target Tidewell >/dev/null
+export LC_ALL=C.UTF-8
+builds=(x64)
+if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 product is not timed."; fi
+for preset in "${builds[@]}"; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target Tidewell >/dev/null
+done
+# Everything runs in the x64 build's prefix (a 64-bit prefix runs both builds).
 build=$PWD/build/x64
 scripts/wine-prefix.sh start "$build"
 trap 'scripts/wine-prefix.sh stop "$build"' EXIT
@@ -43,16 +50,17 @@ seconds() {
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
+methods=("${builds[@]/#/tidewell-}" rmdir rm)
 declare -A times
-for method in tidewell rmdir rm; do times[$method]=""; done
+for method in "${methods[@]}"; do times[$method]=""; done
 for ((i = 1; i <= runs; i++)); do
-  for method in tidewell rmdir rm; do
+  for method in "${methods[@]}"; do
     tree=$work/tree_${method}_$i
     make_tree "$tree"
     count=$(find "$tree" -type f | wc -l)
     [ "$count" -eq $((folders * files_per_folder)) ] || { echo "tree has $count files"; exit 1; }
     case $method in
-      tidewell) t=$(seconds wine "$build/Tidewell.exe" "/Path:$(winpath "$tree")" /Wait:0) ;;
+      tidewell-*) t=$(seconds wine "$PWD/build/${method#tidewell-}/Tidewell.exe" "/Path:$(winpath "$tree")" /Wait:0) ;;
       rmdir) t=$(seconds wine cmd /c rmdir /s /q "$(winpath "$tree")") ;;
       rm) t=$(seconds rm -rf "$tree") ;;
     esac
@@ -61,14 +69,18 @@ for ((i = 1; i <= runs; i++)); do
   done
 done
 
-tidewell=$(printf '%s' "${times[tidewell]}" | median)
-rmdir=$(printf '%s' "${times[rmdir]}" | median)
-rm=$(printf '%s' "${times[rm]}" | median)
-echo "tree: $((folders * files_per_folder)) files in $folders folders, $runs runs each, medians:"
-printf '  Tidewell.exe /Wait:0     %7.3f s\n' "$tidewell"
-printf '  cmd /c rmdir /s /q       %7.3f s\n' "$rmdir"
-printf '  rm -rf (native)          %7.3f s\n' "$rm"
+median_of() { printf '%s' "${times[$1]}" | median; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
-printf '  Tidewell / rmdir         %7s\n' "$(ratio "$tidewell" "$rmdir")"
-printf '  Tidewell / rm -rf        %7s\n' "$(ratio "$tidewell" "$rm")"
+rmdir=$(median_of rmdir)
+rm=$(median_of rm)
+echo "tree: $((folders * files_per_folder)) files in $folders folders, $runs runs each, medians:"
+for preset in "${builds[@]}"; do
+  printf '  %-28s %7.3f s\n' "Tidewell.exe /Wait:0 ($preset)" "$(median_of "tidewell-$preset")"
+done
+printf '  %-28s %7.3f s\n' "cmd /c rmdir /s /q" "$rmdir" "rm -rf (native)" "$rm"
+for preset in "${builds[@]}"; do
+  tidewell=$(median_of "tidewell-$preset")
+  printf '  %-28s %7s\n' "Tidewell ($preset) / rmdir" "$(ratio "$tidewell" "$rmdir")" \
+    "Tidewell ($preset) / rm -rf" "$(ratio "$tidewell" "$rm")"
+done
 rm -rf "$work"

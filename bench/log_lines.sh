@@ -2,20 +2,25 @@
 # Log throughput and start-up cost under Wine:
 #   - lines per second for one process, and for four processes sharing one log file;
 #   - the cost of opening the log and writing its header: Tidewell.exe /Wait:0 on a missing folder
-#     against an empty program, both from process start to exit.
+#     against an empty program, both from process start to exit;
+# for the x64 build and, where 32-bit programs run, for the x86 product.
 #   bench/log_lines.sh [runs]     (default 5; medians are printed)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
 lines=20000
 
-cmake --preset x64 >/dev/null
-cmake --build --preset x64 --target Tidewell tw_logwriter tw_child >/dev/null
-build=$PWD/build/x64
-scripts/wine-prefix.sh start "$build"
-trap 'scripts/wine-prefix.sh stop "$build"' EXIT
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
-logs="$WINEPREFIX/drive_c/Program Files/QOR/QorSetup/LOGs"
+export LC_ALL=C.UTF-8
+builds=(x64)
+if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 product is not measured."; fi
+for preset in "${builds[@]}"; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target Tidewell tw_logwriter tw_child >/dev/null
+done
+# Both builds run in the x64 build's prefix.
+scripts/wine-prefix.sh start build/x64
+trap 'scripts/wine-prefix.sh stop build/x64' EXIT
+export WINEPREFIX=$PWD/build/x64/wineprefix WINEDEBUG=-all
 
 now() { date +%s%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
@@ -35,26 +40,29 @@ four_writers() {
   wait "${pids[@]}"
 }
 
-one=() four=() empty=() zero=() tidewell=()
-for ((i = 0; i < runs; i++)); do
-  zero+=("$(elapsed wine "$build/tw_logwriter.exe" 0 - -)")
-  one+=("$(elapsed wine "$build/tw_logwriter.exe" "$lines" - -)")
-  four+=("$(elapsed four_writers)")
-  empty+=("$(elapsed wine "$build/tw_child.exe")")
-  tidewell+=("$(elapsed wine "$build/Tidewell.exe" "/Path:Z:\\nonexistent\\tidewell-bench" /Wait:0)")
-done
-rm -f "$logs"/tw_logwriter*.log
-
-m_zero=$(printf '%s\n' "${zero[@]}" | median)
-m_one=$(printf '%s\n' "${one[@]}" | median)
-m_four=$(printf '%s\n' "${four[@]}" | median)
-m_empty=$(printf '%s\n' "${empty[@]}" | median)
-m_tidewell=$(printf '%s\n' "${tidewell[@]}" | median)
-
 rate() { awk -v n="$1" -v ns="$2" 'BEGIN {printf "%.0f", n / (ns / 1e9)}'; }
-echo "medians of $runs runs:"
-echo "  one process, $lines lines:            $(rate "$lines" $((m_one - m_zero))) lines/s (start-up of an empty log writer subtracted)"
-echo "  four processes, $((lines / 4)) lines each, one file: $(rate "$lines" $((m_four - m_zero))) lines/s"
-echo "  empty program, start to exit:         $(ms "$m_empty") ms"
-echo "  Tidewell /Wait:0 on a missing folder: $(ms "$m_tidewell") ms (log, header and run)"
-echo "  difference:                           $(ms $((m_tidewell - m_empty))) ms"
+for preset in "${builds[@]}"; do
+  build=$PWD/build/$preset
+  one=() four=() empty=() zero=() tidewell=()
+  for ((i = 0; i < runs; i++)); do
+    zero+=("$(elapsed wine "$build/tw_logwriter.exe" 0 - -)")
+    one+=("$(elapsed wine "$build/tw_logwriter.exe" "$lines" - -)")
+    four+=("$(elapsed four_writers)")
+    empty+=("$(elapsed wine "$build/tw_child.exe")")
+    tidewell+=("$(elapsed wine "$build/Tidewell.exe" "/Path:Z:\\nonexistent\\tidewell-bench" /Wait:0)")
+  done
+  rm -f "$WINEPREFIX"/drive_c/Program\ Files*/QOR/QorSetup/LOGs/tw_logwriter*.log
+
+  m_zero=$(printf '%s\n' "${zero[@]}" | median)
+  m_one=$(printf '%s\n' "${one[@]}" | median)
+  m_four=$(printf '%s\n' "${four[@]}" | median)
+  m_empty=$(printf '%s\n' "${empty[@]}" | median)
+  m_tidewell=$(printf '%s\n' "${tidewell[@]}" | median)
+
+  echo "$preset build, medians of $runs runs:"
+  echo "  one process, $lines lines:            $(rate "$lines" $((m_one - m_zero))) lines/s (start-up of an empty log writer subtracted)"
+  echo "  four processes, $((lines / 4)) lines each, one file: $(rate "$lines" $((m_four - m_zero))) lines/s"
+  echo "  empty program, start to exit:         $(ms "$m_empty") ms"
+  echo "  Tidewell /Wait:0 on a missing folder: $(ms "$m_tidewell") ms (log, header and run)"
+  echo "  difference:                           $(ms $((m_tidewell - m_empty))) ms"
+done

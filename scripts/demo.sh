@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # Builds the program and runs it under Wine on a generated demo folder tree, then shows the log
-# and the exit value. The product is the 32-bit x86 build; this machine runs the x86-64 build of
-# the same sources (32-bit Wine cannot run here).
+# and the exit value. It runs the product, the 32-bit x86 build, under 32-bit Wine; where this
+# machine cannot run 32-bit programs, it says so and runs the x86-64 build of the same sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export LC_ALL=C.UTF-8
 scripts/setup.sh
-cmake --preset x86 >/dev/null && cmake --build --preset x86 >/dev/null
-cmake --preset x64 >/dev/null && cmake --build --preset x64 --target Tidewell >/dev/null
+if scripts/x86-support.sh; then
+  preset=x86
+  # A 32-bit program on 64-bit Windows sees "Program Files (x86)" as its Program Files folder.
+  programFiles="Program Files (x86)"
+else
+  echo "*** This machine cannot run 32-bit programs: the demo runs the x64 build instead of the x86 product ***"
+  preset=x64
+  programFiles="Program Files"
+fi
+cmake --preset $preset >/dev/null && cmake --build --preset $preset --target Tidewell >/dev/null
 
-build=$PWD/build/x64
+build=$PWD/build/$preset
 scripts/wine-prefix.sh start "$build"
 trap 'scripts/wine-prefix.sh stop "$build"' EXIT
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
@@ -29,10 +38,10 @@ status=$?
 set -e
 [ "$status" -eq 255 ] && status=-1
 
-log="$WINEPREFIX/drive_c/Program Files/QOR/QorSetup/LOGs/Tidewell.log"
+log="$WINEPREFIX/drive_c/$programFiles/QOR/QorSetup/LOGs/Tidewell.log"
 echo
 echo "Log ($log):"
 iconv -f UTF-16 -t UTF-8 "$log" | tr -d '\r'
 echo
-echo "Exit value: $status"
+echo "Exit value: $status ($preset build)"
 if [ -e "$tree" ]; then echo "The demo tree is still there."; else echo "The demo tree is gone."; fi
