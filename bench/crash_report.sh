@@ -6,7 +6,7 @@
 # Usage: bench/crash_report.sh [runs per command, default 3]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export LC_ALL=C.UTF-8
+. scripts/environment.sh
 runs=${1:-3}
 builds=(x64)
 if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 build is not measured."; fi

@@ -10,7 +10,7 @@ runs=${1:-5}
 folders=400
 files_per_folder=50
 
-export LC_ALL=C.UTF-8
+. scripts/environment.sh
 builds=(x64)
 if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 product is not timed."; fi
 for preset in "${builds[@]}"; do

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 runs=${1:-5}
 lines=20000
 
-export LC_ALL=C.UTF-8
+. scripts/environment.sh
 builds=(x64)
 if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 product is not measured."; fi
 for preset in "${builds[@]}"; do

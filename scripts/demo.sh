@@ -4,7 +4,7 @@
 # machine cannot run 32-bit programs, it says so and runs the x86-64 build of the same sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export LC_ALL=C.UTF-8
+. scripts/environment.sh
 scripts/setup.sh
 if scripts/x86-support.sh; then
   preset=x86

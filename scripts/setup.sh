@@ -4,6 +4,7 @@
 # what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/environment.sh
 
 packages=(
   cmake

@@ -5,7 +5,7 @@
 # only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export LC_ALL=C.UTF-8
+. scripts/environment.sh
 scripts/setup.sh
 start=$SECONDS
 for preset in x86 x64; do
