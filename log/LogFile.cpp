@@ -57,23 +57,35 @@ CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool
     }
 }
 
-void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k)
+namespace
 {
-    if (!CFilePath(path).exists())
-    {
-        return;
-    }
-    WinAPI::SplitPath parts = WinAPI::splitpath(CFilePath(path));
+// Backup number k of the log at path: the file name with its trailing digits replaced by k.
+CFilePath backupPath(const std::wstring& path, std::uint32_t k)
+{
+    WinAPI::SplitPath parts = WinAPI::splitpath(path);
     const std::size_t digits = parts.fileName.find_last_not_of(L"0123456789");
     parts.fileName.erase(digits == std::wstring::npos ? 0 : digits + 1);
     parts.fileName += std::to_wstring(k);
-    const CFilePath backup = WinAPI::makepath(parts);
+    return CFilePath(WinAPI::makepath(parts));
+}
 
+// Moves file to backup number k of log, first making room by moving that backup on to the next
+// number. place counts the backups up to k; at settings.MaxBackup the backup there is dropped. A
+// log whose name ends in digits can be its own backup (Setup1.log is backup 1 of Setup1.log):
+// that number is skipped, so the log never moves onto itself and still keeps MaxBackup backups.
+void moveToBackup(const CTraceConfig& settings, const std::wstring& log, const std::wstring& file, std::uint32_t k,
+                  std::uint32_t place)
+{
+    CFilePath backup = backupPath(log, k);
+    if (::CompareStringOrdinal(backup.c_str(), -1, log.c_str(), -1, TRUE) == CSTR_EQUAL)
+    {
+        backup = backupPath(log, ++k);
+    }
     if (backup.exists())
     {
-        if (k < settings.MaxBackup)
+        if (place < settings.MaxBackup)
         {
-            rotateBackups(settings, backup, k + 1);
+            moveToBackup(settings, log, backup, k + 1, place + 1);
         }
         else
         {
@@ -84,10 +96,19 @@ void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::
     {
         return;
     }
-    if (WinAPI::tryMoveFile(path, backup) != ERROR_SUCCESS)
+    if (WinAPI::tryMoveFile(file, backup) != ERROR_SUCCESS)
     {
-        CFilePath(path).copyFileTo(backup);
-        WinAPI::tryDeleteFile(path);
+        CFilePath(file).copyFileTo(backup);
+        WinAPI::tryDeleteFile(file);
+    }
+}
+}  // namespace
+
+void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k)
+{
+    if (CFilePath(path).exists())
+    {
+        moveToBackup(settings, path, path, k, k);
     }
 }
 

@@ -279,3 +279,24 @@ TEST(LogReopen, WithoutAnOlderFileTheNewFileGetsItsHeader)
     EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2);
     EXPECT_EQ(run.texts(), std::vector<std::wstring>{L"after"});
 }
+
+TEST(LogBackups, LogNamedLikeItsFirstBackupKeepsEveryRun)
+{
+    // <name>1.log would be its own backup 1: the backups are 2, 3 and so on.
+    test::CTempDir dir;
+    test::CTempDir logs;
+    const std::wstring stem = test::uniqueName(L"setup") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, stem + L"1", logs.path());
+    for (const wchar_t* run : {L"run1", L"run2", L"run3", L"run4"})
+    {
+        EXPECT_EQ(test::runProgram(exe, std::wstring(L"1 - - ") + run + L" repeat"), 0u);
+    }
+    const std::pair<std::wstring, std::wstring> expected[] = {
+        {L"1", L"run4"}, {L"2", L"run3"}, {L"3", L"run2"}, {L"4", L"run1"}};
+    for (const auto& [number, text] : expected)
+    {
+        test::CRunResult run;
+        run.lines = test::readLogLines(logs / (stem + number + L".log"));
+        EXPECT_EQ(run.texts(), std::vector<std::wstring>{text}) << test::narrow(number);
+    }
+}
