@@ -114,7 +114,12 @@ void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::
 
 std::wstring syncMutexName(const std::wstring& path)
 {
-    std::wstring name = path;
+    // A relative path names another file in every current directory, so its name is made from
+    // the absolute path. Absolute paths keep the name that every writer of the product uses.
+    const bool absolute =
+        (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) || path.starts_with(L"\\\\");
+    const std::wstring file = absolute ? path : WinAPI::fullpath(path);
+    std::wstring name = file;
     for (wchar_t& c : name)
     {
         if (c == L'\\' || c == L':' || c == L'/' || c == L'?' || c == L'*')
@@ -131,7 +136,7 @@ std::wstring syncMutexName(const std::wstring& path)
     if (name.size() > kLongest)
     {
         std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-        for (wchar_t c : path)
+        for (wchar_t c : file)
         {
             hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
         }

@@ -24,8 +24,9 @@ CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool
 // backup name is the log's own (1 for Setup1.log) is skipped.
 void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k);
 
-// "QOR_TAV_LOG_SYNC_" and the path with \ : / ? * replaced by underscores; a name too long for
-// an object name keeps its first characters and ends with a hash of the path.
+// "QOR_TAV_LOG_SYNC_" and the path (made absolute when it is relative) with \ : / ? * replaced by
+// underscores; a name too long for an object name keeps its first characters and ends with a hash
+// of the path.
 std::wstring syncMutexName(const std::wstring& path);
 // Creates or opens the sync mutex shared by every writer of one log file (any account may use
 // it); invalid when it cannot be created. existed tells whether another writer had created it.

@@ -300,3 +300,28 @@ TEST(LogBackups, LogNamedLikeItsFirstBackupKeepsEveryRun)
         EXPECT_EQ(run.texts(), std::vector<std::wstring>{text}) << test::narrow(number);
     }
 }
+
+TEST(LogSharing, RelativeLogPathsInTwoFoldersAreTwoFiles)
+{
+    // An empty folder setting: each run logs into its current directory.
+    test::CTempDir dir;
+    test::CTempDir first;
+    test::CTempDir second;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, name, L"");
+    test::writeTextFile(second / (name + L".log"), "an older log");
+    test::CEvent ready(L"ready");
+    test::CEvent go(L"go");
+    test::CProcess running;
+    test::start(running, exe, L"1 " + ready.name() + L" " + go.name(), first.path());
+    ASSERT_TRUE(ready.wait());
+    test::CProcess other;
+    test::start(other, exe, L"1 - -", second.path());
+    EXPECT_EQ(other.wait(), 0u);
+    go.set();
+    EXPECT_EQ(running.wait(), 0u);
+
+    EXPECT_EQ(test::readBytes(second / (name + L"1.log")), "an older log");
+    const std::vector<std::wstring> lines = test::readLogLines(second / (name + L".log"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), std::wstring(80, L'*')), 2) << "a header of its own";
+}
