@@ -2,6 +2,7 @@
 
 #include "fs/SameFile.h"
 #include "log/LogHeader.h"
+#include "log/SyncLock.h"
 #include "win/FileCalls.h"
 #include "win/NamedMutex.h"
 #include "win/Platform.h"
@@ -170,7 +171,7 @@ void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
     CTraceConfig copy = settings;
     target.file.reset();
     // Other writers of the old file wait until it has moved.
-    CMutexLock oldFile(target.syncMutex);
+    CSyncLock oldFile(target.syncMutex, CSyncLock::kWaitMs);
     target.syncMutex.reset();
 
     copy = checkLogFolder(copy);
@@ -191,7 +192,8 @@ void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
 
     bool shared = false;
     target.syncMutex = createSyncMutex(newPath, shared);
-    CMutexLock newFile(target.syncMutex);
+    CSyncLock newFile(target.syncMutex, CSyncLock::kWaitMs);
+    target.syncWait = newFile.timedOut() ? CLogTarget::SyncWait::busyUnreported : CLogTarget::SyncWait::taken;
     copy.sharedFile = shared;
     target.file = openLogFile(copy, newPath, true);
     target.path = newPath;

@@ -325,3 +325,23 @@ TEST(LogSharing, RelativeLogPathsInTwoFoldersAreTwoFiles)
     const std::vector<std::wstring> lines = test::readLogLines(second / (name + L".log"));
     EXPECT_EQ(std::count(lines.begin(), lines.end(), std::wstring(80, L'*')), 2) << "a header of its own";
 }
+
+TEST(LogSharing, WriterHangingWithTheSyncMutexDoesNotHoldUpTheLines)
+{
+    test::CTempDir dir;
+    test::CTempDir logs;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, name, logs.path());
+    const CFilePath log = logs / (name + L".log");
+    test::CChildHolder hung(L"mutex", syncMutexName(log));
+    ASSERT_TRUE(hung.holds());
+    EXPECT_EQ(test::runProgram(exe, L"2 - -"), 0u);
+    hung.release();
+
+    test::CRunResult run;
+    run.lines = test::readLogLines(log);
+    const std::vector<std::wstring> texts = run.texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_TRUE(texts[0].starts_with(L"Another writer has held this log file's sync mutex")) << test::narrow(texts[0]);
+    EXPECT_TRUE(texts[1].starts_with(L"line ") && texts[2].starts_with(L"line "));
+}
