@@ -9,6 +9,8 @@
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cwchar>
 #include <map>
@@ -25,6 +27,11 @@ struct CCurrentLine
     wchar_t severity = 0;
 };
 
+// Lines begun and not yet committed, the innermost last: a line begun while another is composed
+// (its text calls something that logs) must not take over the outer line's tag and severity.
+// Nesting deeper than this shares the innermost place.
+constexpr std::size_t kNesting = 8;
+
 // The log's process-wide state. The line lock protects everything below it.
 struct CLogState
 {
@@ -35,7 +42,8 @@ struct CLogState
     // that first open does not read them again.
     bool firstOpenStarted = false;
     CLogOptions options;
-    CCurrentLine current;
+    std::array<CCurrentLine, kNesting> begun;
+    std::size_t depth = 0;
     std::wstring lastText;
     wchar_t lastSeverity = 0;
     std::uint32_t repeatCounter = 0;
@@ -48,6 +56,11 @@ CLogState g_log;
 const std::wstring kSyncBusyWarning = L"Another writer has held this log file's sync mutex for more than " +
                                       std::to_wstring(CSyncLock::kWaitMs / 1000) +
                                       L" seconds; lines are written without it until it is free again.";
+
+CCurrentLine& currentLine()
+{
+    return g_log.begun[std::min(g_log.depth, kNesting) - 1];
+}
 
 // How many lines this thread has begun inside the line lock and not yet committed (a line begun
 // while the log was closed did not enter it, and its commit must not leave it).
@@ -63,6 +76,7 @@ public:
         if (t_linesEntered > 0)
         {
             --t_linesEntered;
+            --g_log.depth;
             ::LeaveCriticalSection(&g_log.lineLock);
         }
     }
@@ -197,7 +211,7 @@ void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, 
 
 void writeCurrentLine(const std::wstring& text)
 {
-    const CCurrentLine& line = g_log.current;
+    const CCurrentLine& line = currentLine();
     if (line.level > g_log.settings.Level)
     {
         return;
@@ -397,7 +411,8 @@ void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t se
     }
     ::EnterCriticalSection(&g_log.lineLock);
     ++t_linesEntered;
-    g_log.current = CCurrentLine{threadId, tag, 1, severity};
+    ++g_log.depth;
+    currentLine() = CCurrentLine{threadId, tag, 1, severity};
 }
 
 void CTraceLog::commitLine(const std::wostringstream& line)
@@ -421,7 +436,7 @@ void CTraceLog::commitLine(const std::wstring& text)
 void CTraceLog::commitFormat(const wchar_t* format, ...)
 {
     CCommitScope scope;
-    if (t_linesEntered == 0 || g_log.current.level > g_log.settings.Level)
+    if (t_linesEntered == 0 || currentLine().level > g_log.settings.Level)
     {
         return;
     }
@@ -452,6 +467,7 @@ void CTraceLog::releaseLocksOfThisThread()
     // Sync mutexes are taken only inside the line lock, so only its owner can hold one.
     CSyncLock::releaseAllOfThisThread();
     // The thread never writes again: its own count of lines begun is left as it is.
+    g_log.depth = 0;
     while (reinterpret_cast<ULONG_PTR>(g_log.lineLock.OwningThread) == self)
     {
         ::LeaveCriticalSection(&g_log.lineLock);

@@ -198,15 +198,17 @@ TEST(LogTargets, UnfinishedLineLeavesTheLockWithoutWriting)
     EXPECT_EQ(tail.texts(), std::vector<std::wstring>{L"other thread is not blocked"});
 }
 
-TEST(LogTargets, LineBegunWhileAnotherIsComposedLeavesTheLockFully)
+TEST(LogTargets, LineBegunWhileAnotherIsComposedKeepsEachLineItsOwnAndLeavesTheLockFully)
 {
     openedLog();
     CLogTail tail;
     {
-        CLogLine outer(L"Test", kSeverityInfo);
+        CLogLine outer(L"Outer", kSeverityError);
         outer << L"outer";
         write(L"inner");
     }
     std::thread([] { write(L"other thread is not blocked"); }).join();
     EXPECT_EQ(tail.texts(), (std::vector<std::wstring>{L"inner", L"outer", L"other thread is not blocked"}));
+    ASSERT_EQ(tail.lines().size(), 3u);
+    EXPECT_EQ(tail.lines()[1].substr(9, 14), L"     Outer  1E");
 }
