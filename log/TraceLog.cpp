@@ -47,6 +47,10 @@ struct CLogState
     std::wstring lastText;
     wchar_t lastSeverity = 0;
     std::uint32_t repeatCounter = 0;
+    // The file this process wrote to last and its end after that write: when a line finds the
+    // end elsewhere, another writer has written in between.
+    HANDLE lastFile = nullptr;
+    std::uint64_t lastEnd = 0;
     CTraceConfig settings;
     std::map<std::uint32_t, CLogTarget> targets;
 };
@@ -134,9 +138,12 @@ void emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t seve
     }
 }
 
-// Writes a line of this process, with the repeated-line compression.
-void writeCompressed(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity,
-                     const std::wstring& text)
+// Writes a line of this process, with the repeated-line compression. A repeat notice must follow
+// this process's own line: a reader takes it for repeats of the line above it. So when another
+// writer has written since this process's last line (othersWrote), the pending repeated line is
+// written once more before the notice. othersWrote is cleared once something was written.
+void writeCompressed(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity, const std::wstring& text,
+                     bool& othersWrote)
 {
     if (text == g_log.lastText && severity == g_log.lastSeverity)
     {
@@ -145,8 +152,13 @@ void writeCompressed(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar
     }
     // The counter is cleared before anything is written, so a write that fails never makes the
     // next line repeat the old one again.
-    const std::uint32_t repeats = g_log.repeatCounter;
+    std::uint32_t repeats = g_log.repeatCounter;
     g_log.repeatCounter = 0;
+    if (repeats > 0 && othersWrote)
+    {
+        emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
+        --repeats;
+    }
     if (repeats == 1)
     {
         emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
@@ -157,6 +169,7 @@ void writeCompressed(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar
                                       L" times --\r\n");
     }
     emitText(file, tag, level, severity, text);
+    othersWrote = false;
     g_log.lastText = text;
     g_log.lastSeverity = severity;
 }
@@ -193,16 +206,17 @@ void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, 
     CSyncLock sync(to.syncMutex, to.syncWait == SyncWait::taken ? CSyncLock::kWaitMs : 0);
     const bool warn = sync.timedOut() && to.syncWait != SyncWait::busy;
     to.syncWait = sync.timedOut() ? SyncWait::busy : SyncWait::taken;
-    if (to.syncMutex.isValid())
-    {
-        // Other processes may have written since: append after them.
-        WinAPI::setFilePointer(file, 0, FILE_END);
-    }
+    // Other processes may have written since: append after them. Without a sync mutex the file
+    // is this process's alone and the pointer stays where its last write left it.
+    const std::uint64_t end = WinAPI::setFilePointer(file, 0, to.syncMutex.isValid() ? FILE_END : FILE_CURRENT);
+    bool othersWrote = file != g_log.lastFile || end != g_log.lastEnd;
     if (warn)
     {
-        writeCompressed(file, kLogTag, 1, kSeverityWarning, kSyncBusyWarning);
+        writeCompressed(file, kLogTag, 1, kSeverityWarning, kSyncBusyWarning, othersWrote);
     }
-    writeCompressed(file, tag, level, severity, text);
+    writeCompressed(file, tag, level, severity, text, othersWrote);
+    g_log.lastFile = file;
+    g_log.lastEnd = WinAPI::setFilePointer(file, 0, FILE_CURRENT);
     if (g_log.settings.Flush)
     {
         ::FlushFileBuffers(file);

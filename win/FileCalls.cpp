@@ -248,12 +248,17 @@ void writeString(HANDLE file, const std::wstring& text)
     writeFile(file, text.data(), static_cast<std::uint32_t>(text.size() * sizeof(wchar_t)));
 }
 
-void setFilePointer(HANDLE file, LONG distance, DWORD method)
+std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method)
 {
-    if (::SetFilePointer(file, distance, nullptr, method) == INVALID_SET_FILE_POINTER)
+    // With the high part given, a position beyond 4 GB is no failure; only the last error tells.
+    LONG high = distance < 0 ? -1 : 0;
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD low = ::SetFilePointer(file, distance, &high, method);
+    if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != ERROR_SUCCESS)
     {
         throwLastError(L"WinAPI::setFilePointer() failed.");
     }
+    return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
 }
 
 bool createDirectory(const std::wstring& path)

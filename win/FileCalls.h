@@ -56,7 +56,8 @@ CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& d
 bool tryFindNextFile(const CSharedFindHandle& search, WIN32_FIND_DATAW& data);
 void writeFile(HANDLE file, const void* bytes, std::uint32_t count);
 void writeString(HANDLE file, const std::wstring& text);
-void setFilePointer(HANDLE file, LONG distance, DWORD method);
+// Moves the file pointer and returns its new position.
+std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method);
 // True when the folder was created or exists already.
 bool createDirectory(const std::wstring& path);
 UINT getDriveType(const std::wstring& path);

@@ -164,6 +164,22 @@ TEST(RepeatedLines, RepeatsAtTheEndOfAProcessAreNotWritten)
     ::DeleteFileW(test::defaultLogPath(name).c_str());
 }
 
+TEST(RepeatedLines, NoNoticeFollowsAnotherWritersLine)
+{
+    openedLog();
+    // A second process writing to this program's log: the log writer under this program's name.
+    test::CTempDir dir;
+    const CFilePath other = test::copyProgram(test::buildFolder() / L"tw_logwriter.exe", dir.path(),
+                                              CFilePath(WinAPI::getModuleFileName()).fileName().withoutExtension());
+    CLogTail tail;
+    write(L"A");
+    write(L"A");
+    write(L"A");
+    ASSERT_EQ(test::runProgram(other, L"1 - - B repeat"), 0u);
+    write(L"C");
+    EXPECT_EQ(tail.texts(), (std::vector<std::wstring>{L"A", L"B", L"A", L"A", L"C"}));
+}
+
 TEST(LogTargets, ThreadWithoutItsOwnTargetWritesToTheFirst)
 {
     openedLog();
