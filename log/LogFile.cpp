@@ -186,7 +186,11 @@ void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
     const bool hadOldFile = CFilePath(target.path).exists();
     if (hadOldFile)
     {
-        WinAPI::tryMoveFile(target.path, newPath);
+        // A file that others hold open does not move: what it holds goes along as a copy.
+        if (WinAPI::tryMoveFile(target.path, newPath) != ERROR_SUCCESS)
+        {
+            WinAPI::tryCopyFile(target.path, newPath);
+        }
         copy.appendMode = true;
     }
 

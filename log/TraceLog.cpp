@@ -1,5 +1,6 @@
 #include "log/TraceLog.h"
 
+#include "fs/FilePath.h"
 #include "log/LogFile.h"
 #include "log/LogHeader.h"
 #include "log/LogTarget.h"
@@ -60,6 +61,21 @@ CLogState g_log;
 const std::wstring kSyncBusyWarning = L"Another writer has held this log file's sync mutex for more than " +
                                       std::to_wstring(CSyncLock::kWaitMs / 1000) +
                                       L" seconds; lines are written without it until it is free again.";
+
+// True when path names something inside folder (both taken as absolute paths; letter case
+// ignored).
+bool liesInside(const std::wstring& path, const std::wstring& folder)
+{
+    const std::wstring inner = WinAPI::fullpath(path);
+    std::wstring outer = WinAPI::fullpath(folder);
+    if (!outer.empty() && outer.back() != L'\\')
+    {
+        outer += L'\\';
+    }
+    const int length = static_cast<int>(outer.size());
+    return inner.size() > outer.size() &&
+           ::CompareStringOrdinal(inner.c_str(), length, outer.c_str(), length, TRUE) == CSTR_EQUAL;
+}
 
 CCurrentLine& currentLine()
 {
@@ -502,6 +518,38 @@ void CTraceLog::openForCrashReport(std::uint32_t threadId)
         }
     }
     open(threadId, g_log.options);
+}
+
+void CTraceLog::moveOutOf(const std::wstring& folder)
+{
+    if (g_log.openCount == 0)
+    {
+        return;
+    }
+    CLineLock lock;
+    for (auto& [threadId, target] : g_log.targets)
+    {
+        try
+        {
+            if (target.path.empty() || !liesInside(target.path, folder))
+            {
+                continue;
+            }
+            std::wstring elsewhere = WinAPI::getTempPath();
+            if (liesInside(elsewhere, folder))
+            {
+                elsewhere = WinAPI::getWindowsDirectory();
+            }
+            const std::wstring newPath = CFilePath::combine(elsewhere, CFilePath(target.path).fileName());
+            writeLine(threadId, kLogTag, 1, kSeverityInfo,
+                      L"This log file lies in the folder to be deleted; the log continues in " + newPath);
+            repointTarget(target, g_log.settings, newPath);
+        }
+        catch (const CTavException&)
+        {
+            // The log stays where it is, and the deletion reports that it cannot remove it.
+        }
+    }
 }
 
 bool CTraceLog::moveTo(std::uint32_t threadId, const std::wstring& newPath)

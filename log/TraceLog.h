@@ -45,6 +45,12 @@ public:
     static void commitFormat(const wchar_t* format, ...);
     // Leaves the line lock without writing anything.
     static void abandonLine();
+    // Before a folder is deleted: a log file of this process that lies inside it moves to the
+    // temporary folder (the Windows folder when that lies inside too), carrying along what it
+    // holds, after a line that says where the log continues. Never throws: a log that cannot move
+    // stays where it is.
+    static void moveOutOf(const std::wstring& folder);
+
     // For the crash handler, on a thread that faulted in the middle of a line, an open or a header:
     // it still holds the line lock and perhaps a log file's sync mutex, but the crash report is
     // written by another thread, and other processes wait for that mutex too. The thread gives up

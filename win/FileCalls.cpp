@@ -192,10 +192,15 @@ void deleteLink(const std::wstring& shownPath, const std::wstring& systemPath)
 
 void copyFile(const std::wstring& source, const std::wstring& destination)
 {
-    if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
+    if (const std::uint32_t error = tryCopyFile(source, destination))
     {
-        throwLastError(L"WinAPI::copyFile(" + source + L", " + destination + L") failed.");
+        throw CTavException(error, L"WinAPI::copyFile(" + source + L", " + destination + L") failed.");
     }
+}
+
+std::uint32_t tryCopyFile(const std::wstring& source, const std::wstring& destination)
+{
+    return ::CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 void moveFile(const std::wstring& source, const std::wstring& destination)

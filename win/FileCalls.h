@@ -46,6 +46,7 @@ void removeDirectory(const std::wstring& path);
 void deleteLink(const std::wstring& shownPath, const std::wstring& systemPath);
 
 void copyFile(const std::wstring& source, const std::wstring& destination);
+std::uint32_t tryCopyFile(const std::wstring& source, const std::wstring& destination);
 void moveFile(const std::wstring& source, const std::wstring& destination);
 std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destination);
 // Creates or truncates a file for reading and writing, shared for reading.
