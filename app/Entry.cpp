@@ -13,6 +13,11 @@
 
 int entry()
 {
+    // The crash translator comes first: a structured exception from now on, the opening of the
+    // log and its header included, leaves a minidump and a crash report in the log and ends the
+    // process with exit code 1.
+    installCrashTranslator();
+
     // Parsed once: the log takes its own two options from it, the run the rest.
     std::optional<CCommandLine> options;
     try
@@ -24,10 +29,6 @@ int entry()
     {
         // Without a usable log the folder is still removed; the exit value tells the caller.
     }
-
-    // The crash translator is installed here, before the run: a structured exception from now on
-    // leaves a minidump and a crash report in the log and ends the process with exit code 1.
-    installCrashTranslator();
 
     int result = -1;
     try

@@ -6,6 +6,7 @@
 #include "app/NumberConversion.h"
 #include "fs/FilePath.h"
 #include "fs/FolderDeletion.h"
+#include "log/TraceLog.h"
 #include "win/NamedMutex.h"
 #include "win/TavException.h"
 
@@ -85,6 +86,8 @@ int run(const CCommandLine& options)
         ::Sleep(waitSeconds * 1000);
     }
 
+    // A log inside the folder would keep it alive (and be lost with it).
+    CTraceLog::moveOutOf(path);
     driverLine(kSeverityInfo, L"Deleting ", path, L" now.");
     try
     {

@@ -1,9 +1,9 @@
 #include "config/TraceConfig.h"
 
+#include "config/ProfileFile.h"
 #include "fs/LowerCase.h"
 #include "win/FileCalls.h"
 #include "win/ProcessCalls.h"
-#include "win/ProfileCalls.h"
 #include "win/RegistryCalls.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
@@ -43,9 +43,9 @@ std::optional<std::uint32_t> readNumber(HKEY key, const wchar_t* name)
 // A number of the configuration file, read the way the platform reads one (its leading digits:
 // "3 ; verbose" is 3); nothing when the value is missing or does not start with a number. Without
 // that test a typing error such as "MaxBackup=nine" would read as 0 and delete every backup.
-std::optional<UINT> readProfileNumber(const wchar_t* key, const CFilePath& file)
+std::optional<UINT> readProfileNumber(const wchar_t* key, const CProfileFile& file)
 {
-    const std::wstring text = WinAPI::getPrivateProfileString(kSection, key, L"", file);
+    const std::wstring text = file.getString(kSection, key, L"");
     std::size_t digit = text.find_first_not_of(L" \t");
     if (digit != std::wstring::npos && (text[digit] == L'-' || text[digit] == L'+'))
     {
@@ -55,7 +55,7 @@ std::optional<UINT> readProfileNumber(const wchar_t* key, const CFilePath& file)
     {
         return std::nullopt;
     }
-    return ::GetPrivateProfileIntW(kSection, key, 0, file.c_str());
+    return file.getInt(kSection, key, 0);
 }
 
 CTraceConfig readTraceValues(CTraceConfig settings, HKEY key)
@@ -91,7 +91,7 @@ CTraceConfig CTraceConfig::load(CTraceConfig settings, const CLogOptions& option
 {
     settings = readDefaults(std::move(settings));
     // Never both: a configuration file, even an empty one, hides the registry.
-    if (configFile.exists())
+    if (CProfileFile::exists(configFile))
     {
         settings = readConfigFile(std::move(settings), configFile);
     }
@@ -115,20 +115,21 @@ CTraceConfig CTraceConfig::readDefaults(CTraceConfig settings)
 
 CTraceConfig CTraceConfig::readConfigFile(CTraceConfig settings, const CFilePath& path)
 {
-    if (const auto level = readProfileNumber(L"Level", path); level && *level >= 1 && *level <= 3)
+    const CProfileFile file(path);
+    if (const auto level = readProfileNumber(L"Level", file); level && *level >= 1 && *level <= 3)
     {
         settings.Level = *level;
     }
     // 0 leaves the switch as it was: the file can switch flushing on, never off.
-    if (const auto flush = readProfileNumber(L"Flush", path); flush && *flush != 0)
+    if (const auto flush = readProfileNumber(L"Flush", file); flush && *flush != 0)
     {
         settings.Flush = true;
     }
-    if (const auto maxBackup = readProfileNumber(L"MaxBackup", path); maxBackup && *maxBackup <= 255)
+    if (const auto maxBackup = readProfileNumber(L"MaxBackup", file); maxBackup && *maxBackup <= 255)
     {
         settings.MaxBackup = *maxBackup;
     }
-    settings.TargetDir = expanded(WinAPI::getPrivateProfileString(kSection, L"TargetDir", L"", path));
+    settings.TargetDir = expanded(file.getString(kSection, L"TargetDir", L""));
     return settings;
 }
 

@@ -68,6 +68,14 @@ void keepStackForOverflow()
 
 void handleCrash(const CFault& fault)
 {
+    try
+    {
+        CTraceLog::openForCrashReport(::GetCurrentThreadId());
+    }
+    catch (const CTavException&)
+    {
+        // No log file anywhere: the minidump is written all the same.
+    }
     if (!isDebugHelpUsable())
     {
         writeDebugHelpNotice();
@@ -147,8 +155,8 @@ void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)
         }
         endProcess();
     case CCrashEntry::other:
-        // The reporter may need the line lock this thread holds.
-        CTraceLog::leaveLineLockOfThisThread();
+        // The reporter may need the log's locks this thread holds.
+        CTraceLog::releaseLocksOfThisThread();
         for (;;)
         {
             ::Sleep(INFINITE);
@@ -156,8 +164,9 @@ void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)
     }
 
     // Little more than system calls from here on: this may run on what is left of an overflowed
-    // stack.
-    CTraceLog::leaveLineLockOfThisThread();
+    // stack. A fault inside a line or a header leaves the log's locks with this thread; the
+    // reporter and the other writers of the log file need them.
+    CTraceLog::releaseLocksOfThisThread();
     CFault fault;
     fault.pointers = pointers;
     fault.threadId = self;

@@ -24,10 +24,11 @@ void installCrashTranslator();
 //
 // The faulting thread does little itself, since it may have almost no stack left (an overflow)
 // or hold a lock the report needs: it passes the first-crasher gate, gives up the log's line lock
-// if it held it, starts a thread for the work, handing it the exception pointers, waits for it (at
-// most a minute, in case the report hangs on a lock the fault left taken) and ends the process.
-// The reporter has a fresh stack and walks the faulting thread's saved context: when the
-// debugging-help library is usable it writes the minidump, then the report; otherwise the
-// three-line notice. A crash on another thread while this goes on waits for the end of the
+// and the log file's sync mutex if it held them, starts a thread for the work, handing it the
+// exception pointers, waits for it (at most a minute, in case the report hangs all the same) and
+// ends the process. The reporter has a fresh stack and walks the faulting thread's saved context:
+// it makes sure the log has a file (a crash can come before the log is open or while its header
+// is written), and when the debugging-help library is usable it writes the minidump, then the
+// report; otherwise the three-line notice. A crash on another thread while this goes on waits for the end of the
 // process; a crash of the reporter itself ends the process at once with whatever was written.
 [[noreturn]] void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers);

@@ -2,6 +2,7 @@
 
 #include "fs/SameFile.h"
 #include "log/LogHeader.h"
+#include "log/SyncLock.h"
 #include "win/FileCalls.h"
 #include "win/NamedMutex.h"
 #include "win/Platform.h"
@@ -57,23 +58,35 @@ CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool
     }
 }
 
-void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k)
+namespace
 {
-    if (!CFilePath(path).exists())
-    {
-        return;
-    }
-    WinAPI::SplitPath parts = WinAPI::splitpath(CFilePath(path));
+// Backup number k of the log at path: the file name with its trailing digits replaced by k.
+CFilePath backupPath(const std::wstring& path, std::uint32_t k)
+{
+    WinAPI::SplitPath parts = WinAPI::splitpath(path);
     const std::size_t digits = parts.fileName.find_last_not_of(L"0123456789");
     parts.fileName.erase(digits == std::wstring::npos ? 0 : digits + 1);
     parts.fileName += std::to_wstring(k);
-    const CFilePath backup = WinAPI::makepath(parts);
+    return CFilePath(WinAPI::makepath(parts));
+}
 
+// Moves file to backup number k of log, first making room by moving that backup on to the next
+// number. place counts the backups up to k; at settings.MaxBackup the backup there is dropped. A
+// log whose name ends in digits can be its own backup (Setup1.log is backup 1 of Setup1.log):
+// that number is skipped, so the log never moves onto itself and still keeps MaxBackup backups.
+void moveToBackup(const CTraceConfig& settings, const std::wstring& log, const std::wstring& file, std::uint32_t k,
+                  std::uint32_t place)
+{
+    CFilePath backup = backupPath(log, k);
+    if (::CompareStringOrdinal(backup.c_str(), -1, log.c_str(), -1, TRUE) == CSTR_EQUAL)
+    {
+        backup = backupPath(log, ++k);
+    }
     if (backup.exists())
     {
-        if (k < settings.MaxBackup)
+        if (place < settings.MaxBackup)
         {
-            rotateBackups(settings, backup, k + 1);
+            moveToBackup(settings, log, backup, k + 1, place + 1);
         }
         else
         {
@@ -84,16 +97,30 @@ void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::
     {
         return;
     }
-    if (WinAPI::tryMoveFile(path, backup) != ERROR_SUCCESS)
+    if (WinAPI::tryMoveFile(file, backup) != ERROR_SUCCESS)
     {
-        CFilePath(path).copyFileTo(backup);
-        WinAPI::tryDeleteFile(path);
+        CFilePath(file).copyFileTo(backup);
+        WinAPI::tryDeleteFile(file);
+    }
+}
+}  // namespace
+
+void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k)
+{
+    if (CFilePath(path).exists())
+    {
+        moveToBackup(settings, path, path, k, k);
     }
 }
 
 std::wstring syncMutexName(const std::wstring& path)
 {
-    std::wstring name = path;
+    // A relative path names another file in every current directory, so its name is made from
+    // the absolute path. Absolute paths keep the name that every writer of the product uses.
+    const bool absolute =
+        (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) || path.starts_with(L"\\\\");
+    const std::wstring file = absolute ? path : WinAPI::fullpath(path);
+    std::wstring name = file;
     for (wchar_t& c : name)
     {
         if (c == L'\\' || c == L':' || c == L'/' || c == L'?' || c == L'*')
@@ -110,7 +137,7 @@ std::wstring syncMutexName(const std::wstring& path)
     if (name.size() > kLongest)
     {
         std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-        for (wchar_t c : path)
+        for (wchar_t c : file)
         {
             hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
         }
@@ -144,7 +171,7 @@ void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
     CTraceConfig copy = settings;
     target.file.reset();
     // Other writers of the old file wait until it has moved.
-    CMutexLock oldFile(target.syncMutex);
+    CSyncLock oldFile(target.syncMutex, CSyncLock::kWaitMs);
     target.syncMutex.reset();
 
     copy = checkLogFolder(copy);
@@ -159,13 +186,18 @@ void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
     const bool hadOldFile = CFilePath(target.path).exists();
     if (hadOldFile)
     {
-        WinAPI::tryMoveFile(target.path, newPath);
+        // A file that others hold open does not move: what it holds goes along as a copy.
+        if (WinAPI::tryMoveFile(target.path, newPath) != ERROR_SUCCESS)
+        {
+            WinAPI::tryCopyFile(target.path, newPath);
+        }
         copy.appendMode = true;
     }
 
     bool shared = false;
     target.syncMutex = createSyncMutex(newPath, shared);
-    CMutexLock newFile(target.syncMutex);
+    CSyncLock newFile(target.syncMutex, CSyncLock::kWaitMs);
+    target.syncWait = newFile.timedOut() ? CLogTarget::SyncWait::busyUnreported : CLogTarget::SyncWait::taken;
     copy.sharedFile = shared;
     target.file = openLogFile(copy, newPath, true);
     target.path = newPath;

@@ -20,11 +20,13 @@ CTraceConfig checkLogFolder(CTraceConfig settings);
 CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool compress);
 
 // Moves the file at path to backup number k (the file name with its trailing digits replaced by
-// k), first making room by moving backup k to k + 1, up to settings.MaxBackup.
+// k), first making room by moving backup k to k + 1, up to settings.MaxBackup. The number whose
+// backup name is the log's own (1 for Setup1.log) is skipped.
 void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k);
 
-// "QOR_TAV_LOG_SYNC_" and the path with \ : / ? * replaced by underscores; a name too long for
-// an object name keeps its first characters and ends with a hash of the path.
+// "QOR_TAV_LOG_SYNC_" and the path (made absolute when it is relative) with \ : / ? * replaced by
+// underscores; a name too long for an object name keeps its first characters and ends with a hash
+// of the path.
 std::wstring syncMutexName(const std::wstring& path);
 // Creates or opens the sync mutex shared by every writer of one log file (any account may use
 // it); invalid when it cannot be created. existed tells whether another writer had created it.

@@ -14,4 +14,14 @@ struct CLogTarget
     std::wstring path;
     bool headerPending = true;
     CSharedHandle syncMutex;
+    // How the last wait for the sync mutex went. A mutex that was not free within the bound is
+    // tried without waiting until it is free again, and the first line written without it says
+    // so.
+    enum class SyncWait
+    {
+        taken,
+        busy,
+        busyUnreported
+    };
+    SyncWait syncWait = SyncWait::taken;
 };

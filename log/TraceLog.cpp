@@ -1,14 +1,17 @@
 #include "log/TraceLog.h"
 
+#include "fs/FilePath.h"
 #include "log/LogFile.h"
 #include "log/LogHeader.h"
 #include "log/LogTarget.h"
+#include "log/SyncLock.h"
 #include "win/FileCalls.h"
 #include "win/GrowBuffer.h"
-#include "win/NamedMutex.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cwchar>
 #include <map>
@@ -25,21 +28,60 @@ struct CCurrentLine
     wchar_t severity = 0;
 };
 
+// Lines begun and not yet committed, the innermost last: a line begun while another is composed
+// (its text calls something that logs) must not take over the outer line's tag and severity.
+// Nesting deeper than this shares the innermost place.
+constexpr std::size_t kNesting = 8;
+
 // The log's process-wide state. The line lock protects everything below it.
 struct CLogState
 {
     CRITICAL_SECTION lineLock;
     bool lockInitialised = false;
     volatile LONG openCount = 0;
-    CCurrentLine current;
+    // Set when the first open starts reading the settings: an open after a crash in the middle of
+    // that first open does not read them again.
+    bool firstOpenStarted = false;
+    CLogOptions options;
+    std::array<CCurrentLine, kNesting> begun;
+    std::size_t depth = 0;
     std::wstring lastText;
     wchar_t lastSeverity = 0;
     std::uint32_t repeatCounter = 0;
+    // The file this process wrote to last and its end after that write: when a line finds the
+    // end elsewhere, another writer has written in between.
+    HANDLE lastFile = nullptr;
+    std::uint64_t lastEnd = 0;
     CTraceConfig settings;
     std::map<std::uint32_t, CLogTarget> targets;
 };
 
 CLogState g_log;
+
+const std::wstring kSyncBusyWarning = L"Another writer has held this log file's sync mutex for more than " +
+                                      std::to_wstring(CSyncLock::kWaitMs / 1000) +
+                                      L" seconds; lines are written without it until it is free again.";
+
+// True when path names something inside folder (both taken as absolute paths; letter case
+// ignored).
+bool liesInside(const std::wstring& path, const std::wstring& folder)
+{
+    const std::wstring inner = WinAPI::fullpath(path);
+    std::wstring outer = WinAPI::fullpath(folder);
+    if (!outer.empty() && outer.back() != L'\\')
+    {
+        outer += L'\\';
+    }
+    const int length = static_cast<int>(outer.size());
+    return inner.size() > outer.size() &&
+           ::CompareStringOrdinal(inner.c_str(), length, outer.c_str(), length, TRUE) == CSTR_EQUAL;
+}
+
+CCurrentLine& currentLine()
+{
+    return g_log.begun[std::min(g_log.depth, kNesting) - 1];
+}
+
 // How many lines this thread has begun inside the line lock and not yet committed (a line begun
 // while the log was closed did not enter it, and its commit must not leave it).
 thread_local int t_linesEntered = 0;
@@ -54,6 +96,7 @@ public:
         if (t_linesEntered > 0)
         {
             --t_linesEntered;
+            --g_log.depth;
             ::LeaveCriticalSection(&g_log.lineLock);
         }
     }
@@ -111,6 +154,48 @@ void emitText(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t seve
     }
 }
 
+// Writes a line of this process, with the repeated-line compression. A repeat notice must follow
+// this process's own line: a reader takes it for repeats of the line above it. So when another
+// writer has written since this process's last line (othersWrote), the pending repeated line is
+// written once more before the notice. othersWrote is cleared once something was written.
+void writeCompressed(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar_t severity, const std::wstring& text,
+                     bool& othersWrote)
+{
+    if (text == g_log.lastText && severity == g_log.lastSeverity)
+    {
+        ++g_log.repeatCounter;
+        return;
+    }
+    // The counter is cleared before anything is written, so a write that fails never makes the
+    // next line repeat the old one again.
+    std::uint32_t repeats = g_log.repeatCounter;
+    g_log.repeatCounter = 0;
+    if (repeats > 0 && othersWrote)
+    {
+        emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
+        --repeats;
+    }
+    if (repeats == 1)
+    {
+        emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
+    }
+    else if (repeats >= 2)
+    {
+        WinAPI::writeString(file, std::wstring(25, L' ') + L"  -- last line is repeated " + std::to_wstring(repeats) +
+                                      L" times --\r\n");
+    }
+    emitText(file, tag, level, severity, text);
+    othersWrote = false;
+    g_log.lastText = text;
+    g_log.lastSeverity = severity;
+}
+
+// The sync mutex is waited for at most CSyncLock::kWaitMs. When another writer holds it longer,
+// that writer is taken to hang: the line is written without the mutex at the current end of the
+// file, after a warning line, and so are the lines after it, which try the mutex without waiting,
+// until they find it free again. Nothing is lost, and a hung writer costs one wait, not one per
+// line; should the other writer be merely slow, a line of its may meet one of ours at the end of
+// the file.
 void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
                const std::wstring& text)
 {
@@ -118,50 +203,36 @@ void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, 
     {
         return;
     }
-    auto target = g_log.targets.find(threadId);
-    if (target == g_log.targets.end())
+    auto found = g_log.targets.find(threadId);
+    if (found == g_log.targets.end())
     {
         if (g_log.targets.empty())
         {
             return;
         }
-        target = g_log.targets.begin();
+        found = g_log.targets.begin();
     }
-    const CLogTarget& to = target->second;
+    CLogTarget& to = found->second;
     if (!to.file.isValid() || to.headerPending)
     {
         return;
     }
     const HANDLE file = to.file.get();
-    CMutexLock sync(to.syncMutex);
-    if (to.syncMutex.isValid())
+    using SyncWait = CLogTarget::SyncWait;
+    CSyncLock sync(to.syncMutex, to.syncWait == SyncWait::taken ? CSyncLock::kWaitMs : 0);
+    const bool warn = sync.timedOut() && to.syncWait != SyncWait::busy;
+    to.syncWait = sync.timedOut() ? SyncWait::busy : SyncWait::taken;
+    // Other processes may have written since: append after them. Without a sync mutex the file
+    // is this process's alone and the pointer stays where its last write left it.
+    const std::uint64_t end = WinAPI::setFilePointer(file, 0, to.syncMutex.isValid() ? FILE_END : FILE_CURRENT);
+    bool othersWrote = file != g_log.lastFile || end != g_log.lastEnd;
+    if (warn)
     {
-        // Other processes may have written since: append after them.
-        WinAPI::setFilePointer(file, 0, FILE_END);
+        writeCompressed(file, kLogTag, 1, kSeverityWarning, kSyncBusyWarning, othersWrote);
     }
-    if (text == g_log.lastText && severity == g_log.lastSeverity)
-    {
-        ++g_log.repeatCounter;
-    }
-    else
-    {
-        // The counter is cleared before anything is written, so a write that fails never makes
-        // the next line repeat the old one again.
-        const std::uint32_t repeats = g_log.repeatCounter;
-        g_log.repeatCounter = 0;
-        if (repeats == 1)
-        {
-            emitText(file, tag, level, g_log.lastSeverity, g_log.lastText);
-        }
-        else if (repeats >= 2)
-        {
-            WinAPI::writeString(file, std::wstring(25, L' ') + L"  -- last line is repeated " +
-                                          std::to_wstring(repeats) + L" times --\r\n");
-        }
-        emitText(file, tag, level, severity, text);
-    }
-    g_log.lastText = text;
-    g_log.lastSeverity = severity;
+    writeCompressed(file, tag, level, severity, text, othersWrote);
+    g_log.lastFile = file;
+    g_log.lastEnd = WinAPI::setFilePointer(file, 0, FILE_CURRENT);
     if (g_log.settings.Flush)
     {
         ::FlushFileBuffers(file);
@@ -170,7 +241,7 @@ void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, 
 
 void writeCurrentLine(const std::wstring& text)
 {
-    const CCurrentLine& line = g_log.current;
+    const CCurrentLine& line = currentLine();
     if (line.level > g_log.settings.Level)
     {
         return;
@@ -229,7 +300,7 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress)
 {
     bool shared = false;
     target.syncMutex = createSyncMutex(path, shared);
-    CMutexLock sync(target.syncMutex);
+    CSyncLock sync(target.syncMutex, CSyncLock::kWaitMs);
     g_log.settings.sharedFile = shared;
     target.file = openLogFile(g_log.settings, path, compress);
     target.path = path;
@@ -239,6 +310,10 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress)
     }
     writeLogHeader(g_log.settings, target);
     target.headerPending = false;
+    if (sync.timedOut())
+    {
+        target.syncWait = CLogTarget::SyncWait::busyUnreported;
+    }
     return true;
 }
 
@@ -247,11 +322,35 @@ std::wstring composePath(const CTraceConfig& settings)
     return composeLogPath(settings, composeLogFileName(settings));
 }
 
+// The built-in settings (and the log options), for settings that cannot be read.
+std::wstring defaultSettings(const CLogOptions& options)
+{
+    CTraceConfig fallback = g_log.settings;
+    try
+    {
+        fallback = CTraceConfig::readDefaults(fallback);
+    }
+    catch (const CTavException&)
+    {
+        // No Program Files folder either: the current directory, checked like any other folder.
+    }
+    fallback = CTraceConfig::readCommandLine(fallback, options);
+    std::wstring path = composePath(fallback);
+    g_log.settings = std::move(fallback);
+    return path;
+}
+
 // The settings for the first open and the log path they give. Settings that cannot be read (a
 // registry value too short for its type, a folder too long to compose a path with) must not cost
 // the run its log: the log then starts with the defaults, and problem says why.
 std::wstring loadSettings(const CLogOptions& options, std::wstring& problem)
 {
+    if (g_log.firstOpenStarted)
+    {
+        problem = L"A crash interrupted the first opening of the log.";
+        return defaultSettings(options);
+    }
+    g_log.firstOpenStarted = true;
     try
     {
         CTraceConfig loaded = CTraceConfig::load(g_log.settings, options);
@@ -267,19 +366,7 @@ std::wstring loadSettings(const CLogOptions& options, std::wstring& problem)
     {
         problem = L"Out of memory.";
     }
-    CTraceConfig fallback = g_log.settings;
-    try
-    {
-        fallback = CTraceConfig::readDefaults(fallback);
-    }
-    catch (const CTavException&)
-    {
-        // No Program Files folder either: the current directory, checked like any other folder.
-    }
-    fallback = CTraceConfig::readCommandLine(fallback, options);
-    std::wstring path = composePath(fallback);
-    g_log.settings = std::move(fallback);
-    return path;
+    return defaultSettings(options);
 }
 
 void reportSettingsProblem(std::uint32_t threadId, const std::wstring& problem)
@@ -313,8 +400,12 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
     }
     CLineLock lock;
     std::wstring settingsProblem;
+    if (g_log.openCount == 0 && !g_log.firstOpenStarted)
+    {
+        g_log.options = options;
+    }
     const std::wstring path =
-        g_log.openCount == 0 ? loadSettings(options, settingsProblem) : composePath(g_log.settings);
+        g_log.openCount == 0 ? loadSettings(g_log.options, settingsProblem) : composePath(g_log.settings);
     if (CLogTarget* existing = findTarget(threadId))
     {
         repointTarget(*existing, g_log.settings, path);
@@ -350,7 +441,8 @@ void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t se
     }
     ::EnterCriticalSection(&g_log.lineLock);
     ++t_linesEntered;
-    g_log.current = CCurrentLine{threadId, tag, 1, severity};
+    ++g_log.depth;
+    currentLine() = CCurrentLine{threadId, tag, 1, severity};
 }
 
 void CTraceLog::commitLine(const std::wostringstream& line)
@@ -374,7 +466,7 @@ void CTraceLog::commitLine(const std::wstring& text)
 void CTraceLog::commitFormat(const wchar_t* format, ...)
 {
     CCommitScope scope;
-    if (t_linesEntered == 0 || g_log.current.level > g_log.settings.Level)
+    if (t_linesEntered == 0 || currentLine().level > g_log.settings.Level)
     {
         return;
     }
@@ -390,7 +482,7 @@ void CTraceLog::abandonLine()
     CCommitScope scope;
 }
 
-void CTraceLog::leaveLineLockOfThisThread()
+void CTraceLog::releaseLocksOfThisThread()
 {
     if (!g_log.lockInitialised)
     {
@@ -398,11 +490,66 @@ void CTraceLog::leaveLineLockOfThisThread()
     }
     // The owner field holds the owning thread's id; only the owner can see its own id there.
     const auto self = static_cast<ULONG_PTR>(::GetCurrentThreadId());
+    if (reinterpret_cast<ULONG_PTR>(g_log.lineLock.OwningThread) != self)
+    {
+        return;
+    }
+    // Sync mutexes are taken only inside the line lock, so only its owner can hold one.
+    CSyncLock::releaseAllOfThisThread();
+    // The thread never writes again: its own count of lines begun is left as it is.
+    g_log.depth = 0;
     while (reinterpret_cast<ULONG_PTR>(g_log.lineLock.OwningThread) == self)
     {
         ::LeaveCriticalSection(&g_log.lineLock);
     }
-    t_linesEntered = 0;
+}
+
+void CTraceLog::openForCrashReport(std::uint32_t threadId)
+{
+    if (g_log.lockInitialised)
+    {
+        CLineLock lock;
+        // Lines of a thread without a target of its own go to the first target.
+        if (!g_log.targets.empty() && g_log.targets.begin()->second.file.isValid())
+        {
+            // A crash while the header was written: the report follows what there is of it.
+            g_log.targets.begin()->second.headerPending = false;
+            return;
+        }
+    }
+    open(threadId, g_log.options);
+}
+
+void CTraceLog::moveOutOf(const std::wstring& folder)
+{
+    if (g_log.openCount == 0)
+    {
+        return;
+    }
+    CLineLock lock;
+    for (auto& [threadId, target] : g_log.targets)
+    {
+        try
+        {
+            if (target.path.empty() || !liesInside(target.path, folder))
+            {
+                continue;
+            }
+            std::wstring elsewhere = WinAPI::getTempPath();
+            if (liesInside(elsewhere, folder))
+            {
+                elsewhere = WinAPI::getWindowsDirectory();
+            }
+            const std::wstring newPath = CFilePath::combine(elsewhere, CFilePath(target.path).fileName());
+            writeLine(threadId, kLogTag, 1, kSeverityInfo,
+                      L"This log file lies in the folder to be deleted; the log continues in " + newPath);
+            repointTarget(target, g_log.settings, newPath);
+        }
+        catch (const CTavException&)
+        {
+            // The log stays where it is, and the deletion reports that it cannot remove it.
+        }
+    }
 }
 
 bool CTraceLog::moveTo(std::uint32_t threadId, const std::wstring& newPath)

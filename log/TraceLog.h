@@ -45,11 +45,23 @@ public:
     static void commitFormat(const wchar_t* format, ...);
     // Leaves the line lock without writing anything.
     static void abandonLine();
-    // For the crash handler: a thread that faulted in the middle of a line (or of an open) still
-    // holds the line lock, but the crash report is written by another thread. The faulting thread
-    // gives the lock up completely; its unfinished line is lost. Does nothing when the calling
-    // thread does not hold the lock.
-    static void leaveLineLockOfThisThread();
+    // Before a folder is deleted: a log file of this process that lies inside it moves to the
+    // temporary folder (the Windows folder when that lies inside too), carrying along what it
+    // holds, after a line that says where the log continues. Never throws: a log that cannot move
+    // stays where it is.
+    static void moveOutOf(const std::wstring& folder);
+
+    // For the crash handler, on a thread that faulted in the middle of a line, an open or a header:
+    // it still holds the line lock and perhaps a log file's sync mutex, but the crash report is
+    // written by another thread, and other processes wait for that mutex too. The thread gives up
+    // both; its unfinished line is lost. Does nothing when the thread does not hold the line lock.
+    // Makes no allocation.
+    static void releaseLocksOfThisThread();
+    // For the crash handler, on the thread that writes the report: makes sure the report has a
+    // file. A log whose header a crash cut short takes lines from now on; without any log file
+    // the log is opened, with the built-in settings when a crash interrupted their first reading
+    // (so the defaults, then the temporary folder).
+    static void openForCrashReport(std::uint32_t threadId);
 
     // The settings of the process (valid after the first open).
     static const CTraceConfig& settings();

@@ -192,10 +192,15 @@ void deleteLink(const std::wstring& shownPath, const std::wstring& systemPath)
 
 void copyFile(const std::wstring& source, const std::wstring& destination)
 {
-    if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE))
+    if (const std::uint32_t error = tryCopyFile(source, destination))
     {
-        throwLastError(L"WinAPI::copyFile(" + source + L", " + destination + L") failed.");
+        throw CTavException(error, L"WinAPI::copyFile(" + source + L", " + destination + L") failed.");
     }
+}
+
+std::uint32_t tryCopyFile(const std::wstring& source, const std::wstring& destination)
+{
+    return ::CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 void moveFile(const std::wstring& source, const std::wstring& destination)
@@ -248,12 +253,17 @@ void writeString(HANDLE file, const std::wstring& text)
     writeFile(file, text.data(), static_cast<std::uint32_t>(text.size() * sizeof(wchar_t)));
 }
 
-void setFilePointer(HANDLE file, LONG distance, DWORD method)
+std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method)
 {
-    if (::SetFilePointer(file, distance, nullptr, method) == INVALID_SET_FILE_POINTER)
+    // With the high part given, a position beyond 4 GB is no failure; only the last error tells.
+    LONG high = distance < 0 ? -1 : 0;
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD low = ::SetFilePointer(file, distance, &high, method);
+    if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != ERROR_SUCCESS)
     {
         throwLastError(L"WinAPI::setFilePointer() failed.");
     }
+    return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
 }
 
 bool createDirectory(const std::wstring& path)

@@ -46,6 +46,7 @@ void removeDirectory(const std::wstring& path);
 void deleteLink(const std::wstring& shownPath, const std::wstring& systemPath);
 
 void copyFile(const std::wstring& source, const std::wstring& destination);
+std::uint32_t tryCopyFile(const std::wstring& source, const std::wstring& destination);
 void moveFile(const std::wstring& source, const std::wstring& destination);
 std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destination);
 // Creates or truncates a file for reading and writing, shared for reading.
@@ -56,7 +57,8 @@ CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& d
 bool tryFindNextFile(const CSharedFindHandle& search, WIN32_FIND_DATAW& data);
 void writeFile(HANDLE file, const void* bytes, std::uint32_t count);
 void writeString(HANDLE file, const std::wstring& text);
-void setFilePointer(HANDLE file, LONG distance, DWORD method);
+// Moves the file pointer and returns its new position.
+std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method);
 // True when the folder was created or exists already.
 bool createDirectory(const std::wstring& path);
 UINT getDriveType(const std::wstring& path);

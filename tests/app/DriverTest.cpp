@@ -170,6 +170,45 @@ TEST(Driver, CurrentDirectoryInsideTheTargetDoesNotStopTheDeletion)
     EXPECT_FALSE(test::exists(target));
 }
 
+TEST(Driver, LogInsideTheTargetMovesOutWithEverythingItHolds)
+{
+    struct
+    {
+        const char* settings;
+        bool runInTarget;
+    } cases[] = {{"[Trace]\r\nTargetDir=<target>\\logs\r\n", false}, {"", true}};
+    for (const auto& c : cases)
+    {
+        test::CTempDir dir;
+        test::CTempDir temp;
+        const CFilePath target = dir / L"target";
+        test::makeFolder(target);
+        std::string settings = c.settings;
+        if (const std::size_t at = settings.find("<target>"); at != std::string::npos)
+        {
+            settings.replace(at, 8, test::narrow(target));
+        }
+        test::writeTextFile(dir / L"MxQorSetup.cfg", settings);
+        const std::wstring name = test::uniqueName(L"tw");
+        test::CProcess process;
+        {
+            test::CTempFolderOverride scoped(temp.path());
+            test::start(process, test::copyTidewell(dir.path(), name), L"/Path:" + target + L" /Wait:0",
+                        c.runInTarget ? target : CFilePath());
+        }
+        EXPECT_EQ(process.wait(), 0u) << c.settings;
+        EXPECT_FALSE(test::exists(target));
+        CRunResult run;
+        const CFilePath log = temp / (name + L".log");
+        run.lines = test::readLogLines(log);
+        EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2) << "the header came along";
+        EXPECT_EQ(run.texts(), (std::vector<std::wstring>{
+                                   L"Working on Path " + target, L"Waitime in seconds: 0", L"No Mutex supplied",
+                                   L"This log file lies in the folder to be deleted; the log continues in " + log,
+                                   L"Deleting " + target + L" now.", L"Tidewell finished successfully."}));
+    }
+}
+
 TEST(Driver, MalformedCommandLinesNeverDeleteWhatWasNotNamed)
 {
     test::CTempDir dir;

@@ -12,6 +12,7 @@
 namespace
 {
 const std::wstring kBanner = kCrashBanner;
+const std::wstring kNoticeHead = L"MxQorSetup DEBUGGER: Can't write crash trace, dbghelp.dll is too old.";
 const std::wstring kParamIndent(19, L' ');
 const std::wstring kRowIndent(27, L' ');
 constexpr int kDigits = addressDigits(kNativeMachine);
@@ -60,15 +61,16 @@ struct CFrameLines
     std::vector<std::vector<std::wstring>> rows;
 };
 
-// One run of a copy of the crash program.
+// One run of a copy of the crash program (or of another program).
 class CCrashRun
 {
 public:
-    CCrashRun(const test::CTempDir& folder, const std::wstring& stem) : m_name(test::uniqueName(stem))
+    CCrashRun(const test::CTempDir& folder, const std::wstring& stem, const CFilePath& program = test::crashExe())
+        : name(test::uniqueName(stem))
     {
-        exe = test::copyProgram(test::crashExe(), folder.path(), m_name);
-        dump = CFilePath::combine(WinAPI::getTempPath(), m_name + L".dump");
-        m_log = test::defaultLogPath(m_name);
+        exe = test::copyProgram(program, folder.path(), name);
+        dump = CFilePath::combine(WinAPI::getTempPath(), name + L".dump");
+        m_log = test::defaultLogPath(name);
     }
     ~CCrashRun()
     {
@@ -83,6 +85,10 @@ public:
         test::CProcess process;
         test::start(process, exe, command, currentDirectory);
         exitCode = process.info.hProcess != nullptr ? process.wait(120000) : 0xDEADBEEF;
+        readLog();
+    }
+    void readLog()
+    {
         test::CRunResult result;
         result.lines = test::readLogLines(m_log);
         texts = result.texts();
@@ -96,13 +102,13 @@ public:
     }
     std::string dumpSignature() const { return test::readBytes(dump).substr(0, 4); }
 
+    const std::wstring name;
     CFilePath exe;
     CFilePath dump;
     std::uint32_t exitCode = 0;
     std::vector<std::wstring> texts;
 
 private:
-    std::wstring m_name;
     CFilePath m_log;
 };
 
@@ -206,7 +212,8 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
     const std::wstring& own = t[i + 2];
     EXPECT_TRUE(hexAt(own, 3, kDigits) && own.substr(3 + kDigits, 3) == L" - " && hexAt(own, 6 + kDigits, kDigits))
         << test::narrow(own);
-    EXPECT_TRUE(sameText(own.substr(std::min(own.size(), std::size_t(7 + 2 * kDigits))), run.exe))
+    // The program's own module comes first, with its version when it has one.
+    EXPECT_TRUE(sameText(own.substr(std::min(own.size(), std::size_t(7 + 2 * kDigits)), run.exe.size()), run.exe))
         << "the program's own module comes first: " << test::narrow(own);
     EXPECT_EQ(t[t.size() - 2], kBanner);
     EXPECT_EQ(t.back(), L"");
@@ -243,6 +250,20 @@ bool hasSymbol(const std::vector<CFrameLines>& frames, const std::wstring& funct
 }
 
 // Sets an environment variable of this process (and so of the programs it starts) for a while.
+class CEnvironmentVariable
+{
+public:
+    CEnvironmentVariable(const wchar_t* name, const wchar_t* value) : m_name(name)
+    {
+        ::SetEnvironmentVariableW(name, value);
+    }
+    ~CEnvironmentVariable() { ::SetEnvironmentVariableW(m_name, nullptr); }
+    CEnvironmentVariable(const CEnvironmentVariable&) = delete;
+    CEnvironmentVariable& operator=(const CEnvironmentVariable&) = delete;
+
+private:
+    const wchar_t* m_name;
+};
 }  // namespace
 
 TEST(CrashProgram, AccessViolationLeavesDumpAndCompleteReport)
@@ -343,6 +364,49 @@ TEST(CrashProgram, CrashInsideALogLineStillReports)
     EXPECT_TRUE(hasSymbol(frames, L"writeThroughPointer"));
 }
 
+TEST(CrashProgram, CrashWhileALineIsWrittenToASharedLogStillReports)
+{
+    // The fault comes while the log holds the file's sync mutex, which another process waits for
+    // as well. The short notice of an unusable debugging-help library stands for the report.
+    test::CTempDir folder;
+    test::CTempDir other;
+    test::writeTextFile(folder / L"dbghelp.dll", "not a library");
+    CCrashRun crash(folder, L"twcrash_insync");
+    const CFilePath writer = test::copyProgram(test::buildFolder() / L"tw_logwriter.exe", other.path(), crash.name);
+    test::CEvent ready(L"ready");
+    test::CEvent go(L"go");
+    test::CProcess writing;
+    test::start(writing, writer, L"5 " + ready.name() + L" " + go.name());
+    ASSERT_TRUE(ready.wait());
+    crash.run(L"insync");
+    go.set();
+    EXPECT_EQ(writing.wait(), 0u);
+    crash.readLog();
+
+    EXPECT_EQ(crash.exitCode, 1u);
+    EXPECT_EQ(crash.count(kNoticeHead), 1u);
+    const auto written = std::count_if(crash.texts.begin(), crash.texts.end(),
+                                       [](const std::wstring& text) { return startsWith(text, L"line "); });
+    EXPECT_EQ(written, 5);
+}
+
+TEST(CrashProgram, FaultingInformationLibraryInTheHeaderIsReported)
+{
+    test::CTempDir folder;
+    ASSERT_TRUE(::CopyFileW((test::buildFolder() / L"infolib\\MxQorTavUt.dll").c_str(),
+                            (folder / L"MxQorTavUt.dll").c_str(), FALSE));
+    const CFilePath target = folder / L"target";
+    test::makeFolder(target);
+    CCrashRun crash(folder, L"tw_infofault", test::tidewellExe());
+    {
+        const CEnvironmentVariable fault(L"TW_INFOLIB_FAULT", L"1");
+        crash.run(L"/Path:" + target + L" /Wait:0");
+    }
+    checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)");
+    EXPECT_EQ(crash.dumpSignature(), "MDMP");
+    EXPECT_TRUE(test::exists(target));
+}
+
 TEST(CrashProgram, UnusableDebugHelpLibraryGivesTheNotice)
 {
     test::CTempDir folder;
@@ -351,7 +415,7 @@ TEST(CrashProgram, UnusableDebugHelpLibraryGivesTheNotice)
     crash.run(L"access");
     EXPECT_EQ(crash.exitCode, 1u);
     const std::vector<std::wstring> expected = {
-        L"MxQorSetup DEBUGGER: Can't write crash trace, dbghelp.dll is too old.",
+        kNoticeHead,
         L"                     Install the MxQorSetup PDB files into your executable directory and repeat the "
         L"failing step."};
     const std::size_t first = crash.find(expected[0]);

@@ -164,6 +164,22 @@ TEST(RepeatedLines, RepeatsAtTheEndOfAProcessAreNotWritten)
     ::DeleteFileW(test::defaultLogPath(name).c_str());
 }
 
+TEST(RepeatedLines, NoNoticeFollowsAnotherWritersLine)
+{
+    openedLog();
+    // A second process writing to this program's log: the log writer under this program's name.
+    test::CTempDir dir;
+    const CFilePath other = test::copyProgram(test::buildFolder() / L"tw_logwriter.exe", dir.path(),
+                                              CFilePath(WinAPI::getModuleFileName()).fileName().withoutExtension());
+    CLogTail tail;
+    write(L"A");
+    write(L"A");
+    write(L"A");
+    ASSERT_EQ(test::runProgram(other, L"1 - - B repeat"), 0u);
+    write(L"C");
+    EXPECT_EQ(tail.texts(), (std::vector<std::wstring>{L"A", L"B", L"A", L"A", L"C"}));
+}
+
 TEST(LogTargets, ThreadWithoutItsOwnTargetWritesToTheFirst)
 {
     openedLog();
@@ -198,15 +214,17 @@ TEST(LogTargets, UnfinishedLineLeavesTheLockWithoutWriting)
     EXPECT_EQ(tail.texts(), std::vector<std::wstring>{L"other thread is not blocked"});
 }
 
-TEST(LogTargets, LineBegunWhileAnotherIsComposedLeavesTheLockFully)
+TEST(LogTargets, LineBegunWhileAnotherIsComposedKeepsEachLineItsOwnAndLeavesTheLockFully)
 {
     openedLog();
     CLogTail tail;
     {
-        CLogLine outer(L"Test", kSeverityInfo);
+        CLogLine outer(L"Outer", kSeverityError);
         outer << L"outer";
         write(L"inner");
     }
     std::thread([] { write(L"other thread is not blocked"); }).join();
     EXPECT_EQ(tail.texts(), (std::vector<std::wstring>{L"inner", L"outer", L"other thread is not blocked"}));
+    ASSERT_EQ(tail.lines().size(), 3u);
+    EXPECT_EQ(tail.lines()[1].substr(9, 14), L"     Outer  1E");
 }

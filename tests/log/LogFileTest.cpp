@@ -279,3 +279,69 @@ TEST(LogReopen, WithoutAnOlderFileTheNewFileGetsItsHeader)
     EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2);
     EXPECT_EQ(run.texts(), std::vector<std::wstring>{L"after"});
 }
+
+TEST(LogBackups, LogNamedLikeItsFirstBackupKeepsEveryRun)
+{
+    // <name>1.log would be its own backup 1: the backups are 2, 3 and so on.
+    test::CTempDir dir;
+    test::CTempDir logs;
+    const std::wstring stem = test::uniqueName(L"setup") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, stem + L"1", logs.path());
+    for (const wchar_t* run : {L"run1", L"run2", L"run3", L"run4"})
+    {
+        EXPECT_EQ(test::runProgram(exe, std::wstring(L"1 - - ") + run + L" repeat"), 0u);
+    }
+    const std::pair<std::wstring, std::wstring> expected[] = {
+        {L"1", L"run4"}, {L"2", L"run3"}, {L"3", L"run2"}, {L"4", L"run1"}};
+    for (const auto& [number, text] : expected)
+    {
+        test::CRunResult run;
+        run.lines = test::readLogLines(logs / (stem + number + L".log"));
+        EXPECT_EQ(run.texts(), std::vector<std::wstring>{text}) << test::narrow(number);
+    }
+}
+
+TEST(LogSharing, RelativeLogPathsInTwoFoldersAreTwoFiles)
+{
+    // An empty folder setting: each run logs into its current directory.
+    test::CTempDir dir;
+    test::CTempDir first;
+    test::CTempDir second;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, name, L"");
+    test::writeTextFile(second / (name + L".log"), "an older log");
+    test::CEvent ready(L"ready");
+    test::CEvent go(L"go");
+    test::CProcess running;
+    test::start(running, exe, L"1 " + ready.name() + L" " + go.name(), first.path());
+    ASSERT_TRUE(ready.wait());
+    test::CProcess other;
+    test::start(other, exe, L"1 - -", second.path());
+    EXPECT_EQ(other.wait(), 0u);
+    go.set();
+    EXPECT_EQ(running.wait(), 0u);
+
+    EXPECT_EQ(test::readBytes(second / (name + L"1.log")), "an older log");
+    const std::vector<std::wstring> lines = test::readLogLines(second / (name + L".log"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), std::wstring(80, L'*')), 2) << "a header of its own";
+}
+
+TEST(LogSharing, WriterHangingWithTheSyncMutexDoesNotHoldUpTheLines)
+{
+    test::CTempDir dir;
+    test::CTempDir logs;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, name, logs.path());
+    const CFilePath log = logs / (name + L".log");
+    test::CChildHolder hung(L"mutex", syncMutexName(log));
+    ASSERT_TRUE(hung.holds());
+    EXPECT_EQ(test::runProgram(exe, L"2 - -"), 0u);
+    hung.release();
+
+    test::CRunResult run;
+    run.lines = test::readLogLines(log);
+    const std::vector<std::wstring> texts = run.texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_TRUE(texts[0].starts_with(L"Another writer has held this log file's sync mutex")) << test::narrow(texts[0]);
+    EXPECT_TRUE(texts[1].starts_with(L"line ") && texts[2].starts_with(L"line "));
+}

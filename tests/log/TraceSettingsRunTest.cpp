@@ -125,3 +125,20 @@ TEST(TraceSettingsRun, UnusableSettingsStillGiveALogThatSaysWhy)
     const std::vector<std::wstring> texts = result.texts();
     EXPECT_EQ(countOf(texts, kMissingPath), 1u);
 }
+
+TEST(TraceSettingsRun, ConfigurationFileBesideADeepExecutableIsRead)
+{
+    // The executable's path just fits in MAX_PATH characters, the configuration file's does not.
+    test::CTempDir programs;
+    test::CTempDir logs;
+    test::CTempDir current;
+    const std::wstring exeName = L"t.exe";
+    const CFilePath deep = programs / std::wstring(MAX_PATH - 3 - programs.path().size() - exeName.size(), L'd');
+    test::makeFolder(deep);
+    const CFilePath exe = deep / exeName;
+    ASSERT_EQ(exe.size(), MAX_PATH - 1u);
+    ASSERT_TRUE(::CopyFileW(test::tidewellExe().c_str(), exe.c_str(), FALSE));
+    test::writeTextFile(deep / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + test::narrow(logs.path()) + "\r\n");
+    EXPECT_EQ(runIn(exe, L"", current.path()), 0xFFFFFFFFu);
+    EXPECT_EQ(countOf(logTexts(logs / L"t.log"), kMissingPath), 1u);
+}

@@ -1,5 +1,5 @@
 // A program of the tests that crashes on request, with the crash handling installed the way the
-// entry installs it (the log opened, then the translator). Commands:
+// entry installs it (the translator, then the log opened). Commands:
 //   access    writes through a null pointer
 //   nullcall  calls through a null function pointer
 //   overflow  recurses until the stack overflows
@@ -7,6 +7,7 @@
 //   raise     raises the structured exception 0xE0001234, which has no name of its own
 //   threads   two threads write through null pointers at the same moment
 //   inline    crashes in the middle of a log line, holding the log's line lock
+//   insync    crashes while the log writes a line, holding the line lock and the file's sync mutex
 // Every crash happens inside a catch-all handler, as in the entry: it must not see the fault.
 // Returns 3 when the command does not crash, 2 for an unknown command.
 #include "crash/CrashTranslator.h"
@@ -28,6 +29,8 @@ volatile int g_dividend = 7;
 volatile int g_divisor = 0;
 volatile int g_sink = 0;
 volatile bool g_keepRecursing = true;
+// A component tag the log reads only when it writes the line out, under the file's sync mutex.
+const wchar_t* volatile g_unreadableTag = reinterpret_cast<const wchar_t*>(16);
 
 // Built without optimisation, so that its parameters are stored where the report reads them
 // (the stack words above the return address on x86, the register home area on x64).
@@ -114,6 +117,11 @@ int crash(const wchar_t* command)
         CTraceLog::beginLine(::GetCurrentThreadId(), L"TwCrash", kSeverityInfo);
         writeThroughPointer(kMarker, g_nullTarget);
     }
+    else if (std::wcscmp(command, L"insync") == 0)
+    {
+        CTraceLog::beginLine(::GetCurrentThreadId(), g_unreadableTag, kSeverityInfo);
+        CTraceLog::commitLine(std::wstring(L"never written"));
+    }
     else
     {
         return 2;
@@ -128,6 +136,7 @@ int wmain(int argc, wchar_t** argv)
     {
         return 2;
     }
+    installCrashTranslator();
     try
     {
         CTraceLog::open(::GetCurrentThreadId());
@@ -135,7 +144,6 @@ int wmain(int argc, wchar_t** argv)
     catch (...)
     {
     }
-    installCrashTranslator();
     try
     {
         return crash(argv[1]);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// A profile (configuration) file read with the platform's profile functions, so that sections,
+// keys, values and numbers are found exactly as every other program reads the file.
+//
+// Those functions take paths of fewer than MAX_PATH characters only: with a longer path they
+// behave as if the file were empty. A file whose path is that long (beside an executable deep in
+// a folder tree) is therefore read through a copy in the temporary folder, which is removed again
+// when the object ends.
+class CProfileFile
+{
+public:
+    // True when the file is there, whatever the length of its path.
+    static bool exists(const std::wstring& path);
+
+    // Throws CTavException when a copy is needed and cannot be made: then the file cannot be
+    // read at all, and the caller must not take it for an empty one.
+    explicit CProfileFile(const std::wstring& path);
+    ~CProfileFile();
+    CProfileFile(const CProfileFile&) = delete;
+    CProfileFile& operator=(const CProfileFile&) = delete;
+
+    std::wstring getString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText) const;
+    UINT getInt(const wchar_t* section, const wchar_t* key, INT defaultValue) const;
+
+private:
+    // The file the profile functions are given: the file itself or its copy.
+    std::wstring m_readPath;
+    bool m_copied = false;
+};
