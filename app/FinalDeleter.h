@@ -1,22 +1,17 @@
 #pragma once
 
-#include <cstddef>
-#include <string_view>
+#include "app/DeleterJob.h"
 
-// The self-removal script handed to the script host (VBScript), written byte for byte: 7-bit
-// ASCII, 16 lines, each ended by CR LF, 635 bytes. It ignores every error, quits when it has no
-// argument, deletes each argument (retrying every 5 ms while the file still exists, for about ten
-// minutes in all) and finally deletes itself, read-only or not.
-extern const std::string_view kFinalDeleterScript;
-constexpr std::size_t kFinalDeleterScriptSize = 635;
+#include <cstdint>
 
-// The same for the command interpreter, used when the script host cannot be started: one try a
-// second (a loopback ping, the one wait every command interpreter can count on), 600 tries at
-// most, then it deletes itself.
-extern const std::string_view kFallbackDeleterScript;
+// Seconds a deleter keeps trying after the process has ended (a scanner may still hold the file).
+constexpr std::uint32_t kRetrySeconds = 60;
 
-// Writes the self-removal script to the temporary folder and hands it to the script host with
-// the executable's path, so the executable is deleted once the process has ended. Throws
-// CTavException when the script cannot be written; a failed launch is logged, and the command
-// interpreter then runs the fallback script instead.
+// Starts a deleter for the job, which waits without limit while the process runs, then deletes
+// the executable (read-only or not, at any path length) and finally itself. First choice is the
+// script host of the system folder; when it cannot be used or does not confirm that the script
+// runs, a copy of the executable in a private temporary folder does the job. Never throws
+// CTavException: every failure is one error line in the log, and the run goes on.
+void startFinalDeleter(const CDeleterJob& job);
+// The same for this process and its own executable.
 void startFinalDeleter();

@@ -1,3 +1,4 @@
+#include "app/CopyDeleter.h"
 #include "app/Entry.h"
 #include "win/Library.h"
 
@@ -6,5 +7,10 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     restrictDllSearchPath();
+    // A copy started to delete the executable does only that: no log, no run.
+    if (const std::optional<int> deleterResult = runCopyDeleter(::GetCommandLineW()))
+    {
+        return *deleterResult;
+    }
     return entry();
 }

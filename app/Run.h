@@ -10,6 +10,5 @@ class CCommandLine;
 
 // The run: reads Path, Wait, DeleteSelf and WaitOnMutex from the command line, starts the final
 // deleter, waits for the mutex, sleeps and deletes the folder. Returns 0 on success, 1 when the
-// deletion failed and -1 when an argument is missing; CTavException from the mutex or the final
-// deleter leaves it.
+// deletion failed and -1 when an argument is missing; CTavException from the mutex leaves it.
 int run(const CCommandLine& options);

@@ -49,19 +49,6 @@ private:
     std::uint32_t m_lastCode = 0;
 };
 
-std::wstring verbatimForm(const CFilePath& absolute)
-{
-    if (absolute.compare(0, 4, L"\\\\?\\") == 0 || absolute.compare(0, 4, L"\\\\.\\") == 0)
-    {
-        return absolute;
-    }
-    if (absolute.compare(0, 2, L"\\\\") == 0)
-    {
-        return L"\\\\?\\UNC\\" + absolute.substr(2);
-    }
-    return L"\\\\?\\" + absolute;
-}
-
 bool isSameOrInside(const std::wstring& path, const std::wstring& folder)
 {
     if (path.size() < folder.size() || _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) != 0)
@@ -205,6 +192,19 @@ void deleteEntry(const CFilePath& shown, const std::wstring& systemPath, DWORD a
     }
 }
 }  // namespace
+
+std::wstring verbatimForm(const CFilePath& absolute)
+{
+    if (absolute.compare(0, 4, L"\\\\?\\") == 0 || absolute.compare(0, 4, L"\\\\.\\") == 0)
+    {
+        return absolute;
+    }
+    if (absolute.compare(0, 2, L"\\\\") == 0)
+    {
+        return L"\\\\?\\UNC\\" + absolute.substr(2);
+    }
+    return L"\\\\?\\" + absolute;
+}
 
 void deleteFileForced(const CFilePath& file)
 {

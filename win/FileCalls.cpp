@@ -5,7 +5,9 @@
 #include "win/TavException.h"
 #include "win/WinText.h"
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 namespace
@@ -227,6 +229,45 @@ CSharedHandle createFile(const std::wstring& path)
     return CSharedHandle(file);
 }
 
+CSharedHandle createNewFile(const std::wstring& path)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        throwLastError(L"WinAPI::createNewFile(" + path + L") failed.");
+    }
+    return CSharedHandle(file);
+}
+
+CSharedHandle openDeleteOnClose(const std::wstring& path)
+{
+    SECURITY_ATTRIBUTES inheritable{};
+    inheritable.nLength = sizeof inheritable;
+    inheritable.bInheritHandle = TRUE;
+    HANDLE file = ::CreateFileW(path.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inheritable,
+                                OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        throwLastError(L"WinAPI::openDeleteOnClose(" + path + L") failed.");
+    }
+    return CSharedHandle(file);
+}
+
+std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath)
+{
+    // The structure ends in the first character of the name; the rest follows it.
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + newPath.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(newPath.size() * sizeof(wchar_t));
+    std::memcpy(buffer.data() + offsetof(FILE_RENAME_INFO, FileName), newPath.data(), info->FileNameLength);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))
+               ? ERROR_SUCCESS
+               : ::GetLastError();
+}
+
 CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data)
 {
     // Basic information (no short names) and large fetches: fewer and cheaper calls per entry.
@@ -282,6 +323,14 @@ bool createDirectory(const std::wstring& path)
         }
     }
     throw CTavException(error, L"WinAPI::createDirectory(" + path + L") failed.");
+}
+
+void createNewDirectory(const std::wstring& path)
+{
+    if (!::CreateDirectoryW(path.c_str(), nullptr))
+    {
+        throwLastError(L"WinAPI::createNewDirectory(" + path + L") failed.");
+    }
 }
 
 UINT getDriveType(const std::wstring& path)

@@ -51,6 +51,15 @@ void moveFile(const std::wstring& source, const std::wstring& destination);
 std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destination);
 // Creates or truncates a file for reading and writing, shared for reading.
 CSharedHandle createFile(const std::wstring& path);
+// Creates a file that must not exist yet (ERROR_FILE_EXISTS otherwise), for writing, shared for
+// reading.
+CSharedHandle createNewFile(const std::wstring& path);
+// Opens a file so that it is deleted once the last handle to this open is closed; others may
+// read, rename and delete it, never change it. The handle is inheritable.
+CSharedHandle openDeleteOnClose(const std::wstring& path);
+// Gives the file of an open handle (with delete access) a new path; an existing file there is
+// never replaced. Returns the error code, 0 on success.
+std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath);
 // Never throws: an invalid holder means nothing was found.
 CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data);
 // False at the end of the listing or when the listing fails.
@@ -61,6 +70,8 @@ void writeString(HANDLE file, const std::wstring& text);
 std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method);
 // True when the folder was created or exists already.
 bool createDirectory(const std::wstring& path);
+// Creates a folder that must not exist yet (ERROR_ALREADY_EXISTS otherwise).
+void createNewDirectory(const std::wstring& path);
 UINT getDriveType(const std::wstring& path);
 }  // namespace WinAPI
 

@@ -4,6 +4,50 @@
 #include "win/TavException.h"
 #include "win/WinText.h"
 
+#include <optional>
+#include <utility>
+
+namespace
+{
+// The attribute list that limits inheritance to the given handles.
+class CInheritedHandles
+{
+public:
+    explicit CInheritedHandles(std::vector<HANDLE> handles) : m_handles(std::move(handles))
+    {
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        m_buffer.resize(size);
+        if (!::InitializeProcThreadAttributeList(list(), 1, 0, &size))
+        {
+            WinAPI::throwLastError(L"WinAPI::initializeProcThreadAttributeList() failed.");
+        }
+        m_initialized = true;
+        if (!::UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, m_handles.data(),
+                                         m_handles.size() * sizeof(HANDLE), nullptr, nullptr))
+        {
+            WinAPI::throwLastError(L"WinAPI::updateProcThreadAttribute() failed.");
+        }
+    }
+    ~CInheritedHandles()
+    {
+        if (m_initialized)
+        {
+            ::DeleteProcThreadAttributeList(list());
+        }
+    }
+    CInheritedHandles(const CInheritedHandles&) = delete;
+    CInheritedHandles& operator=(const CInheritedHandles&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST list() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_buffer.data()); }
+
+private:
+    std::vector<HANDLE> m_handles;
+    std::vector<unsigned char> m_buffer;
+    bool m_initialized = false;
+};
+}  // namespace
+
 namespace WinAPI
 {
 std::wstring getModuleFileName(HMODULE module)
@@ -38,30 +82,40 @@ CSharedHandle getCurrentProcess()
     return CSharedHandle(::GetCurrentProcess());
 }
 
-void shellExecuteEx(SHELLEXECUTEINFOW& request)
-{
-    if (!::ShellExecuteExW(&request))
-    {
-        throwLastError(L"WinAPI::shellExecuteEx(" + std::wstring(request.lpFile != nullptr ? request.lpFile : L"") +
-                       L") failed.");
-    }
-}
-
 CSharedHandle createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
-                            const std::wstring& currentDirectory)
+                            const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited)
 {
     // CreateProcessW may write into the command line: hand it a private copy.
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    std::optional<CInheritedHandles> handles;
+    if (!inherited.empty())
+    {
+        handles.emplace(inherited);
+        startup.StartupInfo.cb = sizeof startup;
+        startup.lpAttributeList = handles->list();
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &process))
+    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, handles.has_value(), flags, nullptr,
+                          currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup.StartupInfo,
+                          &process))
     {
         throwLastError(L"WinAPI::createProcess(" + commandLine + L") failed.");
     }
     CSharedHandle thread(process.hThread);
     return CSharedHandle(process.hProcess);
+}
+
+CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable)
+{
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, access, inheritable, 0))
+    {
+        throwLastError(L"WinAPI::duplicateHandle() failed.");
+    }
+    return CSharedHandle(copy);
 }
 }  // namespace WinAPI

@@ -4,11 +4,10 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <string>
+#include <vector>
 
-// Thin wrappers of the process, module and shell calls; failures throw CTavException as in the
+// Thin wrappers of the process and module calls; failures throw CTavException as in the
 // other wrappers.
 namespace WinAPI
 {
@@ -17,10 +16,11 @@ std::wstring getModuleFileName(HMODULE module = nullptr);
 // The same without throwing: the empty text when the path cannot be read.
 std::wstring tryGetModuleFileName(HMODULE module = nullptr);
 CSharedHandle getCurrentProcess();
-// Hands a request to the shell; throws with the last error when nothing could be started.
-void shellExecuteEx(SHELLEXECUTEINFOW& request);
-// Starts a program with its own copy of commandLine, inheriting no handles; the thread handle is
-// closed, the process handle returned.
+// Starts a program with its own copy of commandLine; the thread handle is closed, the process
+// handle returned. The child inherits exactly the handles listed (each must be inheritable), no
+// others.
 CSharedHandle createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
-                            const std::wstring& currentDirectory);
+                            const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited = {});
+// A second handle of this process to the same object, with the given access.
+CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable);
 }  // namespace WinAPI

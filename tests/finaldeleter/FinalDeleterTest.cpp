@@ -1,362 +1,421 @@
-// The self-removal scripts and DeleteSelf, end to end: real script host, real command
-// interpreter, real associations. Some tests point the ".vbs" association of the Wine prefix
-// elsewhere for their duration; they all live in this one program, whose tests run one after
-// another, so no other run of Tidewell sees the change.
+// DeleteSelf end to end: the real script host, real copies of Tidewell, real associations and
+// settings. Each test ends when the executable is gone and everything else in the test's folder
+// (the programs' temporary folder included) is as it was before the run. Some tests point the
+// ".vbs" association or the script host's settings of the Wine prefix elsewhere for their
+// duration; this program runs alone, so no other run of Tidewell sees the change.
 #include "app/FinalDeleter.h"
 #include "support/TestSupport.h"
 #include "win/ErrorText.h"
-#include "win/SystemCalls.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <string>
-#include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace
 {
 constexpr DWORD kGoneWithinMs = 30000;
+const wchar_t* const kSettingsKey = L"Software\\Microsoft\\Windows Script Host\\Settings";
 const wchar_t* const kTestClass = L"TidewellTest.ScriptClass";
 
-// Points the ".vbs" association at a program class of the test with the given open command and
+// The two ways a run can take: the script host, or (with script hosting switched off) the copy.
+enum class Way
+{
+    ScriptHost,
+    Copy
+};
+
+std::string wayName(const ::testing::TestParamInfo<Way>& info)
+{
+    return info.param == Way::ScriptHost ? "ScriptHost" : "Copy";
+}
+
+void setDefault(const std::wstring& key, const std::wstring& value)
+{
+    EXPECT_EQ(::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
+                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+}
+
+// Points ".vbs" at a class of the test with the given open command (and no script engine) and
 // restores the association when it goes.
 class CVbsAssociation
 {
 public:
     explicit CVbsAssociation(const std::wstring& openCommand)
     {
-        wchar_t saved[256] = L"";
-        DWORD size = sizeof saved;
-        if (::RegGetValueW(HKEY_CLASSES_ROOT, L".vbs", nullptr, RRF_RT_REG_SZ, nullptr, saved, &size) == ERROR_SUCCESS)
-        {
-            m_saved = saved;
-        }
-        // An interrupted run may have left the test's class in place.
-        if (m_saved.empty() || m_saved == kTestClass)
-        {
-            m_saved = L"VBSFile";
-        }
         setDefault(std::wstring(kTestClass) + L"\\shell\\open\\command", openCommand);
         setDefault(L".vbs", kTestClass);
     }
     ~CVbsAssociation()
     {
-        setDefault(L".vbs", m_saved);
+        setDefault(L".vbs", L"VBSFile");
         ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kTestClass);
     }
     CVbsAssociation(const CVbsAssociation&) = delete;
     CVbsAssociation& operator=(const CVbsAssociation&) = delete;
-
-private:
-    static void setDefault(const std::wstring& key, const std::wstring& value)
-    {
-        const LSTATUS status = ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
-                                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        EXPECT_EQ(status, ERROR_SUCCESS) << "cannot set the default value of HKCR\\"
-                                         << std::string(key.begin(), key.end());
-    }
-
-    std::wstring m_saved;
 };
 
-CFilePath tempScript(const std::wstring& exeName, const wchar_t* extension)
+// Script hosting switched off for the user while the object lives.
+class CScriptHostingOff
 {
-    return CFilePath::combine(WinAPI::getTempPath(), exeName + L"." + extension);
-}
-
-bool contains(const std::vector<std::wstring>& texts, const std::wstring& wanted)
-{
-    return std::find(texts.begin(), texts.end(), wanted) != texts.end();
-}
-
-std::wstring wideOf(const std::string& bytes)
-{
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-}
-
-// The severity of the first log line with this text.
-wchar_t severityOf(const test::CRunResult& result, const std::wstring& text)
-{
-    for (const std::wstring& line : result.lines)
+public:
+    CScriptHostingOff()
     {
-        if (test::lineText(line) == text)
+        EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"Enabled", REG_SZ, L"0", 2 * sizeof(wchar_t)),
+                  ERROR_SUCCESS);
+    }
+    ~CScriptHostingOff() { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"Enabled"); }
+    CScriptHostingOff(const CScriptHostingOff&) = delete;
+    CScriptHostingOff& operator=(const CScriptHostingOff&) = delete;
+};
+
+// Every entry below a folder with its attributes, and for files size and time of last change.
+using CTreeState = std::map<std::wstring, std::tuple<DWORD, ULONGLONG, ULONGLONG>>;
+
+void addTree(const std::wstring& folder, CTreeState& state)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE search = ::FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &data);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &data))
+    {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..")
         {
-            return test::lineSeverity(line);
+            continue;
+        }
+        const std::wstring path = folder + L"\\" + name;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        {
+            // A folder changes with its entries; those are compared one by one.
+            state[path] = {data.dwFileAttributes, 0, 0};
+            addTree(path, state);
+            continue;
+        }
+        state[path] = {data.dwFileAttributes, (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+                       (ULONGLONG{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime};
+    }
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        ::FindClose(search);
+    }
+}
+
+CTreeState treeState(const std::wstring& folder)
+{
+    CTreeState state;
+    addTree(folder, state);
+    return state;
+}
+
+std::string differences(const CTreeState& expected, const CTreeState& actual)
+{
+    std::string text;
+    for (const auto& [path, entry] : actual)
+    {
+        if (expected.count(path) == 0 || expected.at(path) != entry)
+        {
+            text += " changed or new: " + test::narrow(path);
         }
     }
-    return L'?';
-}
-
-bool gone(const std::wstring& path)
-{
-    return !test::exists(path);
-}
-
-// The lines of a script text; each must end with CR LF, and no CR or LF may stand elsewhere.
-std::vector<std::string> crlfLines(std::string_view text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string_view::npos; start = end + 2)
+    for (const auto& [path, entry] : expected)
     {
-        const std::string_view line = text.substr(start, end - start);
-        EXPECT_EQ(line.find_first_of("\r\n"), std::string_view::npos) << "stray line break in: " << line;
-        lines.emplace_back(line);
+        if (actual.count(path) == 0)
+        {
+            text += " gone: " + test::narrow(path);
+        }
     }
-    EXPECT_EQ(start, text.size()) << "the text does not end with CR LF";
-    return lines;
+    return text;
 }
 
-bool isPureAscii(std::string_view text)
+bool startsWith(const std::wstring& text, const std::wstring& lead)
 {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\0' && c != '\t'; });
+    return text.compare(0, lead.size(), lead) == 0;
 }
 
-// A copy of a script with one piece of its text replaced, in a file of its own.
-CFilePath writeVariant(const test::CTempDir& temp, const std::wstring& fileName, std::string_view script,
-                       const std::string& from, const std::string& to)
-{
-    std::string text(script);
-    const std::size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << "no " << from << " in the script";
-    if (at != std::string::npos)
-    {
-        text.replace(at, from.size(), to);
-    }
-    const CFilePath path = temp / fileName;
-    test::writeTextFile(path, text);
-    return path;
-}
-
-}  // namespace
-
-TEST(FinalDeleterScript, ScriptHostTextIsAsciiWithCrLfAndTheBlanksOfEachLine)
-{
-    EXPECT_EQ(kFinalDeleterScript.size(), kFinalDeleterScriptSize);
-    EXPECT_EQ(kFinalDeleterScript.size(), 635u);
-    EXPECT_TRUE(isPureAscii(kFinalDeleterScript));
-
-    struct Line
-    {
-        std::size_t leading;
-        const char* text;
-        bool trailingBlank;
-    };
-    const Line expected[] = {
-        {0, "ON ERROR RESUME NEXT", false},
-        {0, "SET fso = CreateObject(\"Scripting.FileSystemObject\")", false},
-        {0, "IF wScript.Arguments.Count = 0 THEN wScript.Quit()", false},
-        {0, "fileToDelete = Wscript.Arguments(0)", false},
-        {0, "startTime = Timer", false},
-        {0, "FOR EACH fileToDelete in Wscript.Arguments", true},
-        {7, "DO", true},
-        {15, "fso.DeleteFile fileToDelete", true},
-        {15, "IF fso.FileExists(fileToDelete) THEN Wscript.Sleep(5)", true},
-        {15, "elapsed = Timer - startTime", true},
-        {15, "IF elapsed < 0 THEN elapsed = elapsed + 86400", true},
-        {15, "IF elapsed > 600 THEN EXIT DO", true},
-        {7, "LOOP WHILE (fso.FileExists(fileToDelete))", true},
-        {0, "NEXT", true},
-        {0, "fso.DeleteFile Wscript.ScriptFullName, True", true},
-        {0, "SET fso = nothing", false},
-    };
-    const std::vector<std::string> lines = crlfLines(kFinalDeleterScript);
-    ASSERT_EQ(lines.size(), std::size(expected));
-    for (std::size_t i = 0; i < lines.size(); ++i)
-    {
-        const std::string wanted =
-            std::string(expected[i].leading, ' ') + expected[i].text + (expected[i].trailingBlank ? " " : "");
-        EXPECT_EQ(lines[i], wanted) << "line " << i + 1;
-    }
-}
-
-TEST(FinalDeleterScript, CommandInterpreterTextIsAsciiWithCrLfAndBounded)
-{
-    EXPECT_TRUE(isPureAscii(kFallbackDeleterScript));
-    const std::vector<std::string> lines = crlfLines(kFallbackDeleterScript);
-    ASSERT_FALSE(lines.empty());
-    // Quits without an argument before anything else, deletes itself (forcing) as the very last.
-    EXPECT_EQ(lines[2], "if \"%~1\"==\"\" exit /b");
-    EXPECT_EQ(lines.back(), "del /f /q \"%self%\" >nul 2>&1");
-    // One try a second, 600 tries in all: about ten minutes, like the script host's version.
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "if %tries% geq 600 goto done"), lines.end());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "ping -n 2 127.0.0.1 >nul 2>&1"), lines.end());
-}
-
-// The limits cannot be waited for in a test; a copy with a limit of one second (or one try) shows
-// that each script really gives up on a file it can never delete, and still deletes itself.
-class ScriptLimit : public ::testing::Test
+class SelfDeletion : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        test::writeTextFile(heldFile);
-        holder.emplace(L"hold", heldFile);
-        ASSERT_TRUE(holder->holds());
+        for (const CFilePath& folder : {tempFolder, exeFolder, target})
+        {
+            test::makeFolder(folder);
+        }
+        test::writeTextFile(target / L"file.txt");
     }
 
-    void TearDown() override { holder.reset(); }
-
-    void expectGivesUp(const CFilePath& program, const std::wstring& arguments, const CFilePath& script)
+    // A copy of Tidewell named <name>.exe in folder.
+    CFilePath place(const CFilePath& folder, const std::wstring& name, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
     {
-        test::CProcess host;
-        test::start(host, program, arguments);
-        EXPECT_NE(host.wait(kGoneWithinMs), 0xDEADBEEFu) << "the script did not give up";
-        EXPECT_TRUE(test::exists(heldFile));
-        EXPECT_TRUE(test::waitUntil([&] { return gone(script); }, kGoneWithinMs)) << "the script is still there";
+        const CFilePath exe = test::copyTidewell(folder, name);
+        ::SetFileAttributesW(exe.c_str(), attributes);
+        return exe;
     }
+
+    // Runs a placed copy with /DeleteSelf on the test's target and reads its log.
+    test::CRunResult run(const CFilePath& exe, const std::wstring& more = L"")
+    {
+        test::CRunResult result;
+        result.exitCode = test::runProgram(exe, L"/Path:\"" + target + L"\" /Wait:0 /DeleteSelf" + more);
+        const CFilePath log = test::defaultLogPath(exe.fileName().withoutExtension());
+        result.lines = test::readLogLines(log);
+        ::DeleteFileW(log.c_str());
+        return result;
+    }
+
+    // Waits until exactly the given entries (with what is inside them) have gone from the test's
+    // folder and nothing else has changed there.
+    void expectOnlyGone(const CTreeState& before, const std::vector<CFilePath>& gone)
+    {
+        CTreeState expected = before;
+        std::erase_if(expected, [&](const auto& entry) {
+            for (const CFilePath& path : gone)
+            {
+                if (entry.first == path || startsWith(entry.first, path + L"\\"))
+                {
+                    return true;
+                }
+            }
+            return false;
+        });
+        EXPECT_TRUE(test::waitUntil([&] { return treeState(temp.path()) == expected; }, kGoneWithinMs))
+            << differences(expected, treeState(temp.path()));
+    }
+
+    CTreeState state() const { return treeState(temp.path()); }
 
     test::CTempDir temp;
-    CFilePath heldFile = temp / L"held.exe";
-    std::optional<test::CChildHolder> holder;
-};
-
-TEST_F(ScriptLimit, ScriptHostGivesUp)
-{
-    const CFilePath script = writeVariant(temp, L"limit.vbs", kFinalDeleterScript, "elapsed > 600", "elapsed > 1");
-    expectGivesUp(CFilePath::combine(WinAPI::getSystemDirectory(), L"wscript.exe"),
-                  L"\"" + script + L"\" \"" + heldFile + L"\"", script);
-}
-
-TEST_F(ScriptLimit, CommandInterpreterGivesUp)
-{
-    const CFilePath script = writeVariant(temp, L"limit.cmd", kFallbackDeleterScript, "geq 600", "geq 1");
-    const CFilePath interpreter = CFilePath::combine(WinAPI::getSystemDirectory(), L"cmd.exe");
-    expectGivesUp(interpreter, L"/d /s /c \"\"" + script + L"\" \"" + heldFile + L"\"\"", script);
-}
-
-class DeleteSelfRun : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        test::makeFolder(blankFolder);
-        test::makeFolder(blankTempFolder);
-        test::makeFolder(target);
-        test::writeTextFile(targetFile);
-    }
-
-    std::wstring arguments(const std::wstring& more = L"") const
-    {
-        return L"/Path:" + target + L" /Wait:0 /DeleteSelf" + more;
-    }
-
-    test::CTempDir temp;
-    CFilePath blankFolder = temp / L"with blank";
-    CFilePath blankTempFolder = temp / L"temp folder";
+    // The temporary folder of the programs the test starts, and of the test itself.
+    CFilePath tempFolder = temp / L"temp folder";
+    test::CTempFolderOverride tempOverride{tempFolder};
+    CFilePath exeFolder = temp / L"exe folder";
     CFilePath target = temp / L"target";
-    CFilePath targetFile = CFilePath::combine(target, L"file.txt");
 };
 
-TEST_F(DeleteSelfRun, ExecutableInAFolderWithABlankGoesAfterTheRun)
+class DeleteSelf : public SelfDeletion, public ::testing::WithParamInterface<Way>
 {
-    const test::CTempFolderOverride blankTemp(blankTempFolder);
-    const std::wstring name = test::uniqueName(L"TwSelf");
-    const CFilePath exe = CFilePath::combine(blankFolder, name + L".exe");
-    const CFilePath script = tempScript(name, L"vbs");
-
-    const test::CRunResult result = test::runTidewell(blankFolder, name, arguments());
-    EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_FALSE(test::exists(target));
-    const auto texts = result.texts();
-    const std::size_t started = test::indexOf(texts, L"Final deleter started successfully at " + script);
-    ASSERT_LT(started, texts.size());
-    ASSERT_GT(started, 0u);
-    EXPECT_EQ(texts[started - 1], L"Waitime in seconds: 0");
-    EXPECT_EQ(texts[started + 1], L"No Mutex supplied");
-
-    EXPECT_TRUE(test::waitUntil([&] { return gone(exe) && gone(script); }, kGoneWithinMs))
-        << "left: " << (gone(exe) ? "" : "the executable ") << (gone(script) ? "" : "the script");
-}
-
-TEST_F(DeleteSelfRun, ExecutableGoesWhenTheMutexCannotBeCreated)
-{
-    const std::wstring mutexName = test::uniqueName(L"TwSelfEvent");
-    const test::CChildHolder child(L"event", mutexName);
-    ASSERT_TRUE(child.holds());
-
-    const std::wstring name = test::uniqueName(L"TwSelfNoMutex");
-    const CFilePath exe = CFilePath::combine(blankFolder, name + L".exe");
-    const CFilePath script = tempScript(name, L"vbs");
-    const test::CRunResult result = test::runTidewell(blankFolder, name, arguments(L" /WaitOnMutex:" + mutexName));
-    EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
-    EXPECT_TRUE(test::exists(targetFile));
-    const auto texts = result.texts();
-    const std::size_t started = test::indexOf(texts, L"Final deleter started successfully at " + script);
-    const std::size_t caught =
-        test::indexOf(texts, L"Caught exception: Error creating mutex " + mutexName + L" Error message: " +
-                                 WinAPI::getErrorText(ERROR_INVALID_HANDLE));
-    EXPECT_LT(started, caught);
-    EXPECT_LT(caught, texts.size());
-
-    EXPECT_TRUE(test::waitUntil([&] { return gone(exe) && gone(script); }, kGoneWithinMs))
-        << "left: " << (gone(exe) ? "" : "the executable ") << (gone(script) ? "" : "the script");
-}
-
-// The script host is replaced by tw_child, which records the command line the shell built from the
-// launch request, and leaves the script alone so its bytes can be read.
-TEST_F(DeleteSelfRun, LaunchRequestNamesTheScriptAndQuotesOnlyAPathWithABlank)
-{
-    const CFilePath record = temp / L"command line.txt";
-    const CVbsAssociation association(L"\"" + test::childExe() + L"\" record \"" + record + L"\" \"%1\" %*");
-
-    for (const CFilePath& folder : {blankFolder, temp.path()})
+protected:
+    void SetUp() override
     {
-        SCOPED_TRACE(std::string(folder.begin(), folder.end()));
-        test::removeTree(record);
-        const std::wstring name = test::uniqueName(L"TwSelfRequest");
-        const CFilePath exe = CFilePath::combine(folder, name + L".exe");
-        const CFilePath script = tempScript(name, L"vbs");
-        // An earlier script, read-only, is replaced.
-        test::writeTextFile(script, "old script");
-        ASSERT_TRUE(::SetFileAttributesW(script.c_str(), FILE_ATTRIBUTE_READONLY));
-
-        const test::CRunResult result = test::runTidewell(folder, name, arguments());
-        EXPECT_EQ(result.exitCode, 0u);
-        EXPECT_TRUE(contains(result.texts(), L"Final deleter started successfully at " + script));
-
-        ASSERT_TRUE(test::waitUntil([&] { return !test::readBytes(record).empty(); }, kGoneWithinMs));
-        const std::wstring commandLine = wideOf(test::readBytes(record));
-        const std::wstring expectedEnd =
-            L"\"" + script + L"\" " + (folder == blankFolder ? L"\"" + exe + L"\"" : std::wstring(exe));
-        EXPECT_TRUE(commandLine.size() >= expectedEnd.size() &&
-                    commandLine.compare(commandLine.size() - expectedEnd.size(), expectedEnd.size(), expectedEnd) == 0)
-            << "command line: " << std::string(commandLine.begin(), commandLine.end());
-
-        EXPECT_EQ(test::readBytes(script), std::string(kFinalDeleterScript));
-        EXPECT_EQ(::GetFileAttributesW(script.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-        ::DeleteFileW(script.c_str());
+        SelfDeletion::SetUp();
+        if (GetParam() == Way::Copy)
+        {
+            hostingOff.emplace();
+        }
     }
+
+    std::optional<CScriptHostingOff> hostingOff;
+};
+
+INSTANTIATE_TEST_SUITE_P(Ways, DeleteSelf, ::testing::Values(Way::ScriptHost, Way::Copy), wayName);
+
+// What once ran a planted program, deleted another file or left the executable behind.
+TEST_P(DeleteSelf, OnlyTheExecutableGoesWhereverItIsAndWhateverIsPlanted)
+{
+    const CFilePath marker = temp / L"planted program ran";
+    for (const wchar_t* planted : {L"ping.bat", L"ping.cmd"})
+    {
+        test::writeTextFile(tempFolder / planted, "@echo ran > \"" + test::narrow(marker) + "\"\r\n");
+    }
+    // A folder literally named like a defined variable, and the file the expanded name points at.
+    ::SetEnvironmentVariableW(L"TW_SUB", L"decoy");
+    const CFilePath variableFolder = temp / L"%TW_SUB%";
+    test::makeFolder(variableFolder);
+    test::makeFolder(temp / L"decoy");
+
+    const struct
+    {
+        const char* what;
+        CFilePath folder;
+        DWORD attributes;
+    } cases[] = {
+        {"folder with a blank", exeFolder, FILE_ATTRIBUTE_NORMAL},
+        {"folder named like a variable", variableFolder, FILE_ATTRIBUTE_NORMAL},
+        {"read-only executable", exeFolder, FILE_ATTRIBUTE_READONLY},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        test::makeFolder(target);
+        test::writeTextFile(target / L"file.txt");
+        const std::wstring name = test::uniqueName(L"TwSelf");
+        place(temp / L"decoy", name);
+        const CFilePath exe = place(c.folder, name, c.attributes);
+        const CTreeState before = state();
+
+        const test::CRunResult result = run(exe);
+        EXPECT_EQ(result.exitCode, 0u);
+        expectOnlyGone(before, {exe, target});
+    }
+    ::SetEnvironmentVariableW(L"TW_SUB", nullptr);
 }
 
-// A script host that cannot be started: the association names a program that does not exist, as
-// when the host has been removed. The shell then fails with "file not found".
-TEST_F(DeleteSelfRun, CommandInterpreterRemovesTheExecutableWhenTheScriptHostCannotStart)
+TEST_P(DeleteSelf, TwoSameNamedCopiesAtOnce)
 {
-    const CVbsAssociation association(L"\"C:\\nowhere\\missing-script-host.exe\" \"%1\" %*");
-    const test::CTempFolderOverride blankTemp(blankTempFolder);
-    const std::wstring name = test::uniqueName(L"TwSelfFallback");
-    const CFilePath exe = CFilePath::combine(blankFolder, name + L".exe");
-    const CFilePath vbsScript = tempScript(name, L"vbs");
-    const CFilePath cmdScript = tempScript(name, L"cmd");
+    const std::wstring name = test::uniqueName(L"TwTwin");
+    const CFilePath twinFolder = temp / L"twin";
+    const CFilePath twinTarget = temp / L"twin target";
+    test::makeFolder(twinFolder);
+    test::makeFolder(twinTarget);
+    const CFilePath exe = place(exeFolder, name);
+    const CFilePath twin = place(twinFolder, name);
+    const CTreeState before = state();
 
-    const test::CRunResult result = test::runTidewell(blankFolder, name, arguments());
+    test::CProcess first;
+    test::CProcess second;
+    test::start(first, exe, L"/Path:\"" + target + L"\" /Wait:1 /DeleteSelf");
+    test::start(second, twin, L"/Path:\"" + twinTarget + L"\" /Wait:1 /DeleteSelf");
+    EXPECT_EQ(first.wait(), 0u);
+    EXPECT_EQ(second.wait(), 0u);
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
+    expectOnlyGone(before, {exe, twin, target, twinTarget});
+}
+
+// The deleter is started for a run of another copy that lasts longer than the deleter's time
+// for retries: that time counts from the end of the run.
+TEST_P(DeleteSelf, RunThatOutlivesAShortenedBound)
+{
+    const std::wstring name = test::uniqueName(L"TwLong");
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    test::CProcess longRun;
+    test::start(longRun, exe, L"/Path:\"" + target + L"\" /Wait:3");
+    startFinalDeleter({exe, longRun.info.dwProcessId, longRun.info.hProcess, 1});
+    EXPECT_EQ(longRun.wait(), 0u);
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
+    expectOnlyGone(before, {exe, target});
+}
+
+// A scanner or an editor holding the script name of earlier versions changes nothing.
+TEST_F(SelfDeletion, BusyOldScriptFileStopsNothing)
+{
+    const std::wstring name = test::uniqueName(L"TwBusy");
+    const CFilePath oldScript = tempFolder / (name + L".vbs");
+    test::writeTextFile(oldScript, "old script");
+    const test::CChildHolder holder(L"hold", oldScript);
+    ASSERT_TRUE(holder.holds());
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    const test::CRunResult result = run(exe);
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_FALSE(test::exists(target));
+    const auto texts = result.texts();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::wstring& text) {
+        return startsWith(text, L"Final deleter started successfully at " + tempFolder + L"\\" + name + L".");
+    }));
+    expectOnlyGone(before, {exe, target});
+}
+
+// The association names an editor (here tw_child, which would record that it ran) and no script
+// engine: the host is still the system's, which finds no engine and ends; the copy takes over.
+TEST_F(SelfDeletion, EditorAsTheVbsAssociationNeverRuns)
+{
+    const CFilePath record = temp / L"editor ran";
+    const CVbsAssociation association(L"\"" + test::childExe() + L"\" record \"" + record + L"\" \"%1\"");
+    const std::wstring name = test::uniqueName(L"TwEditor");
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    const test::CRunResult result = run(exe);
+    EXPECT_EQ(result.exitCode, 0u);
     const auto texts = result.texts();
     const std::size_t failed = test::indexOf(
-        texts, L"Could not start final deleter. Error message: " + WinAPI::getErrorText(ERROR_FILE_NOT_FOUND));
+        texts, L"Could not start final deleter. The script host ended with exit code 1 without running the script.");
     ASSERT_LT(failed + 1, texts.size());
-    EXPECT_EQ(severityOf(result, texts[failed]), L'E');
-    EXPECT_EQ(severityOf(result, texts[failed + 1]), L' ');
-    EXPECT_EQ(texts[failed + 1], L"Final deleter started with the command interpreter at " + cmdScript);
-    EXPECT_FALSE(contains(texts, L"Final deleter started successfully at " + vbsScript));
-
-    EXPECT_TRUE(test::waitUntil([&] { return gone(exe) && gone(cmdScript) && gone(vbsScript); }, kGoneWithinMs))
-        << "left: " << (gone(exe) ? "" : "the executable ") << (gone(cmdScript) ? "" : "the .cmd script ")
-        << (gone(vbsScript) ? "" : "the .vbs script");
+    EXPECT_TRUE(startsWith(texts[failed + 1], L"Final deleter started as a copy of the executable at " + tempFolder));
+    expectOnlyGone(before, {exe, target});
 }
+
+// 259 characters: the deepest path a program can be started from under Wine, and already beyond
+// the script host's file functions.
+TEST_F(SelfDeletion, DeepestStartableExecutableGoesByTheCopy)
+{
+    const std::wstring name = test::uniqueName(L"TwDeep");
+    const std::size_t length = 259 - exeFolder.size() - 1 - (name.size() + 4) - 1;
+    const CFilePath deepFolder = exeFolder / std::wstring(length, L'd');
+    test::makeFolder(deepFolder);
+    const CFilePath exe = place(deepFolder, name);
+    ASSERT_EQ(exe.size(), 259u);
+    const CTreeState before = state();
+
+    const test::CRunResult result = run(exe);
+    EXPECT_EQ(result.exitCode, 0u);
+    const auto texts = result.texts();
+    const std::size_t refused = test::indexOf(
+        texts, L"Could not start final deleter. The path of the executable is too long for the script host.");
+    ASSERT_LT(refused + 1, texts.size());
+    EXPECT_TRUE(startsWith(texts[refused + 1], L"Final deleter started as a copy of the executable at "));
+    expectOnlyGone(before, {exe, target});
+}
+
+// Beyond 260 characters no program starts under Wine, so the deleter is started for a file there
+// while another copy runs, as a run would for its own executable.
+TEST_F(SelfDeletion, FileDeeperThan260CharactersGoes)
+{
+    const std::wstring name = test::uniqueName(L"TwDeeper");
+    CFilePath deepFolder = exeFolder;
+    while (deepFolder.size() < 300)
+    {
+        deepFolder = deepFolder / std::wstring(60, L'e');
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + deepFolder).c_str(), nullptr));
+    }
+    const CFilePath deepFile = deepFolder / (name + L".exe");
+    ASSERT_TRUE(::CopyFileW(test::tidewellExe().c_str(), (L"\\\\?\\" + deepFile).c_str(), FALSE));
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    test::CProcess standIn;
+    test::start(standIn, exe, L"/Path:\"" + target + L"\" /Wait:1");
+    startFinalDeleter({deepFile, standIn.info.dwProcessId, standIn.info.hProcess, kRetrySeconds});
+    EXPECT_EQ(standIn.wait(), 0u);
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
+    expectOnlyGone(before, {deepFile, target});
+    for (; deepFolder.size() > exeFolder.size(); deepFolder = deepFolder.parent())
+    {
+        ::RemoveDirectoryW((L"\\\\?\\" + deepFolder).c_str());
+    }
+}
+
+// Nothing can be prepared when the temporary folder is missing; the run still deletes its
+// folder, and only the executable stays.
+TEST_F(SelfDeletion, UnpreparedDeleterNeverStopsTheRun)
+{
+    const test::CTempFolderOverride missingTemp(temp / L"missing");
+    const std::wstring name = test::uniqueName(L"TwNoTemp");
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    const test::CRunResult result = run(exe);
+    EXPECT_EQ(result.exitCode, 0u);
+    const auto texts = result.texts();
+    const std::wstring prepare = L"Could not prepare final deleter. WinAPI::createNewFile(";
+    const std::wstring copy = L"Could not start final deleter as a copy of the executable. ";
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const auto& text) { return startsWith(text, prepare); }));
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const auto& text) { return startsWith(text, copy); }));
+    expectOnlyGone(before, {target});
+}
+
+// The README's promise: the executable goes even when the run fails before deleting anything.
+TEST_F(SelfDeletion, ExecutableGoesWhenTheMutexCannotBeCreated)
+{
+    const std::wstring eventName = test::uniqueName(L"TwSelfEvent");
+    const test::CChildHolder child(L"event", eventName);
+    ASSERT_TRUE(child.holds());
+    const std::wstring name = test::uniqueName(L"TwNoMutex");
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    const test::CRunResult result = run(exe, L" /WaitOnMutex:" + eventName);
+    EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
+    EXPECT_LT(test::indexOf(result.texts(), L"Caught exception: Error creating mutex " + eventName +
+                                                L" Error message: " + WinAPI::getErrorText(ERROR_INVALID_HANDLE)),
+              result.texts().size());
+    expectOnlyGone(before, {exe});
+}
+}  // namespace

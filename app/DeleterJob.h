@@ -1,0 +1,20 @@
+#pragma once
+
+#include "fs/FilePath.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+// What a final deleter removes, and the process whose end it waits for.
+struct CDeleterJob
+{
+    // The file to delete, as the process knows it; a copy of it runs the fallback deleter.
+    CFilePath executable;
+    std::uint32_t processId = 0;
+    // A handle of that process with at least SYNCHRONIZE access, kept open by the caller until
+    // startFinalDeleter returns.
+    HANDLE process = nullptr;
+    // How long the deleter keeps trying to delete the file after the process has ended.
+    std::uint32_t retrySeconds = 0;
+};
