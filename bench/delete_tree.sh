@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
-# Times the removal of a tree of 20,000 files in 400 folders: Tidewell.exe /Wait:0 of the x64
-# build and, where 32-bit programs run, of the x86 product, Wine's own "cmd /c rmdir /s /q" under
-# the same Wine, and native "rm -rf". Each run gets a fresh, identical tree; prints the medians and
-# the ratios.
+# Times Tidewell.exe /Wait:0 against the floor (bench/DeleteFloor.cpp: DeleteFileW and
+# RemoveDirectoryW by full path over the known layout, nothing else) of the same build under the
+# same Wine, for the x64 build and, where 32-bit programs run, the x86 product:
+#   tree: 20,000 files in 400 folders (d0..d19\folderN\file1..50.dat)
+#   flat: 10,000 files in one folder
+# Each run gets fresh, identical trees; the programs alternate. Prints the medians and
+# Tidewell / floor.
 #   bench/delete_tree.sh [runs]      (default 5 runs of each)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
-folders=400
-files_per_folder=50
 
 . scripts/environment.sh
 builds=(x64)
 if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 product is not timed."; fi
 for preset in "${builds[@]}"; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target Tidewell >/dev/null
+  cmake --build --preset "$preset" --target Tidewell delete_floor >/dev/null
 done
 # Everything runs in the x64 build's prefix (a 64-bit prefix runs both builds).
 build=$PWD/build/x64
@@ -27,13 +28,18 @@ work=$build/bench
 rm -rf "$work"
 mkdir -p "$work"
 
+# make_tree ROOT FOLDERS FILES: the layout delete_floor expects.
 make_tree() {
-  local root=$1
+  local root=$1 folders=$2 files=$3
   mkdir -p "$root"
-  for ((d = 1; d <= folders; d++)); do
-    local sub=$root/d$((d % 20))/folder$d
+  if [ "$folders" -eq 0 ]; then
+    (cd "$root" && seq -f 'file%g.dat' 1 "$files" | xargs touch)
+    return
+  fi
+  for ((f = 1; f <= folders; f++)); do
+    local sub=$root/d$((f % 20))/folder$f
     mkdir -p "$sub"
-    (cd "$sub" && touch $(seq -f 'file%g.dat' 1 $files_per_folder))
+    (cd "$sub" && seq -f 'file%g.dat' 1 "$files" | xargs touch)
   done
 }
 
@@ -49,38 +55,36 @@ seconds() {
 }
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-
-methods=("${builds[@]/#/tidewell-}" rmdir rm)
-declare -A times
-for method in "${methods[@]}"; do times[$method]=""; done
-for ((i = 1; i <= runs; i++)); do
-  for method in "${methods[@]}"; do
-    tree=$work/tree_${method}_$i
-    make_tree "$tree"
-    count=$(find "$tree" -type f | wc -l)
-    [ "$count" -eq $((folders * files_per_folder)) ] || { echo "tree has $count files"; exit 1; }
-    case $method in
-      tidewell-*) t=$(seconds wine "$PWD/build/${method#tidewell-}/Tidewell.exe" "/Path:$(winpath "$tree")" /Wait:0) ;;
-      rmdir) t=$(seconds wine cmd /c rmdir /s /q "$(winpath "$tree")") ;;
-      rm) t=$(seconds rm -rf "$tree") ;;
-    esac
-    [ ! -e "$tree" ] || { echo "$method left $tree behind"; exit 1; }
-    times[$method]+="$t"$'\n'
-  done
-done
-
-median_of() { printf '%s' "${times[$1]}" | median; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
-rmdir=$(median_of rmdir)
-rm=$(median_of rm)
-echo "tree: $((folders * files_per_folder)) files in $folders folders, $runs runs each, medians:"
-for preset in "${builds[@]}"; do
-  printf '  %-28s %7.3f s\n' "Tidewell.exe /Wait:0 ($preset)" "$(median_of "tidewell-$preset")"
-done
-printf '  %-28s %7.3f s\n' "cmd /c rmdir /s /q" "$rmdir" "rm -rf (native)" "$rm"
-for preset in "${builds[@]}"; do
-  tidewell=$(median_of "tidewell-$preset")
-  printf '  %-28s %7s\n' "Tidewell ($preset) / rmdir" "$(ratio "$tidewell" "$rmdir")" \
-    "Tidewell ($preset) / rm -rf" "$(ratio "$tidewell" "$rm")"
-done
+
+# bench_layout NAME FOLDERS FILES
+bench_layout() {
+  local name=$1 folders=$2 files=$3 i tree t preset method
+  declare -A times=()
+  for ((i = 1; i <= runs; i++)); do
+    for preset in "${builds[@]}"; do
+      for method in tidewell floor; do
+        tree=$work/${method}_${preset}_$i
+        make_tree "$tree" "$folders" "$files"
+        case $method in
+          tidewell) t=$(seconds wine "$PWD/build/$preset/Tidewell.exe" "/Path:$(winpath "$tree")" /Wait:0) ;;
+          floor) t=$(seconds wine "$PWD/build/$preset/delete_floor.exe" "$(winpath "$tree")" "$folders" "$files") ;;
+        esac
+        [ ! -e "$tree" ] || { echo "$method ($preset) left $tree behind"; exit 1; }
+        times[$method-$preset]+="$t"$'\n'
+      done
+    done
+  done
+  for preset in "${builds[@]}"; do
+    local tidewell floor
+    tidewell=$(printf '%s' "${times[tidewell-$preset]}" | median)
+    floor=$(printf '%s' "${times[floor-$preset]}" | median)
+    printf '%-28s %s  Tidewell %7.3f s   floor %7.3f s   Tidewell / floor %5s\n' \
+      "$name" "$preset" "$tidewell" "$floor" "$(ratio "$tidewell" "$floor")"
+  done
+}
+
+echo "medians of $runs runs each:"
+bench_layout "20,000 files in 400 folders" 400 50
+bench_layout "10,000 files in one folder" 0 10000
 rm -rf "$work"
