@@ -54,7 +54,13 @@ int run(const CCommandLine& options)
         driverLine(kSeverityError, L"Missing argument Path");
         return -1;
     }
-    const CFilePath path(pathValue);
+    if (const wchar_t* reason = refusedTargetReason(pathValue))
+    {
+        driverLine(kSeverityError, L"Refusing Path \"", pathValue, L"\": ", reason, L".");
+        return -1;
+    }
+    // Resolved once: the deletion, and every line about it, use this absolute form.
+    const CFilePath path = CFilePath(pathValue).absolute();
     driverLine(kSeverityInfo, L"Working on Path ", path);
 
     const wchar_t* waitValue = options.getOption(L"Wait");

@@ -67,6 +67,15 @@ void CFilePath::normalize()
     }
 }
 
+CFilePath CFilePath::absolute() const
+{
+    if (empty() || hasLongLeadIn(*this))
+    {
+        return *this;
+    }
+    return CFilePath(WinAPI::fullpath(*this));
+}
+
 bool CFilePath::exists() const
 {
     return pathExists(*this);
@@ -204,4 +213,24 @@ void CFilePath::removeDirectory() const
     {
         WinAPI::removeDirectory(*this);
     }
+}
+
+const wchar_t* refusedTargetReason(const std::wstring& text)
+{
+    if (text.find(L'"') != std::wstring::npos)
+    {
+        return L"no Windows name contains a double quote";
+    }
+    const CFilePath path(text);
+    std::wstring last = path.substr(path.rfind(L'\\') + 1);
+    // "C:." is the current folder of drive C.
+    if (last.size() >= 2 && last[1] == L':' && path.find(L'\\') == std::wstring::npos)
+    {
+        last.erase(0, 2);
+    }
+    if (!last.empty() && last.find_first_not_of(L". ") == std::wstring::npos)
+    {
+        return L"a last part made only of dots and blanks names no entry of its own";
+    }
+    return nullptr;
 }

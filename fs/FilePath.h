@@ -15,6 +15,11 @@ public:
 
     void normalize();
 
+    // The absolute form: a verbatim path ("\\?\...") as it stands, any other through the platform's
+    // rules (resolved against the current directory, trailing dots and blanks dropped). The empty
+    // path stays empty.
+    CFilePath absolute() const;
+
     // True when the path names an existing file, folder, drive root or share root. Never throws.
     bool exists() const;
 
@@ -38,3 +43,8 @@ public:
     void copyFileTo(const CFilePath& destination) const;
     void removeDirectory() const;
 };
+
+// Why text cannot name an entry to delete, or null when it can. No Windows name contains a double
+// quote (an installer's "C:\dir\" arrives as C:\dir" under the quoting rules of command lines),
+// and a last part made only of dots and blanks names the folder itself, its parent or nothing.
+const wchar_t* refusedTargetReason(const std::wstring& text);

@@ -243,6 +243,39 @@ TEST(Driver, MalformedCommandLinesNeverDeleteWhatWasNotNamed)
     EXPECT_EQ(runs[6].result.texts().front(), L"Working on Path " + unicode);
 }
 
+TEST(Driver, PathsNamingNoEntryOfTheirOwnAreRefusedAndRelativeOnesResolvedOnce)
+{
+    test::CTempDir dir;
+    const CFilePath cwd = dir / L"cwd";
+    test::makeFolder(cwd);
+    test::makeFolder(cwd / L"sub");
+    test::writeTextFile(cwd / L"file.txt");
+    // Command line, and the Path value it carries. The last is an installer's quoted folder with
+    // a trailing backslash, which escapes the closing quote.
+    const std::pair<std::wstring, std::wstring> refused[] = {
+        {L"\"/Path:.\"", L"."},         {L"\"/Path:...\"", L"..."},        {L"\"/Path: \"", L" "},
+        {L"\"/Path:. .\"", L". ."},     {L"\"/Path:" + cwd + L"\\..\"", cwd + L"\\.."}, {L"/Path:C:.", L"C:."},
+        {L"/Path:\"" + cwd + L"\\\"", cwd + L"\""}};
+    std::vector<CParallelRun> runs;
+    for (const auto& [arguments, value] : refused)
+    {
+        runs.push_back({L"/Wait:0 " + arguments, cwd, {}});
+    }
+    runs.push_back({L"/Wait:0 /Path:sub", cwd, {}});
+    runTogether(dir, runs);
+    for (std::size_t i = 0; i + 1 < runs.size(); ++i)
+    {
+        EXPECT_EQ(runs[i].result.exitCode, kMinusOne) << "run " << i;
+        const std::vector<std::wstring> texts = runs[i].result.texts();
+        ASSERT_EQ(texts.size(), 2u) << "run " << i;
+        EXPECT_TRUE(texts[0].starts_with(L"Refusing Path \"" + refused[i].second + L"\": ")) << "run " << i;
+    }
+    EXPECT_TRUE(test::exists(cwd / L"file.txt"));
+    EXPECT_EQ(runs.back().result.exitCode, 0u);
+    EXPECT_EQ(runs.back().result.texts().front(), L"Working on Path " + (cwd / L"sub"));
+    EXPECT_FALSE(test::exists(cwd / L"sub"));
+}
+
 TEST(Driver, RunGoesOnWithoutAnyLog)
 {
     // Neither the configured folder nor the temporary folder can take the log.
