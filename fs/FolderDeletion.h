@@ -2,12 +2,19 @@
 
 #include "fs/FilePath.h"
 
+#include <functional>
+
 // The verbatim form of an absolute path ("\\?\C:\..." or "\\?\UNC\..."), which Windows takes as
 // it stands: no length limit, nothing dropped or changed.
 std::wstring verbatimForm(const CFilePath& absolute);
 // Removes one file, clearing its read-only attribute first; a missing file is success.
 void deleteFileForced(const CFilePath& file);
+
+// Called with the path of every entry after its folder was read and before the entry is opened.
+using EntryObserver = std::function<void(const CFilePath& entry)>;
+
 // Removes the file or the folder with everything in it, collecting every failure; throws one
 // CTavException naming them all at the end. Refuses drive, share and volume roots. A missing
-// entry is success.
-void deleteCompletely(const CFilePath& path);
+// entry is success. Never reaches outside the entry: links inside are removed themselves, and an
+// entry replaced while the walk runs is never entered.
+void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening = {});

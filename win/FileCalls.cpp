@@ -151,47 +151,6 @@ void removeDirectory(const std::wstring& shownPath, const std::wstring& systemPa
     }
 }
 
-void deleteLink(const std::wstring& shownPath, const std::wstring& systemPath)
-{
-    const std::wstring message = L"WinAPI::deleteLink(" + shownPath + L") failed.";
-    const CSharedHandle link(::CreateFileW(systemPath.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                           nullptr));
-    if (!link.isValid())
-    {
-        const DWORD error = ::GetLastError();
-        if (isMissing(error))
-        {
-            return;
-        }
-        throw CTavException(error, message);
-    }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(link.get(), &information))
-    {
-        throwLastError(message);
-    }
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-    {
-        // The platform opened the target instead of the link: deleting through this handle
-        // would remove the target.
-        throw CTavException(ERROR_NOT_A_REPARSE_POINT, message);
-    }
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
-    {
-        // A read-only link cannot be deleted; clear the bit on the link itself, through the handle.
-        FILE_BASIC_INFO basic{};
-        basic.FileAttributes = (information.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
-        ::SetFileInformationByHandle(link.get(), FileBasicInfo, &basic, sizeof basic);
-    }
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!::SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition, sizeof disposition))
-    {
-        throwLastError(message);
-    }
-}
-
 void copyFile(const std::wstring& source, const std::wstring& destination)
 {
     if (const std::uint32_t error = tryCopyFile(source, destination))

@@ -39,12 +39,6 @@ std::uint32_t tryDeleteFile(const std::wstring& path);
 // Removes an empty folder (or a directory link); a missing one is success.
 void removeDirectory(const std::wstring& shownPath, const std::wstring& systemPath);
 void removeDirectory(const std::wstring& path);
-// Removes a link (junction, symbolic link, mount point) itself, never what it points to: the
-// entry is opened without following it and deleted through that handle only when the handle
-// really is the link. Fails with ERROR_NOT_A_REPARSE_POINT where the platform follows the link
-// anyway; a missing entry is success.
-void deleteLink(const std::wstring& shownPath, const std::wstring& systemPath);
-
 void copyFile(const std::wstring& source, const std::wstring& destination);
 std::uint32_t tryCopyFile(const std::wstring& source, const std::wstring& destination);
 void moveFile(const std::wstring& source, const std::wstring& destination);

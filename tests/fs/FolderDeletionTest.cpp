@@ -56,15 +56,16 @@ void makeUnixLink(const std::wstring& link, const std::wstring& target)
     {
         ::Sleep(10);
     }
-    ASSERT_EQ(::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT,
-              static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+    // Wine shows a link to a folder as a reparse point, a link to a file as a plain file.
+    const bool toFolder = (::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    ASSERT_EQ((::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0, toFolder);
 }
 
-CTavException deletionError(const CFilePath& path)
+CTavException deletionError(const CFilePath& path, const EntryObserver& beforeOpening = {})
 {
     try
     {
-        deleteCompletely(path);
+        deleteCompletely(path, beforeOpening);
     }
     catch (const CTavException& error)
     {
@@ -115,6 +116,45 @@ TEST(FolderDeletion, RemovesSingleReadOnlyFile)
     deleteCompletely(dir / L"ro.txt");
     EXPECT_FALSE(test::exists(dir / L"ro.txt"));
     EXPECT_TRUE(test::exists(dir / L"other.txt"));
+}
+
+TEST(FolderDeletion, ReadOnlyFileLinkedFromOutsideKeepsTheAttributeThere)
+{
+    test::CTempDir dir;
+    const CFilePath outside = dir / L"outside.txt";
+    test::writeTextFile(outside);
+    ::SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY);
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    ASSERT_TRUE(::CreateHardLinkW((root / L"linked.txt").c_str(), outside.c_str(), nullptr));
+
+    deleteCompletely(root);
+    EXPECT_FALSE(test::exists(root));
+    EXPECT_EQ(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+TEST(FolderDeletion, FolderRemovedByAnotherDeleterDuringTheWalkIsNoFailure)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    test::makeFolder(root / L"sub");
+    for (const wchar_t* name : {L"sub\\a.txt", L"sub\\b.txt", L"sub\\c.txt"})
+    {
+        test::writeTextFile(root / name);
+    }
+    // Between the listing of sub and the opening of its first entry, sub goes with everything in it.
+    bool removed = false;
+    EXPECT_NO_THROW(deleteCompletely(root, [&](const CFilePath& entry) {
+        if (!removed && entry.parent() == root / L"sub")
+        {
+            removed = true;
+            test::removeTree(root / L"sub");
+        }
+    }));
+    EXPECT_TRUE(removed);
+    EXPECT_FALSE(test::exists(root));
 }
 
 TEST(FolderDeletion, FileHeldWithoutDeleteSharingIsReportedAndEverythingElseGoes)
@@ -245,6 +285,7 @@ TEST(FolderDeletionGuards, LinksAreNeverEntered)
     test::writeTextFile(root / L"a.txt");
     makeUnixLink(root / L"link", outside.path());
     makeUnixLink(root / L"emptylink", emptyOutside.path());
+    makeUnixLink(root / L"filelink", outside / L"precious.txt");
 
     bool linkReported = false;
     try
@@ -262,6 +303,41 @@ TEST(FolderDeletionGuards, LinksAreNeverEntered)
     EXPECT_TRUE(test::exists(outside / L"precious.txt"));
     EXPECT_TRUE(test::exists(emptyOutside.path()));
     EXPECT_FALSE(test::exists(root / L"a.txt"));
+}
+
+TEST(FolderDeletionGuards, FolderSwappedForALinkAfterTheListingIsNeverEntered)
+{
+    test::CTempDir dir;
+    test::CTempDir canaries;
+    test::writeTextFile(canaries / L"canary.txt");
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    test::makeFolder(root / L"sub");
+    test::writeTextFile(root / L"sub\\inside.txt");
+
+    // Between the listing of the tree and the opening of sub, sub becomes a link to the canaries.
+    const CTavException error = deletionError(root, [&](const CFilePath& entry) {
+        if (entry == root / L"sub")
+        {
+            test::removeTree(entry);
+            makeUnixLink(entry, canaries.path());
+        }
+    });
+    EXPECT_TRUE(test::exists(canaries / L"canary.txt"));
+    EXPECT_NE(error.message.find(L"WinAPI::removeDirectory(" + (root / L"sub") + L") failed."), std::wstring::npos);
+}
+
+TEST(FolderDeletionGuards, VerbatimPathNamesExactlyItsEntry)
+{
+    test::CTempDir dir;
+    test::makeFolder(dir / L"data");
+    test::writeTextFile(dir / L"data\\keep.txt");
+    ASSERT_TRUE(::CreateDirectoryW(verbatim(dir / L"data.").c_str(), nullptr));
+    createVerbatimFile(dir / L"data.\\inside");
+
+    deleteCompletely(CFilePath(verbatim(dir / L"data.")));
+    EXPECT_EQ(::GetFileAttributesW(verbatim(dir / L"data.").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(test::exists(dir / L"data\\keep.txt"));
 }
 
 TEST(FolderDeletionGuards, NamesThatWin32RulesWouldAlterAreDeleted)

@@ -1,0 +1,409 @@
+#include "win/EntryCalls.h"
+
+#include "win/GrowBuffer.h"
+#include "win/TavException.h"
+
+#include <winternl.h>
+
+#include <atomic>
+
+namespace
+{
+using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
+                                    ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using NtQueryDirectoryFileFn = LONG(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG,
+                                            BOOLEAN, PUNICODE_STRING, BOOLEAN);
+using NtQueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
+
+// The native calls behind the handle-relative opens. ntdll is mapped into every process before
+// the program itself, so it is looked up, not imported.
+struct CNativeCalls
+{
+    CNativeCalls()
+    {
+        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        createFile = reinterpret_cast<NtCreateFileFn>(::GetProcAddress(ntdll, "NtCreateFile"));
+        queryInformationFile =
+            reinterpret_cast<NtQueryInformationFileFn>(::GetProcAddress(ntdll, "NtQueryInformationFile"));
+        queryDirectoryFile = reinterpret_cast<NtQueryDirectoryFileFn>(::GetProcAddress(ntdll, "NtQueryDirectoryFile"));
+        queryObject = reinterpret_cast<NtQueryObjectFn>(::GetProcAddress(ntdll, "NtQueryObject"));
+        statusToError = reinterpret_cast<RtlNtStatusToDosErrorFn>(::GetProcAddress(ntdll, "RtlNtStatusToDosError"));
+        followsLinks = ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }
+
+    NtCreateFileFn createFile;
+    NtQueryInformationFileFn queryInformationFile;
+    NtQueryDirectoryFileFn queryDirectoryFile;
+    NtQueryObjectFn queryObject;
+    RtlNtStatusToDosErrorFn statusToError;
+    bool followsLinks;
+};
+
+const CNativeCalls& native()
+{
+    static const CNativeCalls calls;
+    return calls;
+}
+
+constexpr LONG kStatusNoSuchFile = static_cast<LONG>(0xC000000F);
+constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
+constexpr LONG kStatusObjectPathNotFound = static_cast<LONG>(0xC000003A);
+constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056);
+constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+constexpr ULONG kObjectNameInformation = 1;
+constexpr ULONG kFileInternalInformation = 6;
+constexpr ULONG kFileIdBothDirectoryInformation = 37;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
+// The attributes a caller may set (FILE_ATTRIBUTE_VALID_SET_FLAGS).
+constexpr DWORD kSettable = 0x31A7;
+
+// Windows 10 1809 and later: FileDispositionInfoEx with these flags.
+constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+struct DispositionInfoEx
+{
+    DWORD flags;
+};
+
+// Set once a platform or file system has refused the extended disposition: the classic one runs
+// from then on, without asking again for every entry.
+std::atomic<bool> g_classicDisposition{false};
+
+bool isGone(LONG status)
+{
+    return status == kStatusObjectNameNotFound || status == kStatusObjectPathNotFound || status == kStatusNoSuchFile ||
+           status == kStatusDeletePending;
+}
+
+[[noreturn]] void throwStatus(LONG status, const std::wstring& message)
+{
+    throw CTavException(native().statusToError(status), message);
+}
+
+[[noreturn]] void throwError(DWORD error, const std::wstring& message)
+{
+    throw CTavException(error, message);
+}
+
+// Opens name relative to folder (an empty name: the folder itself again). Returns the status.
+LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options, CSharedHandle& opened)
+{
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = folder;
+    attributes.ObjectName = &text;
+    IO_STATUS_BLOCK io{};
+    HANDLE handle = nullptr;
+    const LONG status = native().createFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll,
+                                            FILE_OPEN,
+                                            options | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT,
+                                            nullptr, 0);
+    if (status >= 0)
+    {
+        opened = CSharedHandle(handle);
+    }
+    return status;
+}
+
+bool setInformation(HANDLE entry, FILE_INFO_BY_HANDLE_CLASS type, void* data, DWORD size)
+{
+    return ::SetFileInformationByHandle(entry, type, data, size) != FALSE;
+}
+
+// The extended disposition: POSIX semantics, read-only ignored. False when the platform or the
+// file system does not have it.
+bool deleteExtended(HANDLE entry, const std::wstring& message)
+{
+    DispositionInfoEx disposition{kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly};
+    if (setInformation(entry, kFileDispositionInfoEx, &disposition, sizeof disposition))
+    {
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
+    {
+        g_classicDisposition = true;
+        return false;
+    }
+    throwError(error, message);
+}
+
+std::uint32_t linkCount(HANDLE entry)
+{
+    FILE_STANDARD_INFO standard{};
+    return ::GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof standard) ? standard.NumberOfLinks
+                                                                                               : 1;
+}
+
+void deleteClassic(HANDLE entry, WinAPI::EntryKind kind, const std::wstring& message)
+{
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (setInformation(entry, FileDispositionInfo, &disposition, sizeof disposition))
+    {
+        return;
+    }
+    const DWORD error = ::GetLastError();
+    FILE_BASIC_INFO basic{};
+    if (error != ERROR_ACCESS_DENIED ||
+        !::GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
+        (basic.FileAttributes & kReadOnly) == 0)
+    {
+        throwError(error, message);
+    }
+    // Read-only: the attribute belongs to the file, not to this name, so it is cleared through
+    // this handle only for the delete and put back where the file lives on. Zero times are left
+    // as they are.
+    const DWORD original = basic.FileAttributes & kSettable;
+    FILE_BASIC_INFO change{};
+    change.FileAttributes = (original & ~kReadOnly) != 0 ? (original & ~kReadOnly) : FILE_ATTRIBUTE_NORMAL;
+    if (!setInformation(entry, FileBasicInfo, &change, sizeof change))
+    {
+        throwError(error, message);
+    }
+    FILE_BASIC_INFO restore{};
+    restore.FileAttributes = original;
+    if (!setInformation(entry, FileDispositionInfo, &disposition, sizeof disposition))
+    {
+        const DWORD retryError = ::GetLastError();
+        setInformation(entry, FileBasicInfo, &restore, sizeof restore);
+        throwError(retryError, message);
+    }
+    if (kind == WinAPI::EntryKind::File && linkCount(entry) > 1)
+    {
+        setInformation(entry, FileBasicInfo, &restore, sizeof restore);
+    }
+}
+}  // namespace
+
+namespace WinAPI
+{
+std::wstring entryFailure(EntryKind kind, const std::wstring& shownPath)
+{
+    switch (kind)
+    {
+    case EntryKind::Folder:
+        return L"WinAPI::removeDirectory(" + shownPath + L") failed.";
+    case EntryKind::Link:
+        return L"WinAPI::deleteLink(" + shownPath + L") failed.";
+    case EntryKind::File:
+        break;
+    }
+    return L"WinAPI::deleteFile(" + shownPath + L") failed.";
+}
+
+bool platformFollowsLinks()
+{
+    return native().followsLinks;
+}
+
+CSharedHandle openFolder(const std::wstring& path)
+{
+    CSharedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.isValid())
+    {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        {
+            throwError(error, L"WinAPI::openFolder(" + path + L") failed.");
+        }
+    }
+    return folder;
+}
+
+CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath)
+{
+    ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+    ULONG options = FILE_OPEN_REPARSE_POINT;
+    if (kind == EntryKind::Folder)
+    {
+        access |= FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+        options |= FILE_DIRECTORY_FILE;
+    }
+    else if (kind == EntryKind::File)
+    {
+        options |= FILE_NON_DIRECTORY_FILE;
+    }
+    CSharedHandle entry;
+    const LONG status = openRelative(folder, name, access, options, entry);
+    if (status < 0 && !isGone(status))
+    {
+        throwStatus(status, entryFailure(kind, shownPath));
+    }
+    return entry;
+}
+
+CSharedHandle reopenFolder(HANDLE folder, bool forRemoval, const std::wstring& shownPath)
+{
+    const ACCESS_MASK access = forRemoval ? DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES : FILE_LIST_DIRECTORY;
+    CSharedHandle again;
+    const LONG status = openRelative(folder, L"", access, FILE_DIRECTORY_FILE, again);
+    if (status < 0 && !isGone(status))
+    {
+        throwStatus(status, entryFailure(EntryKind::Folder, shownPath));
+    }
+    return again;
+}
+
+bool findEntry(HANDLE folder, const std::wstring& name, DirectoryEntry& entry, const std::wstring& shownPath)
+{
+    // A handle of its own: a listing handle keeps the pattern of its first search.
+    CSharedHandle search;
+    const LONG opened = openRelative(folder, L"", FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE, search);
+    if (opened < 0)
+    {
+        throwStatus(opened, L"WinAPI::openFolder(" + shownPath + L") failed.");
+    }
+    std::vector<std::uint64_t> buffer((sizeof(FILE_ID_BOTH_DIR_INFO) + MAX_PATH * sizeof(wchar_t)) / 8 + 1);
+    UNICODE_STRING pattern;
+    pattern.Buffer = const_cast<PWSTR>(name.c_str());
+    pattern.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    pattern.MaximumLength = pattern.Length;
+    IO_STATUS_BLOCK io{};
+    const LONG status = native().queryDirectoryFile(search.get(), nullptr, nullptr, nullptr, &io, buffer.data(),
+                                                    static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)),
+                                                    kFileIdBothDirectoryInformation, TRUE, &pattern, TRUE);
+    if (status < 0 || io.Information == 0)
+    {
+        // Errors and warnings (no such file, no more files): nothing by that name.
+        return false;
+    }
+    const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
+    entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
+    entry.attributes = record->FileAttributes;
+    entry.reparseTag = (record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? record->EaSize : 0;
+    entry.fileId = static_cast<std::uint64_t>(record->FileId.QuadPart);
+    // A pattern character in the name would have matched something else.
+    return ::CompareStringOrdinal(entry.name.c_str(), static_cast<int>(entry.name.size()), name.c_str(),
+                                  static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+}
+
+EntryFacts queryEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag))
+    {
+        throwError(::GetLastError(), entryFailure(kind, shownPath));
+    }
+    IO_STATUS_BLOCK io{};
+    LARGE_INTEGER id{};
+    const LONG status = native().queryInformationFile(entry, &io, &id, sizeof id, kFileInternalInformation);
+    if (status < 0)
+    {
+        throwStatus(status, entryFailure(kind, shownPath));
+    }
+    return {tag.FileAttributes, tag.ReparseTag, static_cast<std::uint64_t>(id.QuadPart)};
+}
+
+std::wstring queryEntryName(HANDLE entry, EntryKind kind, const std::wstring& shownPath)
+{
+    // The object's name: one call on Wine (a file query would first fetch the Unix descriptor).
+    LONG status = 0;
+    const auto buffer = growAndRetry<std::uint64_t>(
+        (sizeof(UNICODE_STRING) + MAX_PATH * sizeof(wchar_t)) / 8, [&](std::vector<std::uint64_t>& b) {
+            ULONG needed = 0;
+            status = native().queryObject(entry, kObjectNameInformation, b.data(),
+                                          static_cast<ULONG>(b.size() * sizeof(std::uint64_t)), &needed);
+            const bool tooSmall = status == kStatusBufferOverflow || status == kStatusInfoLengthMismatch;
+            return tooSmall ? std::optional<std::size_t>(needed / 8 + 1) : std::nullopt;
+        });
+    if (status < 0)
+    {
+        throwStatus(status, entryFailure(kind, shownPath));
+    }
+    const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+    return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
+}
+
+bool deleteOpenEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath)
+{
+    const std::wstring message = entryFailure(kind, shownPath);
+    if (!g_classicDisposition && deleteExtended(entry, message))
+    {
+        return true;
+    }
+    deleteClassic(entry, kind, message);
+    return false;
+}
+
+bool CEntryReader::next(std::vector<DirectoryEntry>& batch)
+{
+    batch.clear();
+    if (!m_listing.isValid())
+    {
+        return false;
+    }
+    if (m_buffer.empty())
+    {
+        m_buffer.resize(8192);
+    }
+    const DWORD bytes = static_cast<DWORD>(m_buffer.size() * sizeof(std::uint64_t));
+    for (;;)
+    {
+        const FILE_INFO_BY_HANDLE_CLASS type =
+            m_withIds ? (m_started ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo)
+                      : (m_started ? FileFullDirectoryInfo : FileFullDirectoryRestartInfo);
+        if (::GetFileInformationByHandleEx(m_listing.get(), type, m_buffer.data(), bytes))
+        {
+            break;
+        }
+        const DWORD error = ::GetLastError();
+        if (!m_started && m_withIds && (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED))
+        {
+            // A file system without ids in its listings: list without them.
+            m_withIds = false;
+            continue;
+        }
+        // The end, or a folder that cannot be listed (then its removal reports what is left).
+        m_listing.reset();
+        return false;
+    }
+    m_started = true;
+    const auto* bytesAt = reinterpret_cast<const unsigned char*>(m_buffer.data());
+    for (std::size_t offset = 0;;)
+    {
+        DirectoryEntry entry;
+        ULONG next = 0;
+        if (m_withIds)
+        {
+            const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytesAt + offset);
+            entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
+            entry.attributes = record->FileAttributes;
+            entry.reparseTag = record->EaSize;
+            entry.fileId = static_cast<std::uint64_t>(record->FileId.QuadPart);
+            next = record->NextEntryOffset;
+        }
+        else
+        {
+            const auto* record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(bytesAt + offset);
+            entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
+            entry.attributes = record->FileAttributes;
+            entry.reparseTag = record->EaSize;
+            next = record->NextEntryOffset;
+        }
+        if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        {
+            entry.reparseTag = 0;
+        }
+        if (entry.name != L"." && entry.name != L"..")
+        {
+            batch.push_back(std::move(entry));
+        }
+        if (next == 0)
+        {
+            return true;
+        }
+        offset += next;
+    }
+}
+}  // namespace WinAPI

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "win/SharedHolder.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Calls on the entries of a folder reached through the folder's open handle: an entry is opened
+// by its single name relative to that handle, never by a path from the root, so nothing done to
+// the folder's ancestors (renamed, replaced by a link) can redirect it, and a name is never looked
+// up twice. Failures throw CTavException naming the logical operation on shownPath:
+// "WinAPI::deleteFile(...)" for files, "WinAPI::removeDirectory(...)" for folders and
+// "WinAPI::deleteLink(...)" for links.
+namespace WinAPI
+{
+enum class EntryKind
+{
+    File,
+    Folder,
+    Link,
+};
+
+// One entry as a folder listing reports it.
+struct DirectoryEntry
+{
+    std::wstring name;
+    std::uint32_t attributes = 0;
+    // With FILE_ATTRIBUTE_REPARSE_POINT: the reparse tag, 0 where the platform reports none.
+    std::uint32_t reparseTag = 0;
+    // The file system's id of the entry; 0 where it reports none.
+    std::uint64_t fileId = 0;
+};
+
+// What an open handle says of its entry.
+struct EntryFacts
+{
+    std::uint32_t attributes = 0;
+    std::uint32_t reparseTag = 0;
+    std::uint64_t fileId = 0;
+};
+
+// The failure text of an operation on an entry of this kind.
+std::wstring entryFailure(EntryKind kind, const std::wstring& shownPath);
+
+// True where opening a name follows a link at that name whatever the caller asks (Wine follows
+// Unix symbolic links and even deletes through them): there only the resolved name of a handle
+// tells a link from the entry the listing showed.
+bool platformFollowsLinks();
+
+// Opens a folder by its full path (links on the way followed) for opening and finding its
+// entries. An invalid holder when it is missing.
+CSharedHandle openFolder(const std::wstring& path);
+
+// Opens the entry name of folder with delete access, sharing everything, without following a
+// link at that name. An invalid holder when the entry is gone or already being deleted.
+CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath);
+
+// A second handle on the folder itself, with a listing position of its own: for a fresh pass over
+// its entries, or with delete access for its removal (on Wine a folder's delete succeeds, and
+// silently does nothing, through a handle that listed it). An invalid holder when the folder is
+// gone.
+CSharedHandle reopenFolder(HANDLE folder, bool forRemoval, const std::wstring& shownPath);
+
+// The entry of folder called name (the file system's comparison), or false when there is none.
+bool findEntry(HANDLE folder, const std::wstring& name, DirectoryEntry& entry, const std::wstring& shownPath);
+
+// Attributes, reparse tag and id of an open entry.
+EntryFacts queryEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath);
+// The object name of an open entry, as the platform resolved it (Wine: "\??\Z:\dir\file", the
+// link's target for a link; Windows: "\Device\...\dir\file").
+std::wstring queryEntryName(HANDLE entry, EntryKind kind, const std::wstring& shownPath);
+
+// Deletes the open entry. Where the platform has them: POSIX semantics (the name goes at once) and
+// the read-only attribute ignored. Otherwise a classic delete (the name stays until the last
+// handle on the entry closes); a read-only attribute is cleared through the handle first and put
+// back when the delete fails or when other names of the file outlive this one. True when the name
+// is gone at once.
+bool deleteOpenEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath);
+
+// Reads the entries of one folder ("." and ".." left out) in batches through one handle, in the
+// order the file system returns them. A folder that cannot be listed ends at once.
+class CEntryReader
+{
+public:
+    CEntryReader() = default;
+    explicit CEntryReader(CSharedHandle listing) : m_listing(std::move(listing)) {}
+
+    // The next batch; false at the end.
+    bool next(std::vector<DirectoryEntry>& batch);
+    void reset() { m_listing.reset(); }
+
+private:
+    CSharedHandle m_listing;
+    bool m_started = false;
+    bool m_withIds = true;
+    std::vector<std::uint64_t> m_buffer;
+};
+}  // namespace WinAPI
