@@ -1,5 +1,7 @@
 #include "fs/FileVersion.h"
 
+#include "win/Library.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -43,17 +45,42 @@ int CFileVersion::compare(const CFileVersion& a, const CFileVersion& b)
     return 0;
 }
 
+namespace
+{
+// The version library is no known system DLL, so Windows would look for it beside the program
+// first (a planted copy in a download folder): it is loaded from the system folder on first use.
+struct CVersionCalls
+{
+    CSharedLibrary library = loadSystemLibrary(L"version.dll");
+    decltype(&::GetFileVersionInfoSizeW) infoSize =
+        findFunction<decltype(&::GetFileVersionInfoSizeW)>(library, "GetFileVersionInfoSizeW");
+    decltype(&::GetFileVersionInfoW) info = findFunction<decltype(&::GetFileVersionInfoW)>(library, "GetFileVersionInfoW");
+    decltype(&::VerQueryValueW) queryValue = findFunction<decltype(&::VerQueryValueW)>(library, "VerQueryValueW");
+};
+
+const CVersionCalls& versionCalls()
+{
+    static const CVersionCalls calls;
+    return calls;
+}
+}  // namespace
+
 CFileVersion getFileVersion(const CFilePath& path)
 {
     CFileVersion version;
+    const CVersionCalls& calls = versionCalls();
+    if (calls.infoSize == nullptr || calls.info == nullptr || calls.queryValue == nullptr)
+    {
+        return version;
+    }
     DWORD handle = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
+    const DWORD size = calls.infoSize(path.c_str(), &handle);
     if (size == 0)
     {
         return version;
     }
     std::vector<BYTE> buffer(size);
-    if (!::GetFileVersionInfoW(path.c_str(), handle, size, buffer.data()))
+    if (!calls.info(path.c_str(), handle, size, buffer.data()))
     {
         return version;
     }
@@ -61,7 +88,7 @@ CFileVersion getFileVersion(const CFilePath& path)
     UINT length = 0;
     // A version block without its fixed part (or a damaged one) reports a shorter value: what lies
     // there is no version, and the structure may reach past the data.
-    if (!::VerQueryValueW(buffer.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
+    if (!calls.queryValue(buffer.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
         length < sizeof(VS_FIXEDFILEINFO))
     {
         return version;

@@ -13,11 +13,16 @@ headers=$("$objdump" -p "$exe") || { echo "FAIL: cannot read $exe"; exit 1; }
 grep -q 'file format pei-i386' <<<"$headers" || fail "not a 32-bit i386 PE"
 grep -qE '^Subsystem[[:space:]]+00000002' <<<"$headers" || fail "not of the GUI subsystem"
 
-allowed='^(KERNEL32|msvcrt|USER32|ADVAPI32|SHELL32|VERSION|ole32|OLEAUT32|SHLWAPI)\.dll$'
+# Only Windows' known DLLs (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs, the
+# entries common to Windows 7 to 11) are imported: Windows maps them from the system folder
+# whatever lies beside the program. Any other DLL, VERSION.dll among them, would be looked for in
+# the program's own folder first (a download folder, %TEMP%), so it is loaded at run time from the
+# system folder instead.
+known='^(ADVAPI32|COMDLG32|GDI32|IMAGEHLP|IMM32|KERNEL32|MSCTF|msvcrt|NORMALIZ|NSI|ole32|OLEAUT32|PSAPI|RPCRT4|sechost|SETUPAPI|SHELL32|SHLWAPI|USER32|WLDAP32|WS2_32)\.dll$'
 imports=$(grep -E '^[[:space:]]*DLL Name:' <<<"$headers" | awk '{print $3}')
 [ -n "$imports" ] || fail "no imports found"
 for dll in $imports; do
-  grep -qiE "$allowed" <<<"$dll" || fail "imports $dll, which is not a Windows system DLL of the allowed set"
+  grep -qiE "$known" <<<"$dll" || fail "imports $dll, which is not one of Windows' known DLLs"
 done
 grep -qiE 'dbghelp|libgcc|libstdc|libwinpthread' <<<"$imports" && fail "imports a runtime or debugging DLL"
 
