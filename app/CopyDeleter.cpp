@@ -29,6 +29,7 @@ namespace
 // The first argument of the deleter mode.
 const wchar_t* const kModeArgument = L"/_FinalDeleter";
 constexpr DWORD kRetryPauseMs = 250;
+constexpr ULONGLONG kFolderWaitMs = 5000;
 
 std::wstring handleText(HANDLE handle)
 {
@@ -88,9 +89,16 @@ CSharedHandle createCopy(const CDeleterJob& job, const CFilePath& copy)
 void leavePrivateFolder(HANDLE ownFile)
 {
     const CFilePath folder = CFilePath(WinAPI::tryGetModuleFileName()).parent();
-    if (!folder.empty() && WinAPI::tryRenameByHandle(ownFile, folder + L".exe") == ERROR_SUCCESS)
+    if (folder.empty() || WinAPI::tryRenameByHandle(ownFile, folder + L".exe") != ERROR_SUCCESS)
     {
-        ::RemoveDirectoryW(folder.c_str());
+        return;
+    }
+    // Someone listing the folder (a scanner, a file manager) can keep it for a moment.
+    const ULONGLONG deadline = ::GetTickCount64() + kFolderWaitMs;
+    while (!::RemoveDirectoryW(folder.c_str()) && ::GetLastError() == ERROR_SHARING_VIOLATION &&
+           ::GetTickCount64() < deadline)
+    {
+        ::Sleep(kRetryPauseMs);
     }
 }
 
@@ -165,13 +173,15 @@ std::optional<int> runCopyDeleter(const std::wstring& commandLine)
         return 2;
     }
 
-    leavePrivateFolder(handleOf(*ownFile));
     // Nothing is deleted unless the end of the process has been seen.
     if (::WaitForSingleObject(handleOf(*process), INFINITE) != WAIT_OBJECT_0)
     {
         return 3;
     }
     const bool deleted = deleteWithin(arguments[5], static_cast<std::uint32_t>(*seconds));
+    // Not before the end of the process: the process that started the copy may hold its file
+    // until then, and a rename would fail.
+    leavePrivateFolder(handleOf(*ownFile));
     // The last handle of the copy's file: it goes now, or with the end of this process where the
     // platform keeps a running program's file until then.
     ::CloseHandle(handleOf(*ownFile));

@@ -11,10 +11,10 @@ struct CDeleterJob;
 // True when the copy runs; a failure is logged.
 bool startCopyDeleter(const CDeleterJob& job);
 
-// The deleter mode of such a copy, when the command line asks for it (otherwise nothing). Once
-// running, the copy moves its file out of its private folder (the name of the folder with
-// ".exe", beside it) and removes the empty folder. Then it waits without limit for the process
-// whose handle it inherited, deletes the file named on the command line, trying for the given
-// seconds, and lets its own file go. Returns the exit code: 0 when the file is gone, 1 when it
-// stayed, 2 for a command line it cannot use, 3 when the wait failed (nothing is deleted then).
+// The deleter mode of such a copy, when the command line asks for it (otherwise nothing): waits
+// without limit for the process whose handle it inherited, deletes the file named on the command
+// line, trying for the given seconds, then moves its own file out of its private folder (the name
+// of the folder with ".exe", beside it), removes the empty folder and lets its own file go.
+// Returns the exit code: 0 when the file is gone, 1 when it stayed, 2 for a command line it
+// cannot use, 3 when the wait failed (nothing is deleted then).
 std::optional<int> runCopyDeleter(const std::wstring& commandLine);
