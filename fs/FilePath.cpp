@@ -234,3 +234,14 @@ const wchar_t* refusedTargetReason(const std::wstring& text)
     }
     return nullptr;
 }
+
+bool isSameOrInside(const std::wstring& path, const std::wstring& folder)
+{
+    const int length = static_cast<int>(folder.size());
+    if (path.size() < folder.size() ||
+        ::CompareStringOrdinal(path.c_str(), length, folder.c_str(), length, TRUE) != CSTR_EQUAL)
+    {
+        return false;
+    }
+    return path.size() == folder.size() || path[folder.size()] == L'\\' || folder.back() == L'\\';
+}

@@ -48,3 +48,7 @@ public:
 // quote (an installer's "C:\dir\" arrives as C:\dir" under the quoting rules of command lines),
 // and a last part made only of dots and blanks names the folder itself, its parent or nothing.
 const wchar_t* refusedTargetReason(const std::wstring& text);
+
+// True when path is folder or lies inside it. Both are taken as they stand (absolute and in the
+// same form); letter case is ignored as the file system ignores it.
+bool isSameOrInside(const std::wstring& path, const std::wstring& folder);

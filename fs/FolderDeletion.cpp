@@ -308,15 +308,6 @@ void waitUntilGone(const std::wstring& systemPath, const CFilePath& shown)
     }
 }
 
-bool isSameOrInside(const std::wstring& path, const std::wstring& folder)
-{
-    if (path.size() < folder.size() || _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) != 0)
-    {
-        return false;
-    }
-    return path.size() == folder.size() || path[folder.size()] == L'\\' || folder.back() == L'\\';
-}
-
 // A folder that is the current directory of a process cannot be removed: move ours elsewhere.
 void leaveFolder(const CFilePath& folder)
 {

@@ -67,14 +67,8 @@ const std::wstring kSyncBusyWarning = L"Another writer has held this log file's 
 bool liesInside(const std::wstring& path, const std::wstring& folder)
 {
     const std::wstring inner = WinAPI::fullpath(path);
-    std::wstring outer = WinAPI::fullpath(folder);
-    if (!outer.empty() && outer.back() != L'\\')
-    {
-        outer += L'\\';
-    }
-    const int length = static_cast<int>(outer.size());
-    return inner.size() > outer.size() &&
-           ::CompareStringOrdinal(inner.c_str(), length, outer.c_str(), length, TRUE) == CSTR_EQUAL;
+    const std::wstring outer = WinAPI::fullpath(folder);
+    return inner.size() > outer.size() && isSameOrInside(inner, outer);
 }
 
 CCurrentLine& currentLine()
