@@ -1,8 +1,8 @@
 #include "fs/InUseDeferral.h"
 
 #include "fs/SameFile.h"
-#include "win/MoveCalls.h"
 #include "win/FileCalls.h"
+#include "win/MoveCalls.h"
 #include "win/RestartCalls.h"
 
 #include <cstdio>
@@ -52,10 +52,11 @@ bool CInUseDeferral::available()
 void CInUseDeferral::prepare()
 {
     WinAPI::checkRestartDeletion();
-    m_target = WinAPI::fullpath(m_target);
+    m_target = m_target.absolute();
     if (m_target.isNetworkPath())
     {
-        throw CTavException(ERROR_NOT_SUPPORTED, L"Entries on a network share cannot be deleted at restart: " + m_target);
+        throw CTavException(ERROR_NOT_SUPPORTED,
+                            L"Entries on a network share cannot be deleted at restart: " + m_target);
     }
     const std::wstring root = WinAPI::getVolumePathName(m_target);
     if (::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE)
@@ -80,8 +81,8 @@ std::wstring CInUseDeferral::uniqueName()
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
     wchar_t name[64];
-    std::swprintf(name, sizeof name / sizeof name[0], L"%08lX%08lX-%lX-%X.tmp", now.dwHighDateTime,
-                  now.dwLowDateTime, ::GetCurrentProcessId(), ++m_names);
+    std::swprintf(name, sizeof name / sizeof name[0], L"%08lX%08lX-%lX-%X.tmp", now.dwHighDateTime, now.dwLowDateTime,
+                  ::GetCurrentProcessId(), ++m_names);
     return name;
 }
 
