@@ -50,7 +50,7 @@ private:
     HANDLE m_handle;
 };
 
-// tw_child holding a file ("hold", "holdshared"), a mutex ("mutex") or an event ("event") of
+// tw_child holding a file ("hold", "holdshared", "load" for a library), a mutex ("mutex") or an event ("event") of
 // the given name, from the constructor (which waits until it holds it) until release() or the end
 // of the scope, so a failed assertion never leaves a child holding on.
 class CChildHolder
