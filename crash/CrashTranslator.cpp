@@ -9,6 +9,7 @@
 #include "log/TraceLog.h"
 #include "win/SharedHolder.h"
 #include "win/TavException.h"
+#include "win/Thread.h"
 
 #include <atomic>
 
@@ -137,6 +138,8 @@ void installCrashTranslator()
     g_previousFilter = ::SetUnhandledExceptionFilter(unhandledExceptionFilter);
     ::AddVectoredExceptionHandler(1, stackOverflowHandler);
     keepStackForOverflow();
+    // The filter and the handler serve every thread; the stack reserve is each thread's own.
+    CThread::setStartHook(keepStackForOverflow);
 }
 
 void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)

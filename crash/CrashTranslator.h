@@ -17,7 +17,7 @@
 //   little stack that is left still suffices to hand the fault on; the filter would come later,
 //   after the search through the frame-based handlers.
 // Both call crashTranslator. Installing also keeps 32 KB of the calling thread's stack back for
-// the handler of an overflow.
+// the handler of an overflow, and of every thread started through CThread from then on.
 void installCrashTranslator();
 
 // Handles a structured exception and ends the process with exit code 1; never returns.
