@@ -4,10 +4,12 @@
 
 void CDeferralLog::moved(const CFilePath& from, const CFilePath& to)
 {
-    driverLine(kSeverityWarning, L"In use, deleted at the next restart: ", from, L" moved to ", to);
+    CLogLine(m_threadId, kDriverTag, kSeverityWarning) << L"In use, deleted at the next restart: " << from
+                                                       << L" moved to " << to;
 }
 
 void CDeferralLog::unavailable(const CTavException& reason)
 {
-    driverLine(kSeverityWarning, L"Entries in use cannot wait for the next restart: ", reason.fullText());
+    CLogLine(m_threadId, kDriverTag, kSeverityWarning) << L"Entries in use cannot wait for the next restart: "
+                                                       << reason.fullText();
 }

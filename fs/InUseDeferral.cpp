@@ -33,6 +33,12 @@ CInUseDeferral::CInUseDeferral(const CFilePath& target, CDeferralListener& liste
 
 bool CInUseDeferral::available()
 {
+    CLock::CScope lock(m_lock);
+    return availableLocked();
+}
+
+bool CInUseDeferral::availableLocked()
+{
     if (m_state == EState::unchecked)
     {
         try
@@ -88,7 +94,8 @@ std::wstring CInUseDeferral::uniqueName()
 
 bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
 {
-    if (!available())
+    CLock::CScope lock(m_lock);
+    if (!availableLocked())
     {
         return false;
     }
@@ -132,6 +139,7 @@ bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
 
 void CInUseDeferral::finish()
 {
+    CLock::CScope lock(m_lock);
     if (m_state != EState::ready)
     {
         return;

@@ -2,6 +2,7 @@
 
 #include "fs/FilePath.h"
 #include "fs/InUseRetry.h"
+#include "win/Lock.h"
 #include "win/SharedHolder.h"
 #include "win/TavException.h"
 
@@ -43,6 +44,8 @@ public:
 //   an entry whose volume serial differs from the folder's is not moved.
 // - The folder itself is scheduled once per run by finish(), after this run's entries: Windows
 //   works through the deletions in order and removes the folder only once it is empty.
+// The workers of a walk share one deferral: entries are moved aside one at a time, and the
+// listener hears from one of them at a time.
 class CInUseDeferral
 {
 public:
@@ -77,6 +80,7 @@ private:
         finished
     };
 
+    bool availableLocked();
     void prepare();
     void openFolder();
     std::wstring uniqueName();
@@ -84,6 +88,7 @@ private:
     CFilePath m_target;
     CDeferralListener& m_listener;
     CInUseRetry m_retry;
+    CLock m_lock;
     EState m_state = EState::unchecked;
     CFilePath m_folder;
     CSharedHandle m_folderHandle;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // The time a run gives the holders of entries in use to let go before they are moved aside:
 // about three seconds for the whole run, waited in steps that double from 50 ms. Shared by all
 // entries, so a tree with many files held for good costs the wait once, not once per file; a
 // holder that is only passing (a scanner, an indexer) is usually done within the first steps.
+// Workers of one walk share it: the waits of several entries at once each count.
 class CInUseRetry
 {
 public:
@@ -25,5 +27,5 @@ public:
     };
 
 private:
-    std::uint32_t m_leftMs;
+    std::atomic<std::uint32_t> m_leftMs;
 };

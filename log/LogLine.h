@@ -15,7 +15,13 @@
 class CLogLine
 {
 public:
-    CLogLine(const wchar_t* tag, wchar_t severity) { CTraceLog::beginLine(::GetCurrentThreadId(), tag, severity); }
+    CLogLine(const wchar_t* tag, wchar_t severity) : CLogLine(::GetCurrentThreadId(), tag, severity) {}
+    // A line for the log target of another thread (the thread that opened the log, for a line
+    // written on a worker thread).
+    CLogLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity)
+    {
+        CTraceLog::beginLine(threadId, tag, severity);
+    }
     ~CLogLine()
     {
         if (m_done)
