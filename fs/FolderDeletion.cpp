@@ -16,11 +16,19 @@
 // Only a folder that is "not empty" after a pass without failures (another deleter still at
 // work, a deleted file still held open) is listed again, and for a bounded time waited for.
 //
+// Several threads share the walk (fs/WorkerPool.h): a worker hands a subfolder, or the front of a
+// long batch of a folder's entries, to another worker that waits for work, and does everything
+// else itself. Nothing else changes: the part handed off is opened and checked exactly as above,
+// through the folder's handle, which stays open until every part is back. A folder is removed only
+// once all its parts are done. With one worker the walk is the plain loop.
+//
 // Names are handed to Windows verbatim, so a trailing dot or blank, device names such as NUL and
 // paths beyond 260 characters are deleted too; messages show the normal form.
 //
 // A folder throws one exception listing every failure inside it, one per line, with the code of
 // the last one; a parent lists a failed subfolder by that exception's full text, so lists nest.
+// A part handed off collects the lines its folder would have collected and keeps its place in the
+// folder's list until it is joined, so the list is the same whatever number of workers.
 //
 // With a deferral (the option for entries in use), an open or a delete that fails because
 // something holds the entry is tried again while the run's retry time lasts; a file that stays in
@@ -29,12 +37,17 @@
 #include "fs/FolderDeletion.h"
 
 #include "fs/InUseDeferral.h"
+#include "fs/WorkerPool.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
+#include "win/Lock.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
+#include "win/Thread.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -46,6 +59,11 @@ using WinAPI::EntryKind;
 // How long a folder whose entries are all deleted may stay "not empty" (and a deleted file stay
 // visible) because others still hold what was deleted.
 constexpr ULONGLONG kLingerWaitMs = 3000;
+// The workers of a walk unless the caller says otherwise: one per processor, at most this many.
+// More gain little where the file system serialises the deletions (Wine's server does).
+constexpr unsigned kMaxWorkers = 4;
+// A batch of a folder's entries is shared with waiting workers in parts of at least this many.
+constexpr std::size_t kMinShare = 32;
 
 class CFailures
 {
@@ -55,6 +73,16 @@ public:
         m_list += error.fullText();
         m_list += L'\n';
         m_lastCode = error.errorCode;
+    }
+
+    // The failures of other entries after these.
+    void add(const CFailures& later)
+    {
+        if (later.any())
+        {
+            m_list += later.m_list;
+            m_lastCode = later.m_lastCode;
+        }
     }
 
     bool any() const { return !m_list.empty(); }
@@ -104,19 +132,93 @@ bool isEntryOf(const std::wstring& resolved, const std::wstring& folder, const s
     return last == name || (kept != std::wstring::npos && last == name.substr(0, kept + 1));
 }
 
+// What every worker of one walk shares.
+struct CWalk
+{
+    CWalk(const EntryObserver& observer, CInUseDeferral* inUse, CWorkerPool* workers)
+        : beforeOpening(observer), deferral(inUse), pool(workers)
+    {
+    }
+
+    const EntryObserver& beforeOpening;
+    CInUseDeferral* deferral;
+    // None for a walk on one thread.
+    CWorkerPool* pool;
+    // The observer is called by one worker at a time.
+    CLock observerLock;
+};
+
+class CEntriesTask;
+
+// The failures inside one folder in the order of its listing, while parts of its entries are with
+// other workers: a part keeps its place, and the failures after it wait behind it.
+class CFolderFailures
+{
+public:
+    CFolderFailures() = default;
+    CFolderFailures(CFolderFailures&&) = default;
+    CFolderFailures& operator=(CFolderFailures&&) = default;
+    // An exception passing leaves parts under way: they use the folder's handle, so they are
+    // waited for.
+    ~CFolderFailures();
+
+    void add(const CTavException& error) { tail().add(error); }
+    // Hands the part to a waiting worker; false (and the part dropped) when none took it.
+    bool handOff(CWorkerPool& pool, std::unique_ptr<CEntriesTask> part);
+    // Joins every part, in order; each one's failures take its place.
+    void joinParts(CPoolWorker* self);
+    // All failures; complete once the parts are joined.
+    const CFailures& all() const { return m_settled; }
+    CFailures takeAll() { return std::move(m_settled); }
+
+private:
+    struct CPart
+    {
+        std::unique_ptr<CEntriesTask> task;
+        CFailures after;
+    };
+
+    CFailures& tail() { return m_parts.empty() ? m_settled : m_parts.back().after; }
+    // Takes in the parts that are done, so that only parts under way keep a place.
+    void settleFinished();
+
+    CFailures m_settled;
+    std::vector<CPart> m_parts;
+    CWorkerPool* m_pool = nullptr;
+};
+
 // One folder being emptied: its handle, the current pass over its entries, the failures inside.
+// Or a part of a folder's entries that another worker takes: it borrows the folder's handle and
+// names, has its entries as its only batch, and is not removed at its end.
 struct CFolderLevel
 {
     CFilePath shown;
     CSharedHandle handle;
+    HANDLE borrowed = nullptr;
     // The folder's resolved name, where the platform follows links.
     std::wstring resolvedName;
     WinAPI::CEntryReader reader;
     std::vector<DirectoryEntry> batch;
     std::size_t next = 0;
-    CFailures failures;
+    CFolderFailures failures;
     // Set when the folder is first found not empty after a pass without failures.
     ULONGLONG relistUntil = 0;
+
+    bool isPart() const { return borrowed != nullptr; }
+    // The handle its entries are opened through.
+    HANDLE folder() const { return isPart() ? borrowed : handle.get(); }
+
+    // Entries [first, last) of this folder's batch as a part.
+    CFolderLevel part(std::size_t first, std::size_t last) const
+    {
+        CFolderLevel entries;
+        entries.shown = shown;
+        entries.borrowed = folder();
+        entries.resolvedName = resolvedName;
+        entries.batch.assign(batch.begin() + static_cast<std::ptrdiff_t>(first),
+                             batch.begin() + static_cast<std::ptrdiff_t>(last));
+        return entries;
+    }
 
     // A pass reads the folder through a handle of its own: a handle lists a folder only once.
     void startPass()
@@ -134,20 +236,97 @@ struct CFolderLevel
         }
     }
 
-    bool nextEntry(DirectoryEntry& entry)
+    // Reads batches until one has entries; false at the end of the pass.
+    bool readBatch()
     {
-        while (next == batch.size())
+        next = 0;
+        while (reader.next(batch))
         {
-            next = 0;
-            if (!reader.next(batch))
+            if (!batch.empty())
             {
-                return false;
+                return true;
             }
         }
-        entry = std::move(batch[next++]);
-        return true;
+        return false;
     }
 };
+
+CFailures walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top);
+
+// Entries of a folder that another worker takes. It collects the lines the folder would have
+// collected for them.
+class CEntriesTask : public CPoolTask
+{
+public:
+    CEntriesTask(CWalk& walk, CFolderLevel entries) : m_walk(walk), m_entries(std::move(entries)) {}
+
+    CFailures failures;
+
+protected:
+    void run(CPoolWorker& self) override { failures = walkFolder(m_walk, &self, std::move(m_entries)); }
+
+private:
+    CWalk& m_walk;
+    CFolderLevel m_entries;
+};
+
+CFolderFailures::~CFolderFailures()
+{
+    for (const CPart& part : m_parts)
+    {
+        m_pool->waitFor(*part.task);
+    }
+}
+
+bool CFolderFailures::handOff(CWorkerPool& pool, std::unique_ptr<CEntriesTask> part)
+{
+    settleFinished();
+    // Its place is made first: once handed off, the part must not be lost to a failed allocation.
+    m_parts.push_back(CPart{std::move(part), {}});
+    if (!pool.handOff(*m_parts.back().task))
+    {
+        m_parts.pop_back();
+        return false;
+    }
+    m_pool = &pool;
+    return true;
+}
+
+void CFolderFailures::settleFinished()
+{
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < m_parts.size(); ++i)
+    {
+        CPart& part = m_parts[i];
+        if (part.task->finished() && !part.task->failed())
+        {
+            CFailures& before = kept == 0 ? m_settled : m_parts[kept - 1].after;
+            before.add(part.task->failures);
+            before.add(part.after);
+        }
+        else
+        {
+            if (kept != i)
+            {
+                m_parts[kept] = std::move(part);
+            }
+            ++kept;
+        }
+    }
+    m_parts.erase(m_parts.begin() + static_cast<std::ptrdiff_t>(kept), m_parts.end());
+}
+
+void CFolderFailures::joinParts(CPoolWorker* self)
+{
+    while (!m_parts.empty())
+    {
+        CPart& part = m_parts.front();
+        m_pool->join(*self, *part.task);
+        m_settled.add(part.task->failures);
+        m_settled.add(part.after);
+        m_parts.erase(m_parts.begin());
+    }
+}
 
 // Runs attempt, an operation on one entry. With a deferral, a failure that says the entry is in
 // use runs it again while the entry's retry time lasts; the last failure leaves.
@@ -275,7 +454,7 @@ bool removeFolder(CFolderLevel& level)
     }
     catch (const CTavException& error)
     {
-        if (error.errorCode == ERROR_DIR_NOT_EMPTY && !level.failures.any())
+        if (error.errorCode == ERROR_DIR_NOT_EMPTY && !level.failures.all().any())
         {
             const ULONGLONG now = ::GetTickCount64();
             if (level.relistUntil == 0)
@@ -299,50 +478,104 @@ bool removeFolder(CFolderLevel& level)
     }
 }
 
-// Walks the tree with a stack of its own instead of recursion, so no depth of folders (the long
-// path form allows thousands) can exhaust the thread's stack.
-void deleteFolder(CFolderLevel top, const EntryObserver& beforeOpening, CInUseDeferral* deferral)
+void observe(CWalk& walk, const CFilePath& entry)
+{
+    if (walk.beforeOpening)
+    {
+        CLock::CScope lock(walk.observerLock);
+        walk.beforeOpening(entry);
+    }
+}
+
+// Hands entries [first, last) of the level to a waiting worker; false when none took them.
+bool handOff(CWalk& walk, CFolderLevel& level, std::size_t first, std::size_t last)
+{
+    if (walk.pool == nullptr || !walk.pool->anyWaiting())
+    {
+        return false;
+    }
+    return level.failures.handOff(*walk.pool, std::make_unique<CEntriesTask>(walk, level.part(first, last)));
+}
+
+// A folder with many entries is shared: while workers wait for work, the front of what is left of
+// the batch goes to them in parts; the rest stays with this worker.
+void shareBatch(CWalk& walk, CFolderLevel& level)
+{
+    while (walk.pool != nullptr)
+    {
+        const std::size_t left = level.batch.size() - level.next;
+        const std::size_t waiting = walk.pool->waitingCount();
+        if (waiting == 0 || left < 2 * kMinShare)
+        {
+            return;
+        }
+        const std::size_t share = std::max(kMinShare, left / (waiting + 1));
+        if (!handOff(walk, level, level.next, level.next + share))
+        {
+            return;
+        }
+        level.next += share;
+    }
+}
+
+// Takes the level's next entry: deletes it, hands it off, or enters it.
+void takeNext(CWalk& walk, std::vector<CFolderLevel>& levels)
+{
+    CFolderLevel& level = levels.back();
+    const DirectoryEntry& entry = level.batch[level.next++];
+    // The batch's last folder stays: this worker would only wait for it.
+    if (kindOf(entry) == EntryKind::Folder && level.next < level.batch.size() &&
+        handOff(walk, level, level.next - 1, level.next))
+    {
+        return;
+    }
+    const CFilePath shown = CFilePath::combine(level.shown, entry.name);
+    std::optional<CFolderLevel> inner;
+    try
+    {
+        observe(walk, shown);
+        bool lingers = false;
+        inner = takeEntry(level.folder(), level.resolvedName, entry, shown, lingers, walk.deferral);
+    }
+    catch (const CTavException& error)
+    {
+        level.failures.add(error);
+    }
+    if (inner)
+    {
+        levels.push_back(std::move(*inner));
+    }
+}
+
+// Empties the folder of top (or takes the entries of a part) and returns the failures collected at
+// its level: for a folder, its removal's included. Walks with a stack of its own instead of
+// recursion, so no depth of folders (the long path form allows thousands) can exhaust the thread's
+// stack.
+CFailures walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
 {
     std::vector<CFolderLevel> levels;
     levels.push_back(std::move(top));
-    while (!levels.empty())
+    for (;;)
     {
         CFolderLevel& level = levels.back();
-        DirectoryEntry entry;
-        if (level.nextEntry(entry))
+        if (level.next < level.batch.size() || level.readBatch())
         {
-            const CFilePath shown = CFilePath::combine(level.shown, entry.name);
-            std::optional<CFolderLevel> inner;
-            try
-            {
-                if (beforeOpening)
-                {
-                    beforeOpening(shown);
-                }
-                bool lingers = false;
-                inner = takeEntry(level.handle.get(), level.resolvedName, entry, shown, lingers, deferral);
-            }
-            catch (const CTavException& error)
-            {
-                level.failures.add(error);
-            }
-            if (inner)
-            {
-                levels.push_back(std::move(*inner));
-            }
+            shareBatch(walk, level);
+            takeNext(walk, levels);
             continue;
         }
-        if (!removeFolder(level))
+        level.failures.joinParts(self);
+        if (!level.isPart() && !removeFolder(level))
         {
             continue;
         }
-        const CFailures failures = std::move(level.failures);
+        const CFailures failures = level.failures.takeAll();
         levels.pop_back();
         if (levels.empty())
         {
-            failures.throwIfAny();
+            return failures;
         }
-        else if (failures.any())
+        if (failures.any())
         {
             levels.back().failures.add(failures.error());
         }
@@ -427,7 +660,8 @@ void deleteFileForced(const CFilePath& file)
     WinAPI::deleteFile(file);
 }
 
-void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening, CInUseDeferral* deferral)
+void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening, CInUseDeferral* deferral,
+                      unsigned workers)
 {
     if (path.empty())
     {
@@ -467,7 +701,17 @@ void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening,
     std::optional<CFolderLevel> folder = takeEntry(parent.get(), parentName, entry, path, lingers, deferral);
     if (folder)
     {
-        deleteFolder(std::move(*folder), beforeOpening, deferral);
+        if (workers == 0)
+        {
+            workers = std::min(WinAPI::getProcessorCount(), kMaxWorkers);
+        }
+        std::optional<CWorkerPool> pool;
+        if (workers > 1)
+        {
+            pool.emplace(workers);
+        }
+        CWalk walk(beforeOpening, deferral, pool ? &*pool : nullptr);
+        walkFolder(walk, pool ? &pool->caller() : nullptr, std::move(*folder)).throwIfAny();
     }
     else if (lingers)
     {

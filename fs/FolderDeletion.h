@@ -21,5 +21,9 @@ using EntryObserver = std::function<void(const CFilePath& entry)>;
 // entry replaced while the walk runs is never entered. With a deferral, an entry in use is tried
 // again while the run's retry time lasts, and a file still in use is then moved aside to be
 // deleted at the next restart.
+//
+// workers: how many threads share the walk, the calling one included; 0: one per processor, at
+// most four. The failures and their order are the same for any number. beforeOpening is called
+// from all of them, one call at a time.
 void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening = {},
-                      CInUseDeferral* deferral = nullptr);
+                      CInUseDeferral* deferral = nullptr, unsigned workers = 0);

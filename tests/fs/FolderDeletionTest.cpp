@@ -61,11 +61,11 @@ void makeUnixLink(const std::wstring& link, const std::wstring& target)
     ASSERT_EQ((::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0, toFolder);
 }
 
-CTavException deletionError(const CFilePath& path, const EntryObserver& beforeOpening = {})
+CTavException deletionError(const CFilePath& path, const EntryObserver& beforeOpening = {}, unsigned workers = 0)
 {
     try
     {
-        deleteCompletely(path, beforeOpening);
+        deleteCompletely(path, beforeOpening, nullptr, workers);
     }
     catch (const CTavException& error)
     {
@@ -200,6 +200,52 @@ TEST(FolderDeletion, FailuresOneLevelDeeperNest)
     EXPECT_EQ(error.errorCode, static_cast<std::uint32_t>(ERROR_DIR_NOT_EMPTY));
 }
 
+TEST(FolderDeletion, SeveralWorkersReportTheFailuresOfOneWorkerInItsOrder)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    // Held files at several depths, in subfolders that workers take and in a folder large enough
+    // to be shared out among them.
+    const std::vector<std::wstring> held = {L"held.txt",        L"a\\held.txt",      L"a\\b\\c\\held.txt",
+                                            L"wide\\f37.txt",   L"wide\\f150.txt",   L"many\\s3\\held.txt",
+                                            L"many\\s7\\x\\held.txt"};
+    std::vector<std::wstring> messages;
+    for (const unsigned workers : {1u, 4u})
+    {
+        test::makeFolder(root);
+        for (const wchar_t* folder : {L"a", L"a\\b", L"a\\b\\c", L"wide", L"many"})
+        {
+            test::makeFolder(root / folder);
+        }
+        for (int i = 0; i < 200; ++i)
+        {
+            test::writeTextFile(root / (L"wide\\f" + std::to_wstring(i) + L".txt"));
+        }
+        for (int i = 0; i < 10; ++i)
+        {
+            test::makeFolder(root / (L"many\\s" + std::to_wstring(i)));
+            test::writeTextFile(root / (L"many\\s" + std::to_wstring(i) + L"\\file.txt"));
+        }
+        test::makeFolder(root / L"many\\s7\\x");
+        std::vector<CSharedHandle> holders;
+        for (const std::wstring& name : held)
+        {
+            test::writeTextFile(root / name);
+            holders.emplace_back(::CreateFileW((root / name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(holders.back().isValid());
+        }
+        messages.push_back(deletionError(root, {}, workers).message);
+        holders.clear();
+        test::removeTree(root);
+    }
+    EXPECT_EQ(messages[0], messages[1]);
+    for (const std::wstring& name : held)
+    {
+        EXPECT_NE(messages[0].find(L"WinAPI::deleteFile(" + (root / name) + L") failed."), std::wstring::npos);
+    }
+}
+
 TEST(FolderDeletion, FileHeldWithDeleteSharingIsAwaitedUntilItsHolderLetsGo)
 {
     test::CTempDir dir;
@@ -305,26 +351,42 @@ TEST(FolderDeletionGuards, LinksAreNeverEntered)
     EXPECT_FALSE(test::exists(root / L"a.txt"));
 }
 
-TEST(FolderDeletionGuards, FolderSwappedForALinkAfterTheListingIsNeverEntered)
+TEST(FolderDeletionGuards, FoldersSwappedForLinksAfterTheListingAreNeverEntered)
 {
-    test::CTempDir dir;
-    test::CTempDir canaries;
-    test::writeTextFile(canaries / L"canary.txt");
-    const CFilePath root = dir / L"tree";
-    test::makeFolder(root);
-    test::makeFolder(root / L"sub");
-    test::writeTextFile(root / L"sub\\inside.txt");
-
-    // Between the listing of the tree and the opening of sub, sub becomes a link to the canaries.
-    const CTavException error = deletionError(root, [&](const CFilePath& entry) {
-        if (entry == root / L"sub")
+    // On one thread, and with workers that take all but the last of the folders.
+    for (const unsigned workers : {1u, 4u})
+    {
+        SCOPED_TRACE(workers);
+        test::CTempDir dir;
+        test::CTempDir canaries;
+        test::writeTextFile(canaries / L"canary.txt");
+        const CFilePath root = dir / L"tree";
+        const std::vector<CFilePath> folders = {root / L"sub0", root / L"sub1", root / L"sub2"};
+        test::makeFolder(root);
+        for (const CFilePath& folder : folders)
         {
-            test::removeTree(entry);
-            makeUnixLink(entry, canaries.path());
+            test::makeFolder(folder);
+            test::writeTextFile(folder / L"inside.txt");
         }
-    });
-    EXPECT_TRUE(test::exists(canaries / L"canary.txt"));
-    EXPECT_NE(error.message.find(L"WinAPI::removeDirectory(" + (root / L"sub") + L") failed."), std::wstring::npos);
+
+        // Between the listing of the tree and the opening of each folder, it becomes a link to the
+        // canaries.
+        const CTavException error = deletionError(
+            root,
+            [&](const CFilePath& entry) {
+                if (entry.parent() == root)
+                {
+                    test::removeTree(entry);
+                    makeUnixLink(entry, canaries.path());
+                }
+            },
+            workers);
+        EXPECT_TRUE(test::exists(canaries / L"canary.txt"));
+        for (const CFilePath& folder : folders)
+        {
+            EXPECT_NE(error.message.find(L"WinAPI::removeDirectory(" + folder + L") failed."), std::wstring::npos);
+        }
+    }
 }
 
 TEST(FolderDeletionGuards, VerbatimPathNamesExactlyItsEntry)
