@@ -21,7 +21,8 @@ std::wstring paramLine(int index, std::uint64_t value, CMachine machine = kNativ
 // The walk ends when the walker fails, at the end of the stack (x86: a frame address of 0, the
 // end of the frame-pointer chain; x64: a code address of 0, since there the frame pointer is an
 // ordinary register), when a step no longer moves, or after 1000 frames (then a line says so;
-// a stack overflow otherwise writes tens of thousands of lines).
+// a stack overflow otherwise writes tens of thousands of lines). On x86 a failed or stuck step
+// is first retried along the frame-pointer chain, which the program keeps.
 //
 // Parameters: on x86 the four stack words above the return address, as the walker reads them. On
 // x64 the walker supplies none; the report shows the four words of the frame's register home
