@@ -238,9 +238,14 @@ void writeSourceLine(const CDebugHelp& help, HANDLE process, std::uint64_t pc)
 }
 }  // namespace
 
-std::wstring frameLine(std::uint64_t pc, std::uint64_t frame, CMachine machine)
+std::wstring frameLine(std::uint64_t pc, std::uint64_t frame, const std::wstring& place, CMachine machine)
 {
-    return L"\t" + addressText(pc, machine) + L"  " + addressText(frame, machine) + L"      ";
+    return L"\t" + addressText(pc, machine) + L"  " + addressText(frame, machine) + L"      " + place;
+}
+
+std::wstring modulePlace(const CLogicalAddress& logical)
+{
+    return logical.found ? logical.modulePath.fileName() + L"+0x" + hexText(logical.moduleOffset, 1) : L"";
 }
 
 std::wstring paramLine(int index, std::uint64_t value, CMachine machine)
@@ -270,7 +275,8 @@ void writeCallStack(const CDebugHelp& help, HANDLE process, HANDLE thread, const
     for (std::size_t index = 0; index < frames.size(); ++index)
     {
         const CFrame& frame = frames[index];
-        crashLine(frameLine(frame.pc, frame.frame));
+        crashLine(
+            frameLine(frame.pc, frame.frame, modulePlace(getLogicalAddress(static_cast<std::uintptr_t>(frame.pc)))));
         writeSymbol(help, process, frame.pc);
         writeSourceLine(help, process, frame.pc);
         if (index < kParameterFrames)

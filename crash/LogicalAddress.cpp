@@ -55,6 +55,7 @@ CLogicalAddress getLogicalAddress(std::uintptr_t address)
             result.modulePath = modulePath;
             result.section = number;
             result.offset = static_cast<std::uint32_t>(rva - start);
+            result.moduleOffset = rva;
             return result;
         }
     }

@@ -54,6 +54,8 @@ bool hexAt(const std::wstring& text, std::size_t position, int digits)
 struct CFrameLines
 {
     std::wstring address;
+    // The place in the module at the end of the frame line ("<module>+0x<offset>").
+    std::wstring place;
     std::wstring symbol;
     std::wstring source;
     std::vector<std::wstring> params;
@@ -180,7 +182,12 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
         const std::wstring& line = t[i];
         if (startsWith(line, L"\t") && hexAt(line, 1, kDigits) && hexAt(line, 3 + kDigits, kDigits))
         {
-            frames.push_back({line.substr(1, kDigits), L"", L"", {}, {}});
+            frames.push_back({line.substr(1, kDigits),
+                              line.substr(std::min(line.size(), std::size_t(9 + 2 * kDigits))),
+                              L"",
+                              L"",
+                              {},
+                              {}});
         }
         else if (frames.empty())
         {
@@ -225,6 +232,15 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
         << "the program's own module comes first: " << test::narrow(own);
     EXPECT_EQ(t[t.size() - 2], kBanner);
     EXPECT_EQ(t.back(), L"");
+
+    // Every frame that lies in a module names its place there, to be symbolised later.
+    for (const CFrameLines& frame : frames)
+    {
+        const std::size_t plus = frame.place.find(L"+0x");
+        const bool place = plus != std::wstring::npos && plus > 0 && frame.place.size() > plus + 3 &&
+                           hexAt(frame.place, plus + 3, static_cast<int>(frame.place.size() - plus - 3));
+        EXPECT_EQ(place, !frame.symbol.empty()) << test::narrow(frame.place) << " / " << test::narrow(frame.symbol);
+    }
 
     // Parameters and their memory for the first eight frames only.
     for (std::size_t f = 0; f < frames.size(); ++f)
@@ -316,6 +332,42 @@ TEST(CrashProgram, AccessViolationLeavesDumpAndCompleteReport)
     ASSERT_EQ(frames[0].rows[0].size(), 2u);
     EXPECT_TRUE(endsWith(frames[0].rows[0][0], L"   TwCrash paramete")) << test::narrow(frames[0].rows[0][0]);
     EXPECT_TRUE(endsWith(frames[0].rows[0][1], L"   r marker 0123456")) << test::narrow(frames[0].rows[0][1]);
+}
+
+TEST(CrashProgram, WithoutThePdbFramesKeepTheirPlacesAndNoNames)
+{
+    test::CTempDir withPdb;
+    test::CTempDir withoutPdb;
+    CCrashRun named(withPdb, L"twcrash_pdb");
+    CCrashRun bare(withoutPdb, L"twcrash_nopdb", test::crashExe(), false);
+    named.run(L"divide");
+    bare.run(L"divide");
+    const std::vector<CFrameLines> namedFrames = checkReport(named, L"  Exception: INT_DIVIDE_BY_ZERO (0xC0000094)");
+    const std::vector<CFrameLines> bareFrames = checkReport(bare, L"  Exception: INT_DIVIDE_BY_ZERO (0xC0000094)");
+    ASSERT_FALSE(namedFrames.empty());
+    ASSERT_EQ(bareFrames.size(), namedFrames.size());
+    EXPECT_TRUE(isSymbolOf(namedFrames[0].symbol, L"divideNumbers")) << test::narrow(namedFrames[0].symbol);
+
+    // The same offsets in the program with or without its PDB: the PDB archived with a build
+    // turns a bare report's places into the names of the named one. Without it the program's
+    // frames show section and offset only, never a name or a line.
+    const auto offset = [](const std::wstring& place) {
+        return place.substr(std::min(place.size(), place.find(L"+0x")));
+    };
+    const std::wstring named0 = named.exe.fileName();
+    const std::wstring bare0 = bare.exe.fileName();
+    for (std::size_t f = 0; f < bareFrames.size(); ++f)
+    {
+        const CFrameLines& frame = bareFrames[f];
+        EXPECT_EQ(offset(frame.place), offset(namedFrames[f].place)) << "frame " << f;
+        if (startsWith(frame.place, bare0 + L"+0x"))
+        {
+            EXPECT_TRUE(startsWith(namedFrames[f].place, named0 + L"+0x")) << test::narrow(namedFrames[f].place);
+            EXPECT_TRUE(startsWith(frame.symbol, L"   ") && hexAt(frame.symbol, 3, 4)) << test::narrow(frame.symbol);
+            EXPECT_EQ(frame.source, L"") << "frame " << f;
+        }
+    }
+    EXPECT_TRUE(startsWith(bareFrames[0].place, bare0 + L"+0x")) << test::narrow(bareFrames[0].place);
 }
 
 TEST(CrashProgram, NullFunctionCallGivesTheShortFaultAddress)
