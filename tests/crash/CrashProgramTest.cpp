@@ -54,6 +54,8 @@ bool hexAt(const std::wstring& text, std::size_t position, int digits)
 struct CFrameLines
 {
     std::wstring address;
+    // The place in the module at the end of the frame line ("<module>+0x<offset>").
+    std::wstring place;
     std::wstring symbol;
     std::wstring source;
     std::vector<std::wstring> params;
@@ -65,10 +67,18 @@ struct CFrameLines
 class CCrashRun
 {
 public:
-    CCrashRun(const test::CTempDir& folder, const std::wstring& stem, const CFilePath& program = test::crashExe())
+    // The program's PDB goes beside the copy under its own name, which the program's CodeView
+    // record names, unless withPdb is false.
+    CCrashRun(const test::CTempDir& folder, const std::wstring& stem, const CFilePath& program = test::crashExe(),
+              bool withPdb = true)
         : name(test::uniqueName(stem))
     {
         exe = test::copyProgram(program, folder.path(), name);
+        if (withPdb)
+        {
+            const CFilePath pdb = program.withExtension(L"pdb");
+            EXPECT_TRUE(::CopyFileW(pdb.c_str(), (folder / pdb.fileName()).c_str(), FALSE));
+        }
         dump = CFilePath::combine(WinAPI::getTempPath(), name + L".dump");
         m_log = test::defaultLogPath(name);
     }
@@ -172,7 +182,12 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
         const std::wstring& line = t[i];
         if (startsWith(line, L"\t") && hexAt(line, 1, kDigits) && hexAt(line, 3 + kDigits, kDigits))
         {
-            frames.push_back({line.substr(1, kDigits), L"", L"", {}, {}});
+            frames.push_back({line.substr(1, kDigits),
+                              line.substr(std::min(line.size(), std::size_t(9 + 2 * kDigits))),
+                              L"",
+                              L"",
+                              {},
+                              {}});
         }
         else if (frames.empty())
         {
@@ -218,6 +233,15 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
     EXPECT_EQ(t[t.size() - 2], kBanner);
     EXPECT_EQ(t.back(), L"");
 
+    // Every frame that lies in a module names its place there, to be symbolised later.
+    for (const CFrameLines& frame : frames)
+    {
+        const std::size_t plus = frame.place.find(L"+0x");
+        const bool place = plus != std::wstring::npos && plus > 0 && frame.place.size() > plus + 3 &&
+                           hexAt(frame.place, plus + 3, static_cast<int>(frame.place.size() - plus - 3));
+        EXPECT_EQ(place, !frame.symbol.empty()) << test::narrow(frame.place) << " / " << test::narrow(frame.symbol);
+    }
+
     // Parameters and their memory for the first eight frames only.
     for (std::size_t f = 0; f < frames.size(); ++f)
     {
@@ -243,10 +267,22 @@ std::vector<CFrameLines> checkReport(const CCrashRun& run, const std::wstring& e
     return frames;
 }
 
+// A frame's symbol line names the function, with or without its namespaces: "  [ns::]function+<hex>".
+bool isSymbolOf(const std::wstring& symbol, const std::wstring& function)
+{
+    const std::size_t plus = symbol.rfind(L'+');
+    if (!startsWith(symbol, L"  ") || plus == std::wstring::npos || plus < 2 + function.size())
+    {
+        return false;
+    }
+    const std::wstring name = symbol.substr(2, plus - 2);
+    return name == function || endsWith(name, L"::" + function);
+}
+
 bool hasSymbol(const std::vector<CFrameLines>& frames, const std::wstring& function)
 {
     return std::any_of(frames.begin(), frames.end(),
-                       [&](const CFrameLines& frame) { return startsWith(frame.symbol, L"  " + function + L"+"); });
+                       [&](const CFrameLines& frame) { return isSymbolOf(frame.symbol, function); });
 }
 
 // Sets an environment variable of this process (and so of the programs it starts) for a while.
@@ -282,14 +318,56 @@ TEST(CrashProgram, AccessViolationLeavesDumpAndCompleteReport)
         << test::narrow(crash.texts[head + 4]);
     EXPECT_TRUE(sameText(crash.texts[head + 5], L"\t" + crash.exe));
 
-    // The faulting function with its source line, and the text its first parameter points to.
+    // The faulting function with its source line, and on x86 the text its first parameter points
+    // to (on x64 the report shows the register home area, which a clang-built function leaves
+    // unwritten).
     ASSERT_FALSE(frames.empty());
-    EXPECT_TRUE(startsWith(frames[0].symbol, L"  writeThroughPointer+")) << test::narrow(frames[0].symbol);
+    EXPECT_TRUE(isSymbolOf(frames[0].symbol, L"writeThroughPointer")) << test::narrow(frames[0].symbol);
     EXPECT_NE(frames[0].source.find(L"TwCrash.cpp:"), std::wstring::npos) << test::narrow(frames[0].source);
+    if (kNativeMachine != CMachine::x86)
+    {
+        return;
+    }
     ASSERT_EQ(frames[0].rows.size(), 4u);
     ASSERT_EQ(frames[0].rows[0].size(), 2u);
     EXPECT_TRUE(endsWith(frames[0].rows[0][0], L"   TwCrash paramete")) << test::narrow(frames[0].rows[0][0]);
     EXPECT_TRUE(endsWith(frames[0].rows[0][1], L"   r marker 0123456")) << test::narrow(frames[0].rows[0][1]);
+}
+
+TEST(CrashProgram, WithoutThePdbFramesKeepTheirPlacesAndNoNames)
+{
+    test::CTempDir withPdb;
+    test::CTempDir withoutPdb;
+    CCrashRun named(withPdb, L"twcrash_pdb");
+    CCrashRun bare(withoutPdb, L"twcrash_nopdb", test::crashExe(), false);
+    named.run(L"divide");
+    bare.run(L"divide");
+    const std::vector<CFrameLines> namedFrames = checkReport(named, L"  Exception: INT_DIVIDE_BY_ZERO (0xC0000094)");
+    const std::vector<CFrameLines> bareFrames = checkReport(bare, L"  Exception: INT_DIVIDE_BY_ZERO (0xC0000094)");
+    ASSERT_FALSE(namedFrames.empty());
+    ASSERT_EQ(bareFrames.size(), namedFrames.size());
+    EXPECT_TRUE(isSymbolOf(namedFrames[0].symbol, L"divideNumbers")) << test::narrow(namedFrames[0].symbol);
+
+    // The same offsets in the program with or without its PDB: the PDB archived with a build
+    // turns a bare report's places into the names of the named one. Without it the program's
+    // frames show section and offset only, never a name or a line.
+    const auto offset = [](const std::wstring& place) {
+        return place.substr(std::min(place.size(), place.find(L"+0x")));
+    };
+    const std::wstring named0 = named.exe.fileName();
+    const std::wstring bare0 = bare.exe.fileName();
+    for (std::size_t f = 0; f < bareFrames.size(); ++f)
+    {
+        const CFrameLines& frame = bareFrames[f];
+        EXPECT_EQ(offset(frame.place), offset(namedFrames[f].place)) << "frame " << f;
+        if (startsWith(frame.place, bare0 + L"+0x"))
+        {
+            EXPECT_TRUE(startsWith(namedFrames[f].place, named0 + L"+0x")) << test::narrow(namedFrames[f].place);
+            EXPECT_TRUE(startsWith(frame.symbol, L"   ") && hexAt(frame.symbol, 3, 4)) << test::narrow(frame.symbol);
+            EXPECT_EQ(frame.source, L"") << "frame " << f;
+        }
+    }
+    EXPECT_TRUE(startsWith(bareFrames[0].place, bare0 + L"+0x")) << test::narrow(bareFrames[0].place);
 }
 
 TEST(CrashProgram, NullFunctionCallGivesTheShortFaultAddress)
@@ -303,7 +381,7 @@ TEST(CrashProgram, NullFunctionCallGivesTheShortFaultAddress)
     ASSERT_GE(frames.size(), 2u);
     EXPECT_EQ(frames[0].address, std::wstring(kDigits, L'0'));
     EXPECT_EQ(frames[0].symbol, L"");
-    EXPECT_TRUE(startsWith(frames[1].symbol, L"  callThroughPointer+")) << test::narrow(frames[1].symbol);
+    EXPECT_TRUE(isSymbolOf(frames[1].symbol, L"callThroughPointer")) << test::narrow(frames[1].symbol);
 }
 
 TEST(CrashProgram, StackOverflowIsReportedFromAThreadWithStack)
@@ -314,8 +392,8 @@ TEST(CrashProgram, StackOverflowIsReportedFromAThreadWithStack)
     const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: STACK_OVERFLOW (0xC00000FD)");
     EXPECT_EQ(crash.dumpSignature(), "MDMP");
     ASSERT_GT(frames.size(), 8u);
-    EXPECT_TRUE(startsWith(frames[0].symbol, L"  recurseForever+")) << test::narrow(frames[0].symbol);
-    EXPECT_TRUE(startsWith(frames[9].symbol, L"  recurseForever+")) << test::narrow(frames[9].symbol);
+    EXPECT_TRUE(isSymbolOf(frames[0].symbol, L"recurseForever")) << test::narrow(frames[0].symbol);
+    EXPECT_TRUE(isSymbolOf(frames[9].symbol, L"recurseForever")) << test::narrow(frames[9].symbol);
     EXPECT_NE(frames[9].source.find(L"TwCrash.cpp:"), std::wstring::npos);
 }
 
@@ -327,7 +405,7 @@ TEST(CrashProgram, IntegerDivisionByZero)
     const std::vector<CFrameLines> frames = checkReport(crash, L"  Exception: INT_DIVIDE_BY_ZERO (0xC0000094)");
     EXPECT_EQ(crash.dumpSignature(), "MDMP");
     ASSERT_FALSE(frames.empty());
-    EXPECT_TRUE(startsWith(frames[0].symbol, L"  divideNumbers+")) << test::narrow(frames[0].symbol);
+    EXPECT_TRUE(isSymbolOf(frames[0].symbol, L"divideNumbers")) << test::narrow(frames[0].symbol);
 }
 
 TEST(CrashProgram, CodeOutsideTheTableIsNamedByTheSystemText)
