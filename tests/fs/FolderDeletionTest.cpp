@@ -238,7 +238,8 @@ TEST(FolderDeletionGuards, EveryFormOfADriveRootIsRefused)
     wchar_t saved[MAX_PATH];
     ::GetCurrentDirectoryW(MAX_PATH, saved);
     ASSERT_TRUE(::SetCurrentDirectoryW(marker.c_str()));
-    for (const wchar_t* root : {L"Q:\\", L"Q:", L"q:/", L"Q:\\.", L"Q:\\x\\..", L"\\\\?\\Q:\\", L"\\", L".\\.."})
+    for (const wchar_t* root : {L"Q:\\", L"Q:", L"q:/", L"Q:\\.", L"Q:\\x\\..", L"\\\\?\\Q:\\", L"\\\\.\\Q:\\",
+                                L"\\\\.\\Q:", L"\\", L".\\.."})
     {
         try
         {
