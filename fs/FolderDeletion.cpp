@@ -169,9 +169,22 @@ auto retryInUse(CInUseDeferral* deferral, std::optional<CInUseRetry::CEntry>& re
 bool deleteOpenFile(HANDLE file, const CFilePath& shown, CInUseDeferral* deferral,
                     std::optional<CInUseRetry::CEntry>& retry)
 {
+    const auto attempt = [&] { return WinAPI::deleteOpenEntry(file, EntryKind::File, shown); };
     try
     {
-        return retryInUse(deferral, retry, [&] { return WinAPI::deleteOpenEntry(file, EntryKind::File, shown); });
+        return attempt();
+    }
+    catch (const CTavException& error)
+    {
+        // This program's own file is neither waited for nor moved: its final deleter removes it.
+        if (deferral == nullptr || !isInUse(error.errorCode) || deferral->isOwnImage(file))
+        {
+            throw;
+        }
+    }
+    try
+    {
+        return retryInUse(deferral, retry, attempt);
     }
     catch (const CTavException& error)
     {
