@@ -72,6 +72,12 @@ private:
     bool m_holds = false;
 };
 
+// The Unix path of a Windows path, from Wine's own mapping.
+std::wstring unixPath(const std::wstring& path);
+// Starts a Unix program (Wine splits the command line as Windows does) and returns at once: Wine
+// runs it detached from any handle, so the caller waits for what it makes.
+void startUnixProgram(const std::wstring& commandLine);
+
 // Runs a copy of Tidewell named <name>.exe from folder with the given arguments, reads its log
 // and deletes it.
 CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
