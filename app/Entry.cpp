@@ -56,7 +56,8 @@ int entry()
     }
     else
     {
-        driverLine(kSeverityError, L"Tidewell return value: ", result);
+        driverLine(result == kExitRestartRequired ? kSeverityWarning : kSeverityError, L"Tidewell return value: ",
+                   result);
     }
     return result;
 }

@@ -1,17 +1,20 @@
 #include "app/Run.h"
 
 #include "app/CommandLine.h"
+#include "app/DeferralLog.h"
 #include "app/DriverLog.h"
 #include "app/FinalDeleter.h"
 #include "app/NumberConversion.h"
 #include "fs/FilePath.h"
 #include "fs/FolderDeletion.h"
+#include "fs/InUseDeferral.h"
 #include "log/TraceLog.h"
 #include "win/NamedMutex.h"
 #include "win/TavException.h"
 
 #include <windows.h>
 
+#include <optional>
 #include <typeinfo>
 
 namespace
@@ -43,6 +46,26 @@ void waitForMutex(const std::wstring& name)
     CMutexLock lock(mutex.handle());
     driverLine(kSeverityInfo, L"Finished waiting");
     lock.release();
+}
+
+// Schedules the deferral's folder after its entries and tells how many wait for the restart.
+int finishDeferral(CInUseDeferral& deferral, int result)
+{
+    try
+    {
+        deferral.finish();
+    }
+    catch (const CTavException& error)
+    {
+        driverLine(kSeverityWarning, L"The folder of the entries in use stays after the restart: ", error.fullText());
+    }
+    if (deferral.movedCount() == 0)
+    {
+        return result;
+    }
+    driverLine(kSeverityWarning, L"Entries deleted at the next restart: ", deferral.movedCount(), L", in ",
+               deferral.folder());
+    return result == 0 ? kExitRestartRequired : result;
 }
 }  // namespace
 
@@ -94,15 +117,24 @@ int run(const CCommandLine& options)
 
     // A log inside the folder would keep it alive (and be lost with it).
     CTraceLog::moveOutOf(path);
+
+    CDeferralLog deferralLog;
+    std::optional<CInUseDeferral> deferral;
+    if (options.getOption(L"DeferInUse") != nullptr)
+    {
+        deferral.emplace(path, deferralLog);
+    }
+
     driverLine(kSeverityInfo, L"Deleting ", path, L" now.");
+    int result = 0;
     try
     {
-        deleteCompletely(path);
+        deleteCompletely(path, {}, deferral ? &*deferral : nullptr);
     }
     catch (const CTavException& error)
     {
         driverLine(kSeverityError, L"Could not remove ", path, L" completely: ", error.fullText());
-        return 1;
+        result = 1;
     }
-    return 0;
+    return deferral ? finishDeferral(*deferral, result) : result;
 }

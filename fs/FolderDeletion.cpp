@@ -21,9 +21,15 @@
 //
 // A folder throws one exception listing every failure inside it, one per line, with the code of
 // the last one; a parent lists a failed subfolder by that exception's full text, so lists nest.
+//
+// With a deferral (the option for entries in use), an open or a delete that fails because
+// something holds the entry is tried again while the run's retry time lasts; a file that stays in
+// use is then moved aside through the very handle that passed the checks above, never a new one.
 
 #include "fs/FolderDeletion.h"
 
+#include "fs/InUseDeferral.h"
+#include "fs/ResolvedName.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
 #include "win/SystemCalls.h"
@@ -84,21 +90,6 @@ EntryKind kindOf(const DirectoryEntry& entry)
     return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
 }
 
-// True when resolved is the name of the entry called name in the folder resolved as folder. The
-// platform shows resolved names without trailing dots and blanks ("a." as "a"); such a name still
-// lies in the same folder.
-bool isEntryOf(const std::wstring& resolved, const std::wstring& folder, const std::wstring& name)
-{
-    const std::wstring prefix = !folder.empty() && folder.back() == L'\\' ? folder : folder + L'\\';
-    if (resolved.compare(0, prefix.size(), prefix) != 0)
-    {
-        return false;
-    }
-    const std::wstring last = resolved.substr(prefix.size());
-    const std::size_t kept = name.find_last_not_of(L". ");
-    return last == name || (kept != std::wstring::npos && last == name.substr(0, kept + 1));
-}
-
 // One folder being emptied: its handle, the current pass over its entries, the failures inside.
 struct CFolderLevel
 {
@@ -144,13 +135,76 @@ struct CFolderLevel
     }
 };
 
+// Runs attempt, an operation on one entry. With a deferral, a failure that says the entry is in
+// use runs it again while the entry's retry time lasts; the last failure leaves.
+template <class Attempt>
+auto retryInUse(CInUseDeferral* deferral, std::optional<CInUseRetry::CEntry>& retry, Attempt attempt)
+{
+    for (;;)
+    {
+        try
+        {
+            return attempt();
+        }
+        catch (const CTavException& error)
+        {
+            if (deferral == nullptr || !isInUse(error.errorCode) || !deferral->available())
+            {
+                throw;
+            }
+            if (!retry)
+            {
+                retry.emplace(deferral->retry());
+            }
+            if (!retry->wait())
+            {
+                throw;
+            }
+        }
+    }
+}
+
+// Deletes an open file; with a deferral, one that stays in use is moved aside through its handle.
+// False when the name lingers.
+bool deleteOpenFile(HANDLE file, const CFilePath& shown, CInUseDeferral* deferral,
+                    std::optional<CInUseRetry::CEntry>& retry)
+{
+    const auto attempt = [&] { return WinAPI::deleteOpenEntry(file, EntryKind::File, shown); };
+    try
+    {
+        return attempt();
+    }
+    catch (const CTavException& error)
+    {
+        // This program's own file is neither waited for nor moved: its final deleter removes it.
+        if (deferral == nullptr || !isInUse(error.errorCode) || deferral->isOwnImage(file))
+        {
+            throw;
+        }
+    }
+    try
+    {
+        return retryInUse(deferral, retry, attempt);
+    }
+    catch (const CTavException& error)
+    {
+        if (deferral == nullptr || !isInUse(error.errorCode) || !deferral->moveAside(file, shown))
+        {
+            throw;
+        }
+        return true;
+    }
+}
+
 // Deletes one entry of an open folder, or opens it for walking when it is a folder to enter.
 // lingers: the deleted name stays until others let go of the entry.
 std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderName, const DirectoryEntry& entry,
-                                      const CFilePath& shown, bool& lingers)
+                                      const CFilePath& shown, bool& lingers, CInUseDeferral* deferral)
 {
     const EntryKind kind = kindOf(entry);
-    CSharedHandle handle = WinAPI::openEntry(folder, entry.name, kind, shown);
+    std::optional<CInUseRetry::CEntry> retry;
+    CSharedHandle handle =
+        retryInUse(deferral, retry, [&] { return WinAPI::openEntry(folder, entry.name, kind, shown); });
     if (!handle.isValid())
     {
         return std::nullopt;  // gone already
@@ -193,7 +247,7 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
     }
     if (kind == EntryKind::File)
     {
-        lingers = !WinAPI::deleteOpenEntry(handle.get(), kind, shown);
+        lingers = !deleteOpenFile(handle.get(), shown, deferral, retry);
         return std::nullopt;
     }
     CFolderLevel level;
@@ -246,7 +300,7 @@ bool removeFolder(CFolderLevel& level)
 
 // Walks the tree with a stack of its own instead of recursion, so no depth of folders (the long
 // path form allows thousands) can exhaust the thread's stack.
-void deleteFolder(CFolderLevel top, const EntryObserver& beforeOpening)
+void deleteFolder(CFolderLevel top, const EntryObserver& beforeOpening, CInUseDeferral* deferral)
 {
     std::vector<CFolderLevel> levels;
     levels.push_back(std::move(top));
@@ -265,7 +319,7 @@ void deleteFolder(CFolderLevel top, const EntryObserver& beforeOpening)
                     beforeOpening(shown);
                 }
                 bool lingers = false;
-                inner = takeEntry(level.handle.get(), level.resolvedName, entry, shown, lingers);
+                inner = takeEntry(level.handle.get(), level.resolvedName, entry, shown, lingers, deferral);
             }
             catch (const CTavException& error)
             {
@@ -372,7 +426,7 @@ void deleteFileForced(const CFilePath& file)
     WinAPI::deleteFile(file);
 }
 
-void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening)
+void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening, CInUseDeferral* deferral)
 {
     if (path.empty())
     {
@@ -409,10 +463,10 @@ void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening)
         beforeOpening(path);
     }
     bool lingers = false;
-    std::optional<CFolderLevel> folder = takeEntry(parent.get(), parentName, entry, path, lingers);
+    std::optional<CFolderLevel> folder = takeEntry(parent.get(), parentName, entry, path, lingers, deferral);
     if (folder)
     {
-        deleteFolder(std::move(*folder), beforeOpening);
+        deleteFolder(std::move(*folder), beforeOpening, deferral);
     }
     else if (lingers)
     {

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class CInUseDeferral;
+
 // The verbatim form of an absolute path ("\\?\C:\..." or "\\?\UNC\..."), which Windows takes as
 // it stands: no length limit, nothing dropped or changed.
 std::wstring verbatimForm(const CFilePath& absolute);
@@ -16,5 +18,8 @@ using EntryObserver = std::function<void(const CFilePath& entry)>;
 // Removes the file or the folder with everything in it, collecting every failure; throws one
 // CTavException naming them all at the end. Refuses drive, share and volume roots. A missing
 // entry is success. Never reaches outside the entry: links inside are removed themselves, and an
-// entry replaced while the walk runs is never entered.
-void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening = {});
+// entry replaced while the walk runs is never entered. With a deferral, an entry in use is tried
+// again while the run's retry time lasts, and a file still in use is then moved aside to be
+// deleted at the next restart.
+void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening = {},
+                      CInUseDeferral* deferral = nullptr);

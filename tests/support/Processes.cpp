@@ -129,6 +129,34 @@ void CChildHolder::release()
     }
 }
 
+std::wstring unixPath(const std::wstring& path)
+{
+    using UnixFileNameFn = char*(__cdecl*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<UnixFileNameFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (toUnix == nullptr)
+    {
+        ADD_FAILURE() << "not running under Wine";
+        return L"";
+    }
+    char* name = toUnix(path.c_str());
+    const std::string text = name != nullptr ? name : "";
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return std::wstring(text.begin(), text.end());
+}
+
+void startUnixProgram(const std::wstring& commandLine)
+{
+    std::wstring command = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+}
+
 CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
                        DWORD timeoutMs)
 {

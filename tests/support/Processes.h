@@ -50,7 +50,7 @@ private:
     HANDLE m_handle;
 };
 
-// tw_child holding a file ("hold", "holdshared"), a mutex ("mutex") or an event ("event") of
+// tw_child holding a file ("hold", "holdshared", "load" for a library), a mutex ("mutex") or an event ("event") of
 // the given name, from the constructor (which waits until it holds it) until release() or the end
 // of the scope, so a failed assertion never leaves a child holding on.
 class CChildHolder
@@ -71,6 +71,12 @@ private:
     CProcess m_child;
     bool m_holds = false;
 };
+
+// The Unix path of a Windows path, from Wine's own mapping.
+std::wstring unixPath(const std::wstring& path);
+// Starts a Unix program (Wine splits the command line as Windows does) and returns at once: Wine
+// runs it detached from any handle, so the caller waits for what it makes.
+void startUnixProgram(const std::wstring& commandLine);
 
 // Runs a copy of Tidewell named <name>.exe from folder with the given arguments, reads its log
 // and deletes it.

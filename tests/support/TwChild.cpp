@@ -1,6 +1,7 @@
 // A second process for the tests. Commands:
 //   hold <file> <ready event> <release event>        opens the file without delete sharing
 //   holdshared <file> <ready event> <release event>  opens it with delete sharing
+//   load <library> <ready event> <release event>     loads the library (its file is then in use)
 //   mutex <name> <ready event> <release event>       owns the named mutex until released
 //   event <name> <ready event> <release event>       holds an event of that name
 // Each signals <ready event> once it holds its object and ends when <release event> is set.
@@ -57,6 +58,10 @@ int wmain(int argc, wchar_t** argv)
             return 4;
         }
     }
+    else if (std::wcscmp(command, L"load") == 0)
+    {
+        held = reinterpret_cast<HANDLE>(::LoadLibraryW(target));
+    }
     else if (std::wcscmp(command, L"mutex") == 0)
     {
         held = ::CreateMutexW(nullptr, TRUE, target);
@@ -76,6 +81,13 @@ int wmain(int argc, wchar_t** argv)
     {
         ::ReleaseMutex(held);
     }
-    ::CloseHandle(held);
+    if (std::wcscmp(command, L"load") == 0)
+    {
+        ::FreeLibrary(reinterpret_cast<HMODULE>(held));
+    }
+    else
+    {
+        ::CloseHandle(held);
+    }
     return 0;
 }

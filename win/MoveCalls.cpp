@@ -1,0 +1,143 @@
+#include "win/MoveCalls.h"
+
+#include "win/TavException.h"
+#include "win/WinText.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace
+{
+// A security descriptor made from SDDL, freed with the holder.
+class CSecurityFromText
+{
+public:
+    explicit CSecurityFromText(const wchar_t* sddl)
+    {
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &m_descriptor, nullptr))
+        {
+            WinAPI::throwLastError(std::wstring(L"WinAPI::openPlainFolder() failed for ") + sddl);
+        }
+    }
+    ~CSecurityFromText() { ::LocalFree(m_descriptor); }
+    CSecurityFromText(const CSecurityFromText&) = delete;
+    CSecurityFromText& operator=(const CSecurityFromText&) = delete;
+
+    PSECURITY_DESCRIPTOR get() const { return m_descriptor; }
+
+private:
+    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+};
+
+std::wstring sidText(PSID sid, const std::wstring& message)
+{
+    LPWSTR text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text))
+    {
+        WinAPI::throwLastError(message);
+    }
+    std::wstring result(text);
+    ::LocalFree(text);
+    return result;
+}
+}  // namespace
+
+namespace WinAPI
+{
+std::wstring getVolumePathName(const std::wstring& path)
+{
+    // The root is never longer than the path itself plus its backslash.
+    std::vector<wchar_t> buffer(path.size() + 2);
+    if (!::GetVolumePathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size())))
+    {
+        throwLastError(L"WinAPI::getVolumePathName(" + path + L") failed.");
+    }
+    std::wstring root = textOf(buffer);
+    if (root.empty() || root.back() != L'\\')
+    {
+        root += L'\\';
+    }
+    return root;
+}
+
+BY_HANDLE_FILE_INFORMATION getFileInformationByHandle(HANDLE entry, const std::wstring& shownPath)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(entry, &information))
+    {
+        throwLastError(L"WinAPI::getFileInformationByHandle(" + shownPath + L") failed.");
+    }
+    return information;
+}
+
+CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated)
+{
+    const std::wstring message = L"WinAPI::openPlainFolder(" + path + L") failed.";
+    {
+        const CSecurityFromText security(sddl);
+        SECURITY_ATTRIBUTES attributes{};
+        attributes.nLength = sizeof attributes;
+        attributes.lpSecurityDescriptor = security.get();
+        if (::CreateDirectoryW(path.c_str(), &attributes))
+        {
+            ::SetFileAttributesW(path.c_str(), attributesWhenCreated);
+        }
+        else if (const DWORD error = ::GetLastError(); error != ERROR_ALREADY_EXISTS)
+        {
+            throw CTavException(error, message);
+        }
+    }
+    CSharedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder.isValid())
+    {
+        throwLastError(message);
+    }
+    const DWORD attributes = getFileInformationByHandle(folder.get(), path).dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    {
+        throw CTavException(ERROR_DIRECTORY, message);
+    }
+    return folder;
+}
+
+std::wstring getOwner(HANDLE entry, const std::wstring& shownPath)
+{
+    const std::wstring message = L"WinAPI::getOwner(" + shownPath + L") failed.";
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = ::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                          nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS)
+    {
+        throw CTavException(error, message);
+    }
+    // The owner points into the descriptor, which is freed once the text is made.
+    const std::unique_ptr<void, decltype(&::LocalFree)> holder(descriptor, &::LocalFree);
+    return sidText(owner, message);
+}
+
+std::wstring getProcessUser()
+{
+    const std::wstring message = L"WinAPI::getProcessUser() failed.";
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    {
+        throwLastError(message);
+    }
+    const CSharedHandle holder(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
+    if (!::GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)), &size))
+    {
+        throwLastError(message);
+    }
+    return sidText(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, message);
+}
+}  // namespace WinAPI
