@@ -28,6 +28,11 @@ CFilePath crashExe()
     return CFilePath::combine(buildFolder(), L"tw_crash.exe");
 }
 
+CFilePath logWriterExe()
+{
+    return CFilePath::combine(buildFolder(), L"tw_logwriter.exe");
+}
+
 CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, const std::wstring& name)
 {
     const CFilePath copy = CFilePath::combine(folder, name + L".exe");
@@ -41,12 +46,7 @@ CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, cons
 
 CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name)
 {
-    const CFilePath copy = CFilePath::combine(folder, name + L".exe");
-    if (!::CopyFileW(tidewellExe().c_str(), copy.c_str(), FALSE))
-    {
-        ADD_FAILURE() << "cannot copy Tidewell.exe, error " << ::GetLastError();
-    }
-    return copy;
+    return copyProgram(tidewellExe(), folder, name);
 }
 
 CProcess::~CProcess()

@@ -15,6 +15,8 @@ CFilePath tidewellExe();
 CFilePath childExe();
 // The crash program of the tests (tw_crash.exe).
 CFilePath crashExe();
+// The log writer of the tests (tw_logwriter.exe).
+CFilePath logWriterExe();
 
 // A copy of Tidewell.exe named <name>.exe in folder (the log file is named after it).
 CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name);
