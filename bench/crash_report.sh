@@ -24,6 +24,8 @@ printf '%-6s %-10s %4s %8s %5s %7s\n' build command run seconds exit lines
 for preset in "${builds[@]}"; do
   logs="$WINEPREFIX/drive_c/Program Files/QOR/QorSetup/LOGs"
   [ "$preset" = x86 ] && logs="$WINEPREFIX/drive_c/Program Files (x86)/QOR/QorSetup/LOGs"
+  # The copies find their names and lines in the program's PDB, beside them as in a shipped folder.
+  cp "build/$preset/tw_crash.pdb" "$work/"
   for command in startup access divide nullcall raise overflow; do
     for run in $(seq "$runs"); do
       name="bench_${command}_$$_$run"

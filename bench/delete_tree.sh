@@ -15,7 +15,7 @@ runs=${1:-5}
 builds=(x64)
 if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 product is not timed."; fi
 for preset in "${builds[@]}"; do
-  cmake --preset "$preset" >/dev/null
+  scripts/configure.sh "$preset"
   cmake --build --preset "$preset" --target Tidewell delete_floor >/dev/null
 done
 # Everything runs in the x64 build's prefix (a 64-bit prefix runs both builds).

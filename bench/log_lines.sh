@@ -14,7 +14,7 @@ lines=20000
 builds=(x64)
 if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 product is not measured."; fi
 for preset in "${builds[@]}"; do
-  cmake --preset "$preset" >/dev/null
+  scripts/configure.sh "$preset"
   cmake --build --preset "$preset" --target Tidewell tw_logwriter tw_child >/dev/null
 done
 # Both builds run in the x64 build's prefix.

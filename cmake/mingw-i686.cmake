@@ -1,12 +1,6 @@
-# Product build: 32-bit x86, mingw-w64 GCC with posix threads; runs under 32-bit Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Product build: 32-bit x86 (clang and lld, mingw-w64 runtime with posix threads); runs under
+# 32-bit Wine.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TOOL_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOL_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOL_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOL_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOL_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/clang-mingw.cmake)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

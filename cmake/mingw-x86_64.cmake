@@ -1,12 +1,6 @@
-# The same sources for x86-64, run under wine64.
-set(CMAKE_SYSTEM_NAME Windows)
+# The same sources for x86-64 (clang and lld, mingw-w64 runtime with posix threads), run under
+# wine64.
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(TOOL_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOL_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOL_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOL_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOL_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/clang-mingw.cmake)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

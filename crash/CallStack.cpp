@@ -122,6 +122,38 @@ bool unwindCallIntoNowhere(const CDebugHelp& help, HANDLE process, CONTEXT& cont
     return true;
 }
 
+// When the walker cannot step on from a frame (it fails, or hands back the same frame: Wine's
+// reading of the frame data in a clang-made PDB does), the x86 program's frame pointers still
+// lead on: the caller's frame pointer lies at the frame's, the return address above it. Sets the
+// context to the caller and says whether it did; never on x64, and never to a return address
+// outside every module or to a frame that is not further up the stack.
+bool unwindByFramePointer(const CDebugHelp& help, HANDLE process, const CFrame& stuck, CONTEXT& context)
+{
+#if TIDEWELL_X86
+    std::array<std::uintptr_t, 2> words{};  // the caller's frame pointer, the return address
+    SIZE_T count = 0;
+    if (stuck.frame == 0 ||
+        !::ReadProcessMemory(::GetCurrentProcess(),
+                             reinterpret_cast<const void*>(static_cast<std::uintptr_t>(stuck.frame)), words.data(),
+                             sizeof words, &count) ||
+        count != sizeof words || (words[0] != 0 && words[0] <= stuck.frame) ||
+        help.symGetModuleBase64(process, words[1]) == 0)
+    {
+        return false;
+    }
+    context.Ebp = words[0];
+    context.Eip = words[1];
+    context.Esp = static_cast<DWORD>(stuck.frame + sizeof words);
+    return true;
+#else
+    (void)help;
+    (void)process;
+    (void)stuck;
+    (void)context;
+    return false;
+#endif
+}
+
 // The frames of the stack; truncated tells whether the walk was cut at kMaxFrames.
 std::vector<CFrame> walkStack(const CDebugHelp& help, HANDLE process, HANDLE thread, CONTEXT context, bool& truncated)
 {
@@ -138,7 +170,8 @@ std::vector<CFrame> walkStack(const CDebugHelp& help, HANDLE process, HANDLE thr
         return help.stackWalk64(kImageMachine, process, thread, &step, &context, nullptr, help.symFunctionTableAccess64,
                                 help.symGetModuleBase64, nullptr) != FALSE;
     };
-    for (bool stepped = next(); stepped && !isEndOfStack(step); stepped = next())
+    bool stepped = next();
+    while (true)
     {
         CFrame frame;
         frame.pc = step.AddrPC.Offset;
@@ -147,8 +180,15 @@ std::vector<CFrame> walkStack(const CDebugHelp& help, HANDLE process, HANDLE thr
 #if TIDEWELL_X86
         frame.params = {step.Params[0], step.Params[1], step.Params[2], step.Params[3]};
 #endif
-        if (!frames.empty() && frames.back().pc == frame.pc && frames.back().frame == frame.frame &&
-            frames.back().stack == frame.stack)
+        const bool stuck = !stepped || (!frames.empty() && frames.back().pc == frame.pc &&
+                                        frames.back().frame == frame.frame && frames.back().stack == frame.stack);
+        if (stuck && !frames.empty() && unwindByFramePointer(help, process, frames.back(), context))
+        {
+            step = firstFrame(context);
+            stepped = next();
+            continue;
+        }
+        if (stuck || isEndOfStack(step))
         {
             break;
         }
@@ -158,6 +198,7 @@ std::vector<CFrame> walkStack(const CDebugHelp& help, HANDLE process, HANDLE thr
             break;
         }
         frames.push_back(frame);
+        stepped = next();
     }
 #if !TIDEWELL_X86
     readHomeAreas(frames);
@@ -197,9 +238,14 @@ void writeSourceLine(const CDebugHelp& help, HANDLE process, std::uint64_t pc)
 }
 }  // namespace
 
-std::wstring frameLine(std::uint64_t pc, std::uint64_t frame, CMachine machine)
+std::wstring frameLine(std::uint64_t pc, std::uint64_t frame, const std::wstring& place, CMachine machine)
 {
-    return L"\t" + addressText(pc, machine) + L"  " + addressText(frame, machine) + L"      ";
+    return L"\t" + addressText(pc, machine) + L"  " + addressText(frame, machine) + L"      " + place;
+}
+
+std::wstring modulePlace(const CLogicalAddress& logical)
+{
+    return logical.found ? logical.modulePath.fileName() + L"+0x" + hexText(logical.moduleOffset, 1) : L"";
 }
 
 std::wstring paramLine(int index, std::uint64_t value, CMachine machine)
@@ -229,7 +275,8 @@ void writeCallStack(const CDebugHelp& help, HANDLE process, HANDLE thread, const
     for (std::size_t index = 0; index < frames.size(); ++index)
     {
         const CFrame& frame = frames[index];
-        crashLine(frameLine(frame.pc, frame.frame));
+        crashLine(
+            frameLine(frame.pc, frame.frame, modulePlace(getLogicalAddress(static_cast<std::uintptr_t>(frame.pc)))));
         writeSymbol(help, process, frame.pc);
         writeSourceLine(help, process, frame.pc);
         if (index < kParameterFrames)

@@ -41,7 +41,9 @@ CLogicalAddress getLogicalAddress(std::uintptr_t address)
     {
         return result;
     }
-    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    // The section table follows the optional header (IMAGE_FIRST_SECTION, without its const cast).
+    const auto* section = reinterpret_cast<const IMAGE_SECTION_HEADER*>(
+        reinterpret_cast<const std::uint8_t*>(&nt->OptionalHeader) + nt->FileHeader.SizeOfOptionalHeader);
     const std::uintptr_t rva = address - reinterpret_cast<std::uintptr_t>(base);
     for (unsigned number = 1; number <= nt->FileHeader.NumberOfSections; ++number, ++section)
     {
@@ -53,6 +55,7 @@ CLogicalAddress getLogicalAddress(std::uintptr_t address)
             result.modulePath = modulePath;
             result.section = number;
             result.offset = static_cast<std::uint32_t>(rva - start);
+            result.moduleOffset = rva;
             return result;
         }
     }

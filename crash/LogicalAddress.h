@@ -13,6 +13,9 @@ struct CLogicalAddress
     // Counted from 1 in the order of the module's section table.
     std::uint32_t section = 0;
     std::uint32_t offset = 0;
+    // The distance from the module's base (its relative virtual address): with the module's PDB
+    // a symboliser turns it into function and line.
+    std::uintptr_t moduleOffset = 0;
 };
 
 // Finds the module that holds the address and the first section of its table whose range

@@ -73,7 +73,12 @@ CFilePath CFilePath::absolute() const
     {
         return *this;
     }
-    return CFilePath(WinAPI::fullpath(*this));
+    const std::wstring full = WinAPI::fullpath(*this);
+    if (startsWith(full, L"\\\\.\\"))
+    {
+        return CFilePath(L"\\\\?\\" + full.substr(4));
+    }
+    return CFilePath(full);
 }
 
 bool CFilePath::exists() const

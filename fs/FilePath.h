@@ -16,8 +16,9 @@ public:
     void normalize();
 
     // The absolute form: a verbatim path ("\\?\...") as it stands, any other through the platform's
-    // rules (resolved against the current directory, trailing dots and blanks dropped). The empty
-    // path stays empty.
+    // rules (resolved against the current directory, trailing dots and blanks dropped). A device
+    // path ("\\.\C:\dir") comes out in its verbatim spelling ("\\?\C:\dir"), so "\\.\C:\" is
+    // the drive root it names. The empty path stays empty.
     CFilePath absolute() const;
 
     // True when the path names an existing file, folder, drive root or share root. Never throws.

@@ -37,6 +37,7 @@
 #include "fs/FolderDeletion.h"
 
 #include "fs/InUseDeferral.h"
+#include "fs/ResolvedName.h"
 #include "fs/WorkerPool.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
@@ -115,21 +116,6 @@ EntryKind kindOf(const DirectoryEntry& entry)
         return EntryKind::Link;
     }
     return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
-}
-
-// True when resolved is the name of the entry called name in the folder resolved as folder. The
-// platform shows resolved names without trailing dots and blanks ("a." as "a"); such a name still
-// lies in the same folder.
-bool isEntryOf(const std::wstring& resolved, const std::wstring& folder, const std::wstring& name)
-{
-    const std::wstring prefix = !folder.empty() && folder.back() == L'\\' ? folder : folder + L'\\';
-    if (resolved.compare(0, prefix.size(), prefix) != 0)
-    {
-        return false;
-    }
-    const std::wstring last = resolved.substr(prefix.size());
-    const std::size_t kept = name.find_last_not_of(L". ");
-    return last == name || (kept != std::wstring::npos && last == name.substr(0, kept + 1));
 }
 
 // What every worker of one walk shares.
@@ -362,9 +348,22 @@ auto retryInUse(CInUseDeferral* deferral, std::optional<CInUseRetry::CEntry>& re
 bool deleteOpenFile(HANDLE file, const CFilePath& shown, CInUseDeferral* deferral,
                     std::optional<CInUseRetry::CEntry>& retry)
 {
+    const auto attempt = [&] { return WinAPI::deleteOpenEntry(file, EntryKind::File, shown); };
     try
     {
-        return retryInUse(deferral, retry, [&] { return WinAPI::deleteOpenEntry(file, EntryKind::File, shown); });
+        return attempt();
+    }
+    catch (const CTavException& error)
+    {
+        // This program's own file is neither waited for nor moved: its final deleter removes it.
+        if (deferral == nullptr || !isInUse(error.errorCode) || deferral->isOwnImage(file))
+        {
+            throw;
+        }
+    }
+    try
+    {
+        return retryInUse(deferral, retry, attempt);
     }
     catch (const CTavException& error)
     {

@@ -1,23 +1,28 @@
 #include "fs/InUseDeferral.h"
 
+#include "fs/ResolvedName.h"
 #include "fs/SameFile.h"
-#include "win/FileCalls.h"
+#include "win/EntryCalls.h"
 #include "win/MoveCalls.h"
+#include "win/ProcessCalls.h"
 #include "win/RestartCalls.h"
 
 #include <cstdio>
 
 namespace
 {
-// Only the system and administrators may change the folder or what is moved into it.
-constexpr const wchar_t* kFolderSecurity = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// Owned by the administrators; only the system and administrators may change the folder or what
+// is moved into it.
+constexpr const wchar_t* kFolderSecurity = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr const wchar_t* kSystemSid = L"S-1-5-18";
+constexpr const wchar_t* kAdministratorsSid = L"S-1-5-32-544";
 // A few fresh names are enough: a name is taken only by another run at the same instant.
 constexpr int kNameAttempts = 16;
 
-// The form a rename through a handle needs: "\??\" and the full path.
-std::wstring systemForm(const std::wstring& path)
+bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
 {
-    return L"\\??\\" + (path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path);
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }
 }  // namespace
 
@@ -29,6 +34,15 @@ bool isInUse(std::uint32_t error)
 CInUseDeferral::CInUseDeferral(const CFilePath& target, CDeferralListener& listener)
     : m_target(target), m_listener(listener)
 {
+    // Read once, before any worker asks.
+    const CSharedHandle own(::CreateFileW(WinAPI::tryGetModuleFileName().c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (own.isValid() && ::GetFileInformationByHandle(own.get(), &information))
+    {
+        m_ownImage = information;
+    }
 }
 
 bool CInUseDeferral::available()
@@ -64,12 +78,12 @@ void CInUseDeferral::prepare()
         throw CTavException(ERROR_NOT_SUPPORTED,
                             L"Entries on a network share cannot be deleted at restart: " + m_target);
     }
-    const std::wstring root = WinAPI::getVolumePathName(m_target);
-    if (::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE)
+    m_root = WinAPI::getVolumePathName(m_target);
+    if (::GetDriveTypeW(m_root.c_str()) == DRIVE_REMOTE)
     {
-        throw CTavException(ERROR_NOT_SUPPORTED, L"Entries on a network drive cannot be deleted at restart: " + root);
+        throw CTavException(ERROR_NOT_SUPPORTED, L"Entries on a network drive cannot be deleted at restart: " + m_root);
     }
-    m_folder = CFilePath::combine(root, kFolderName);
+    m_folder = CFilePath::combine(m_root, kFolderName);
     if (isSameFile(m_folder, m_target))
     {
         throw CTavException(ERROR_INVALID_PARAMETER, L"The folder for entries in use is the target: " + m_folder);
@@ -79,6 +93,27 @@ void CInUseDeferral::prepare()
 void CInUseDeferral::openFolder()
 {
     m_folderHandle = WinAPI::openPlainFolder(m_folder, kFolderSecurity, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    using WinAPI::EntryKind;
+    // Wine (the platform that follows links) shows a Unix link to a folder as that folder: only
+    // its resolved name gives it away. Wine keeps no owners either.
+    const bool wine = WinAPI::platformFollowsLinks();
+    if (wine)
+    {
+        m_folderName = WinAPI::queryEntryName(m_folderHandle.get(), EntryKind::Folder, m_folder);
+        const CSharedHandle root = WinAPI::openFolder(m_root);
+        if (!root.isValid() ||
+            !isEntryOf(m_folderName, WinAPI::queryEntryName(root.get(), EntryKind::Folder, m_root), kFolderName))
+        {
+            throw CTavException(ERROR_CANT_RESOLVE_FILENAME,
+                                L"The folder for entries in use leads elsewhere: " + m_folder + L" is " + m_folderName);
+        }
+    }
+    const std::wstring owner = WinAPI::getOwner(m_folderHandle.get(), m_folder);
+    if (owner != kSystemSid && owner != kAdministratorsSid && !(wine && owner == WinAPI::getProcessUser()))
+    {
+        throw CTavException(ERROR_INVALID_OWNER, L"The folder for entries in use belongs to " + owner +
+                                                     L", not to the system or the administrators: " + m_folder);
+    }
     m_volumeSerial = WinAPI::getFileInformationByHandle(m_folderHandle.get(), m_folder).dwVolumeSerialNumber;
 }
 
@@ -92,10 +127,23 @@ std::wstring CInUseDeferral::uniqueName()
     return name;
 }
 
+bool CInUseDeferral::isOwnImage(HANDLE entry) const
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    return m_ownImage && ::GetFileInformationByHandle(entry, &information) && sameFile(information, *m_ownImage);
+}
+
 bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
 {
     CLock::CScope lock(m_lock);
     if (!availableLocked())
+    {
+        return false;
+    }
+    // The read-only attribute cleared below belongs to the file, so it would leave the file's other
+    // names as well.
+    const BY_HANDLE_FILE_INFORMATION information = WinAPI::getFileInformationByHandle(entry, shown);
+    if (information.nNumberOfLinks > 1 || isOwnImage(entry))
     {
         return false;
     }
@@ -114,27 +162,74 @@ bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
         }
     }
     const std::wstring message = L"Moving " + shown + L" aside failed.";
-    if (WinAPI::getFileInformationByHandle(entry, shown).dwVolumeSerialNumber != m_volumeSerial)
+    if (information.dwVolumeSerialNumber != m_volumeSerial)
     {
         throw CTavException(ERROR_NOT_SAME_DEVICE, message);
     }
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt)
+    // The restart leaves a read-only file where it is; one that stays here gets the attribute back.
+    const DWORD attributes = information.dwFileAttributes;
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly)
     {
-        const CFilePath moved = CFilePath::combine(m_folder, uniqueName());
-        WinAPI::deleteAtRestart(moved);
-        const std::uint32_t error = WinAPI::tryRenameByHandle(entry, systemForm(moved));
-        if (error == ERROR_SUCCESS)
-        {
-            ++m_moved;
-            m_listener.moved(shown, moved);
-            return true;
-        }
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+        if (const std::uint32_t error = WinAPI::trySetEntryAttributes(entry, attributes & ~FILE_ATTRIBUTE_READONLY))
         {
             throw CTavException(error, message);
         }
     }
-    throw CTavException(ERROR_ALREADY_EXISTS, message);
+    std::wstring name;
+    try
+    {
+        std::uint32_t error = ERROR_ALREADY_EXISTS;
+        for (int attempt = 0; attempt < kNameAttempts && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+             ++attempt)
+        {
+            name = uniqueName();
+            WinAPI::deleteAtRestart(CFilePath::combine(m_folder, name));
+            error = WinAPI::tryRenameInto(entry, m_folderHandle.get(), name);
+        }
+        if (error != ERROR_SUCCESS)
+        {
+            throw CTavException(error, message);
+        }
+    }
+    catch (const CTavException&)
+    {
+        if (readOnly)
+        {
+            WinAPI::trySetEntryAttributes(entry, attributes);
+        }
+        throw;
+    }
+    checkLanded(entry, shown, name);
+    ++m_moved;
+    m_listener.moved(shown, CFilePath::combine(m_folder, name));
+    return true;
+}
+
+// Wine renames into the folder by the path it was opened by, so a link put in its place from
+// outside Wine redirects the entry: then it is reported where it went, and nothing more is moved.
+void CInUseDeferral::checkLanded(HANDLE entry, const CFilePath& shown, const std::wstring& name)
+{
+    if (!WinAPI::platformFollowsLinks())
+    {
+        return;
+    }
+    std::wstring landed;
+    try
+    {
+        landed = WinAPI::queryEntryName(entry, WinAPI::EntryKind::File, shown);
+    }
+    catch (const CTavException&)
+    {
+        // Not known where it is: as bad as elsewhere.
+    }
+    if (!isEntryOf(landed, m_folderName, name))
+    {
+        m_state = EState::unavailable;
+        m_folderHandle.reset();
+        throw CTavException(ERROR_CANT_RESOLVE_FILENAME,
+                            L"Moving " + shown + L" aside failed: it went to " + landed + L", not into " + m_folder + L".");
+    }
 }
 
 void CInUseDeferral::finish()

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <optional>
 
 // True for the failures of a delete that say something else holds the entry: a sharing
 // violation or lock, or access denied once the read-only attribute is out of the way (a running
@@ -34,14 +35,22 @@ public:
 // target's volume, and that folder is shared by all runs. The guarantees, and how they are kept:
 // - Nothing is moved that is not also deleted at the restart: the new name is added to the
 //   restart's deletions first, and only then is the entry renamed. A failed rename leaves just a
-//   deletion of a name in the own folder, which is harmless.
+//   deletion of a name in the own folder, which is harmless. A read-only file loses the attribute
+//   first (the restart does not delete it otherwise); a file with further names, whose attribute
+//   they share, is not moved, nor is this program's own file (its final deleter removes it).
 // - Only when the process may add such deletions at all (checked once, before the first retry);
 //   otherwise the listener hears why, once, and entries are reported as without deferral. The
 //   folder is made only when the first entry is moved: a run that moves nothing leaves none.
 // - Never into the target and never to another volume: the folder must not be the target, it is
-//   opened without following a reparse point and must be a plain folder, it is held open without
-//   delete sharing (so its name cannot be swapped for a link while entries are moved into it), and
-//   an entry whose volume serial differs from the folder's is not moved.
+//   opened without following a reparse point and must be a plain folder (where the platform
+//   follows links, its resolved name must be the volume root's plus its own), it is held open
+//   without delete sharing (so its name cannot be swapped for a link while entries are moved into
+//   it), entries are renamed into the held folder itself, not into a path, and an entry whose
+//   volume serial differs from the folder's is not moved.
+// - Only into a folder that nobody else could have prepared: it is made owned by the
+//   administrators, and an existing one is used only when the system or the administrators own
+//   it. Wine keeps no owners (every folder shows its Unix owner, the process's user for the
+//   server's own), so there the process's user counts as well.
 // - The folder itself is scheduled once per run by finish(), after this run's entries: Windows
 //   works through the deletions in order and removes the folder only once it is empty.
 // The workers of a walk share one deferral: entries are moved aside one at a time, and the
@@ -59,9 +68,12 @@ public:
     bool available();
     // The retry time of the run, for holders that are only passing.
     CInUseRetry& retry() { return m_retry; }
-    // Moves the entry, open with DELETE access, aside and has it deleted at the next restart.
-    // False when deferral is not available (the folder could not be made: the listener is told
-    // once); throws when this entry cannot be moved. Nothing was moved in both cases.
+    // True when the entry is this program's own file, which is never moved.
+    bool isOwnImage(HANDLE entry) const;
+    // Moves the entry, open with DELETE and FILE_WRITE_ATTRIBUTES access, aside and has it deleted
+    // at the next restart. False when deferral is not available (the folder could not be made or
+    // is not safe: the listener is told once) or the entry is never moved (further names, this
+    // program's file); throws when this entry cannot be moved. Nothing was moved in these cases.
     bool moveAside(HANDLE entry, const CFilePath& shown);
     // Adds the folder to the restart's deletions, after the entries moved in this run, and lets it
     // go; nothing is moved after it. Throws when the folder could not be added (its entries are
@@ -84,14 +96,19 @@ private:
     void prepare();
     void openFolder();
     std::wstring uniqueName();
+    void checkLanded(HANDLE entry, const CFilePath& shown, const std::wstring& name);
 
     CFilePath m_target;
     CDeferralListener& m_listener;
     CInUseRetry m_retry;
     CLock m_lock;
     EState m_state = EState::unchecked;
+    CFilePath m_root;
     CFilePath m_folder;
     CSharedHandle m_folderHandle;
+    // The folder's resolved name, where the platform follows links.
+    std::wstring m_folderName;
+    std::optional<BY_HANDLE_FILE_INFORMATION> m_ownImage;
     DWORD m_volumeSerial = 0;
     std::size_t m_moved = 0;
     std::uint32_t m_names = 0;

@@ -15,7 +15,7 @@ else
   preset=x64
   programFiles="Program Files"
 fi
-cmake --preset $preset >/dev/null && cmake --build --preset $preset --target Tidewell >/dev/null
+scripts/configure.sh $preset && cmake --build --preset $preset --target Tidewell >/dev/null
 
 build=$PWD/build/$preset
 scripts/wine-prefix.sh start "$build"

@@ -10,6 +10,9 @@ packages=(
   cmake
   make
   binutils   # as and ld for the probe of 32-bit support
+  clang      # the compiler, with GCC's mingw-w64 runtime below
+  lld        # the linker: PDB files
+  llvm       # llvm-objcopy, and llvm-readobj/llvm-pdbutil for the static checks
   g++-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686

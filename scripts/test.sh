@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 start=$SECONDS
 for preset in x86 x64; do
-  cmake --preset "$preset" >/dev/null
+  scripts/configure.sh "$preset"
   cmake --build --preset "$preset"
 done
 if scripts/x86-support.sh; then

@@ -6,6 +6,8 @@
 #include <winternl.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 
 namespace
 {
@@ -15,6 +17,7 @@ using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, U
 using NtQueryDirectoryFileFn = LONG(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG,
                                             BOOLEAN, PUNICODE_STRING, BOOLEAN);
 using NtQueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
 
 // The native calls behind the handle-relative opens. ntdll is mapped into every process before
@@ -29,6 +32,8 @@ struct CNativeCalls
             reinterpret_cast<NtQueryInformationFileFn>(::GetProcAddress(ntdll, "NtQueryInformationFile"));
         queryDirectoryFile = reinterpret_cast<NtQueryDirectoryFileFn>(::GetProcAddress(ntdll, "NtQueryDirectoryFile"));
         queryObject = reinterpret_cast<NtQueryObjectFn>(::GetProcAddress(ntdll, "NtQueryObject"));
+        setInformationFile =
+            reinterpret_cast<NtSetInformationFileFn>(::GetProcAddress(ntdll, "NtSetInformationFile"));
         statusToError = reinterpret_cast<RtlNtStatusToDosErrorFn>(::GetProcAddress(ntdll, "RtlNtStatusToDosError"));
         followsLinks = ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
     }
@@ -37,6 +42,7 @@ struct CNativeCalls
     NtQueryInformationFileFn queryInformationFile;
     NtQueryDirectoryFileFn queryDirectoryFile;
     NtQueryObjectFn queryObject;
+    NtSetInformationFileFn setInformationFile;
     RtlNtStatusToDosErrorFn statusToError;
     bool followsLinks;
 };
@@ -55,6 +61,7 @@ constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 constexpr ULONG kObjectNameInformation = 1;
 constexpr ULONG kFileInternalInformation = 6;
+constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kFileIdBothDirectoryInformation = 37;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
@@ -334,6 +341,30 @@ bool deleteOpenEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath
     }
     deleteClassic(entry, kind, message);
     return false;
+}
+
+std::uint32_t trySetEntryAttributes(HANDLE entry, std::uint32_t attributes)
+{
+    // Zero times are left as they are; no attribute at all is "normal".
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = (attributes & kSettable) != 0 ? (attributes & kSettable) : FILE_ATTRIBUTE_NORMAL;
+    return setInformation(entry, FileBasicInfo, &basic, sizeof basic) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+std::uint32_t tryRenameInto(HANDLE entry, HANDLE folder, const std::wstring& name)
+{
+    // The native call: SetFileInformationByHandle does not take a root folder everywhere. The
+    // structure ends in the first character of the name; the rest follows it.
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = folder;
+    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(buffer.data() + offsetof(FILE_RENAME_INFO, FileName), name.data(), info->FileNameLength);
+    IO_STATUS_BLOCK io{};
+    const LONG status = native().setInformationFile(entry, &io, info, static_cast<ULONG>(buffer.size()),
+                                                    kFileRenameInformation);
+    return status >= 0 ? ERROR_SUCCESS : native().statusToError(status);
 }
 
 bool CEntryReader::next(std::vector<DirectoryEntry>& batch)

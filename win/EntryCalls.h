@@ -80,6 +80,15 @@ std::wstring queryEntryName(HANDLE entry, EntryKind kind, const std::wstring& sh
 // is gone at once.
 bool deleteOpenEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath);
 
+// Sets the attributes of an open entry (with FILE_WRITE_ATTRIBUTES); its times stay as they are.
+// Returns the error code, 0 on success.
+std::uint32_t trySetEntryAttributes(HANDLE entry, std::uint32_t attributes);
+
+// Gives the open entry (with delete access) the single name in the folder held by folder, never
+// replacing an entry of that name: the folder is the object behind the handle, not a path looked
+// up again. Returns the error code, 0 on success.
+std::uint32_t tryRenameInto(HANDLE entry, HANDLE folder, const std::wstring& name);
+
 // Reads the entries of one folder ("." and ".." left out) in batches through one handle, in the
 // order the file system returns them. A folder that cannot be listed ends at once.
 class CEntryReader

@@ -3,8 +3,11 @@
 #include "win/TavException.h"
 #include "win/WinText.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace
@@ -29,6 +32,18 @@ public:
 private:
     PSECURITY_DESCRIPTOR m_descriptor = nullptr;
 };
+
+std::wstring sidText(PSID sid, const std::wstring& message)
+{
+    LPWSTR text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text))
+    {
+        WinAPI::throwLastError(message);
+    }
+    std::wstring result(text);
+    ::LocalFree(text);
+    return result;
+}
 }  // namespace
 
 namespace WinAPI
@@ -76,7 +91,7 @@ CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWO
             throw CTavException(error, message);
         }
     }
-    CSharedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    CSharedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder.isValid())
@@ -89,5 +104,40 @@ CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWO
         throw CTavException(ERROR_DIRECTORY, message);
     }
     return folder;
+}
+
+std::wstring getOwner(HANDLE entry, const std::wstring& shownPath)
+{
+    const std::wstring message = L"WinAPI::getOwner(" + shownPath + L") failed.";
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = ::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                          nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS)
+    {
+        throw CTavException(error, message);
+    }
+    // The owner points into the descriptor, which is freed once the text is made.
+    const std::unique_ptr<void, decltype(&::LocalFree)> holder(descriptor, &::LocalFree);
+    return sidText(owner, message);
+}
+
+std::wstring getProcessUser()
+{
+    const std::wstring message = L"WinAPI::getProcessUser() failed.";
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    {
+        throwLastError(message);
+    }
+    const CSharedHandle holder(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
+    if (!::GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)), &size))
+    {
+        throwLastError(message);
+    }
+    return sidText(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, message);
 }
 }  // namespace WinAPI

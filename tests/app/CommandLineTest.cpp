@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/NumberConversion.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,69 +15,52 @@ std::wstring option(const CCommandLine& options, const wchar_t* name)
 }
 }  // namespace
 
-TEST(CommandLine, PrefixesSeparatorsAndCaseFindTheSameOption)
+TEST(CommandLine, ValueOfEachOptionAsWritten)
 {
-    for (const wchar_t* text : {L"prog.exe /Path:C:\\x", L"prog.exe -path:C:\\x", L"prog.exe /PATH=C:\\x"})
+    const std::wstring longValue(30000, L'p');
+    const struct
     {
-        EXPECT_EQ(option(CCommandLine(text), L"Path"), L"C:\\x") << text;
+        std::wstring commandLine;
+        const wchar_t* name;
+        std::wstring value;
+    } cases[] = {
+        // Either prefix, either separator, names in any case.
+        {L"prog.exe /Path:C:\\x", L"Path", L"C:\\x"},
+        {L"prog.exe -path:C:\\x", L"Path", L"C:\\x"},
+        {L"prog.exe /PATH=C:\\x", L"Path", L"C:\\x"},
+        // An equals sign anywhere wins over an earlier colon.
+        {L"prog.exe /Path:C:\\a=b", L"Path:C:\\a", L"b"},
+        {L"prog.exe /Path:C:\\a=b", L"Path", L"<absent>"},
+        // Double quotes around the argument or the value, single quotes around a value.
+        {L"prog.exe \"/Path:C:\\with blank\\x\"", L"Path", L"C:\\with blank\\x"},
+        {L"prog.exe /Path:\"C:\\with blank\"", L"Path", L"C:\\with blank"},
+        {L"prog.exe /Path:'C:\\x'", L"Path", L"C:\\x"},
+        {L"prog.exe /Path:''", L"Path", L"''"},
+        {L"prog.exe /Path:'a b'", L"Path", L"'a"},
+        {L"prog.exe /Path:''x''", L"Path", L"'x'"},
+        {L"prog.exe \"/Path:C:\\x /Wait:1", L"Path", L"C:\\x /Wait:1"},
+        // The last value counts.
+        {L"prog.exe /Wait:5 /x /wait:7", L"WAIT", L"7"},
+        // Present without a value.
+        {L"prog.exe /DeleteSelf - /WaitOnMutex:", L"deleteself", L""},
+        {L"prog.exe /DeleteSelf - /WaitOnMutex:", L"", L""},
+        {L"prog.exe /DeleteSelf - /WaitOnMutex:", L"WaitOnMutex", L""},
+        {L"prog.exe /DeleteSelf - /WaitOnMutex:", L"Path", L"<absent>"},
+        // Arguments that are no options.
+        {L"prog.exe folder C:\\x +Path:y", L"Path", L"<absent>"},
+        {L"prog.exe folder C:\\x +Path:y", L"folder", L"<absent>"},
+        {L"", L"Path", L"<absent>"},
+        // Only A-Z fold case.
+        {L"prog.exe /\u00c9t\u00e9:1", L"\u00c9T\u00c9", L"<absent>"},
+        {L"prog.exe /\u00c9t\u00e9:1", L"\u00c9T\u00e9", L"1"},
+        {L"prog.exe /Path:" + longValue + L" /Wait:2", L"Path", longValue},
+        {L"prog.exe /Path:" + longValue + L" /Wait:2", L"Wait", L"2"},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(option(CCommandLine(c.commandLine), c.name), c.value)
+            << test::narrow(c.commandLine.substr(0, 60)) << " / " << test::narrow(c.name);
     }
-}
-
-TEST(CommandLine, EqualsSignAnywhereWinsOverAnEarlierColon)
-{
-    const CCommandLine options(L"prog.exe /Path:C:\\a=b");
-    EXPECT_EQ(option(options, L"Path:C:\\a"), L"b");
-    EXPECT_EQ(options.getOption(L"Path"), nullptr);
-}
-
-TEST(CommandLine, QuotesAroundValues)
-{
-    EXPECT_EQ(option(CCommandLine(L"prog.exe \"/Path:C:\\with blank\\x\""), L"Path"), L"C:\\with blank\\x");
-    EXPECT_EQ(option(CCommandLine(L"prog.exe /Path:\"C:\\with blank\""), L"Path"), L"C:\\with blank");
-    EXPECT_EQ(option(CCommandLine(L"prog.exe /Path:'C:\\x'"), L"Path"), L"C:\\x");
-    EXPECT_EQ(option(CCommandLine(L"prog.exe /Path:''"), L"Path"), L"''");
-    EXPECT_EQ(option(CCommandLine(L"prog.exe /Path:'a b'"), L"Path"), L"'a");
-    EXPECT_EQ(option(CCommandLine(L"prog.exe /Path:''x''"), L"Path"), L"'x'");
-}
-
-TEST(CommandLine, LastValueAndFirstSpellingAreKept)
-{
-    const CCommandLine options(L"prog.exe /Wait:5 /x /wait:7");
-    EXPECT_EQ(option(options, L"WAIT"), L"7");
-}
-
-TEST(CommandLine, PresenceWithoutValue)
-{
-    const CCommandLine options(L"prog.exe /DeleteSelf - /WaitOnMutex:");
-    ASSERT_NE(options.getOption(L"deleteself"), nullptr);
-    EXPECT_EQ(option(options, L"DeleteSelf"), L"");
-    EXPECT_EQ(option(options, L""), L"");
-    EXPECT_EQ(option(options, L"WaitOnMutex"), L"");
-    EXPECT_EQ(options.getOption(L"Path"), nullptr);
-}
-
-TEST(CommandLine, OtherArgumentsAreIgnored)
-{
-    const CCommandLine options(L"prog.exe folder C:\\x +Path:y");
-    EXPECT_EQ(options.getOption(L"Path"), nullptr);
-    EXPECT_EQ(options.getOption(L"folder"), nullptr);
-}
-
-TEST(CommandLine, OnlyAsciiLettersFoldCase)
-{
-    const CCommandLine options(L"prog.exe /\u00c9t\u00e9:1");
-    EXPECT_EQ(option(options, L"\u00c9T\u00c9"), L"<absent>");
-    EXPECT_EQ(option(options, L"\u00c9T\u00e9"), L"1");
-}
-
-TEST(CommandLine, UnbalancedQuotesAndHugeLinesDoNotBreakParsing)
-{
-    EXPECT_EQ(option(CCommandLine(L"prog.exe \"/Path:C:\\x /Wait:1"), L"Path"), L"C:\\x /Wait:1");
-    const std::wstring huge = L"prog.exe /Path:" + std::wstring(30000, L'p') + L" /Wait:2";
-    const CCommandLine options(huge);
-    EXPECT_EQ(option(options, L"Path").size(), 30000u);
-    EXPECT_EQ(option(options, L"Wait"), L"2");
-    EXPECT_EQ(CCommandLine(L"").getOption(L"Path"), nullptr);
 }
 
 TEST(ConvertToNumber, DecimalAndHexadecimal)

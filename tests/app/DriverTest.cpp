@@ -126,10 +126,9 @@ TEST(Driver, FailedDeletionEndsWithOne)
     ASSERT_GE(texts.size(), 4u);
     const std::wstring failure = L"Could not remove " + target + L" completely: WinAPI::deleteFile(" +
                                  (target / L"held.txt") + L") failed. Error message: ";
-    const auto line =
-        std::find_if(texts.begin(), texts.end(), [&](const std::wstring& text) { return text.starts_with(failure); });
-    ASSERT_NE(line, texts.end());
-    EXPECT_NE(std::next(line)->find(L"WinAPI::removeDirectory(" + target + L") failed."), std::wstring::npos)
+    const std::size_t line = test::indexOfStart(texts, failure);
+    ASSERT_LT(line + 1, texts.size());
+    EXPECT_NE(texts[line + 1].find(L"WinAPI::removeDirectory(" + target + L") failed."), std::wstring::npos)
         << "the folder's failure is a continuation line";
     EXPECT_EQ(texts.back(), L"Tidewell return value: 1");
     EXPECT_FALSE(test::exists(target / L"other.txt"));
@@ -198,14 +197,13 @@ TEST(Driver, LogInsideTheTargetMovesOutWithEverythingItHolds)
         }
         EXPECT_EQ(process.wait(), 0u) << c.settings;
         EXPECT_FALSE(test::exists(target));
-        CRunResult run;
         const CFilePath log = temp / (name + L".log");
-        run.lines = test::readLogLines(log);
-        EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2) << "the header came along";
-        EXPECT_EQ(run.texts(), (std::vector<std::wstring>{
-                                   L"Working on Path " + target, L"Waitime in seconds: 0", L"No Mutex supplied",
-                                   L"This log file lies in the folder to be deleted; the log continues in " + log,
-                                   L"Deleting " + target + L" now.", L"Tidewell finished successfully."}));
+        EXPECT_EQ(test::headerRulers(test::readLogLines(log)), 2u) << "the header came along";
+        EXPECT_EQ(
+            test::logTexts(log),
+            (std::vector<std::wstring>{L"Working on Path " + target, L"Waitime in seconds: 0", L"No Mutex supplied",
+                                       L"This log file lies in the folder to be deleted; the log continues in " + log,
+                                       L"Deleting " + target + L" now.", L"Tidewell finished successfully."}));
     }
 }
 

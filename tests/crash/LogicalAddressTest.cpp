@@ -9,6 +9,10 @@
 
 namespace
 {
+// Exactly two pages in a section of their own: the section after it starts where it ends, so an
+// edge that two sections share is tried whatever the linker makes of the rest.
+__attribute__((section(".twedge"), used)) const char g_twoPages[0x2000] = {1};
+
 struct CSection
 {
     std::uintptr_t start;
@@ -24,7 +28,8 @@ std::vector<CSection> ownSections(std::uintptr_t& base, std::uintptr_t& imageSiz
     const auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(module + dos->e_lfanew);
     imageSize = nt->OptionalHeader.SizeOfImage;
     std::vector<CSection> sections;
-    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    const auto* section = reinterpret_cast<const IMAGE_SECTION_HEADER*>(
+        reinterpret_cast<const std::uint8_t*>(&nt->OptionalHeader) + nt->FileHeader.SizeOfOptionalHeader);
     for (unsigned i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
     {
         sections.push_back(

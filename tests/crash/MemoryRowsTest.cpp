@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace
 {
 const std::wstring kIndent(27, L' ');
 
-std::wstring rowAddress(std::uintptr_t address)
+// A row's address as the report shows it: upper-case hexadecimal, two digits for each byte of a
+// pointer.
+std::wstring hexAddress(std::uintptr_t address)
 {
-    return addressText(address);
+    wchar_t text[17];
+    std::swprintf(text, 17, L"%0*llX", static_cast<int>(2 * sizeof address), static_cast<unsigned long long>(address));
+    return text;
 }
 
 // Two pages: the first committed and readable, the second only reserved.
@@ -56,8 +61,8 @@ TEST(MemoryRows, ThirtyTwoReadableBytesMakeTwoRows)
     const std::vector<std::wstring> rows = memoryRows(address);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0],
-              kIndent + rowAddress(address) + L"   41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50   ABCDEFGHIJKLMNOP");
-    EXPECT_EQ(rows[1], kIndent + rowAddress(address + 16) +
+              kIndent + hexAddress(address) + L"   41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50   ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(rows[1], kIndent + hexAddress(address + 16) +
                            L"   71 72 73 74 75 76 77 78 79 7a 30 31 32 33 34 35   qrstuvwxyz012345");
 }
 
@@ -72,13 +77,13 @@ TEST(MemoryRows, BytesRunningIntoAnUnreadablePage)
     const std::vector<std::wstring> half = memoryRows(sixteen);
     ASSERT_EQ(half.size(), 1u);
     EXPECT_EQ(half[0],
-              kIndent + rowAddress(sixteen) + L"   34 35 36 37 38 39 61 62 63 64 65 66 57 58 59 5a   456789abcdefWXYZ");
+              kIndent + hexAddress(sixteen) + L"   34 35 36 37 38 39 61 62 63 64 65 66 57 58 59 5a   456789abcdefWXYZ");
 
     // 20 readable: a second row with four bytes, the rest marked as unread.
     const auto twenty = reinterpret_cast<std::uintptr_t>(edge.end() - 20);
     const std::vector<std::wstring> rows = memoryRows(twenty);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1], kIndent + rowAddress(twenty + 16) +
+    EXPECT_EQ(rows[1], kIndent + hexAddress(twenty + 16) +
                            L"   57 58 59 5a ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? ??   WXYZ............");
 
     // 8 readable: one row, half of it unread.
@@ -86,7 +91,7 @@ TEST(MemoryRows, BytesRunningIntoAnUnreadablePage)
     const std::vector<std::wstring> short_ = memoryRows(eight);
     ASSERT_EQ(short_.size(), 1u);
     EXPECT_EQ(short_[0],
-              kIndent + rowAddress(eight) + L"   63 64 65 66 57 58 59 5a ?? ?? ?? ?? ?? ?? ?? ??   cdefWXYZ........");
+              kIndent + hexAddress(eight) + L"   63 64 65 66 57 58 59 5a ?? ?? ?? ?? ?? ?? ?? ??   cdefWXYZ........");
 }
 
 TEST(MemoryRows, NothingForUnreadableMemory)

@@ -80,8 +80,15 @@ TEST(CrashReportText, HeadLinesInTheirLongAndShortForms)
 
 TEST(CrashReportText, FrameAndParameterLines)
 {
-    EXPECT_EQ(frameLine(0x00401A2B, 0x0019FF40, CMachine::x86), L"\t00401A2B  0019FF40      ");
-    EXPECT_EQ(frameLine(0x140001A2B, 0x21FCE0, CMachine::x64), L"\t0000000140001A2B  000000000021FCE0      ");
+    EXPECT_EQ(frameLine(0x00401A2B, 0x0019FF40, L"", CMachine::x86), L"\t00401A2B  0019FF40      ");
+    EXPECT_EQ(frameLine(0x140001A2B, 0x21FCE0, L"Tidewell.exe+0x1A2B", CMachine::x64),
+              L"\t0000000140001A2B  000000000021FCE0      Tidewell.exe+0x1A2B");
+    CLogicalAddress logical;
+    EXPECT_EQ(modulePlace(logical), L"");
+    logical.found = true;
+    logical.modulePath = CFilePath(L"C:\\Program Files\\100%\\Tidewell.exe");
+    logical.moduleOffset = 0x1A2B;
+    EXPECT_EQ(modulePlace(logical), L"Tidewell.exe+0x1A2B");
     EXPECT_EQ(paramLine(2, 0, CMachine::x86), L"                   Param 2:   0x00000000");
     EXPECT_EQ(paramLine(0, 0xDEADBEEF, CMachine::x86), L"                   Param 0:   0xDEADBEEF");
 }

@@ -11,6 +11,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace
@@ -145,6 +146,8 @@ TEST(DeferInUse, LoadedLibrariesWaitForTheRestartAndTheFolderGoes)
     ASSERT_TRUE(::CopyFileW(library().c_str(), (target / L"ext.dll").c_str(), FALSE));
     ASSERT_TRUE(::CopyFileW(library().c_str(), (target / L"sub\\ext2.dll").c_str(), FALSE));
     test::writeTextFile(target / L"free.txt");
+    // The restart would leave a read-only file.
+    ASSERT_TRUE(::SetFileAttributesW((target / L"ext.dll").c_str(), FILE_ATTRIBUTE_READONLY));
     test::CChildHolder first(L"load", target / L"ext.dll");
     test::CChildHolder second(L"load", target / L"sub\\ext2.dll");
 
@@ -158,7 +161,7 @@ TEST(DeferInUse, LoadedLibrariesWaitForTheRestartAndTheFolderGoes)
     {
         EXPECT_TRUE(from == target / L"ext.dll" || from == target / L"sub\\ext2.dll") << test::narrow(from);
         EXPECT_EQ(CFilePath(to).parent(), kFolder);
-        EXPECT_TRUE(test::exists(to));
+        EXPECT_EQ(::GetFileAttributesW(to.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY), 0u);
         expected.insert(expected.end(), {L"\\??\\" + to, L""});
     }
     expected.insert(expected.end(), {L"\\??\\" + kFolder, L""});
@@ -205,6 +208,72 @@ TEST(DeferInUse, HoldersThatCannotBeMovedAsideOrLetGoInTime)
         EXPECT_TRUE(movedEntries(run).empty());
         EXPECT_TRUE(pending.added().empty());
         EXPECT_FALSE(test::exists(kFolder)) << "nothing to move, no folder";
+    }
+}
+
+TEST(DeferInUse, EntriesNeverMovedAside)
+{
+    // Each case leaves one file in use in the target, which stays there: the program's own file, a
+    // file with a second name outside the target, and a shared folder made beforehand that leads
+    // elsewhere (a Unix link Wine shows as a plain folder) or belongs to someone else (the Unix
+    // user nobody, which Wine shows as S-1-5-7); what the folder holds stays too.
+    enum class EWhy { ownFile, secondName, folderIsLink, folderOfOther };
+    for (const EWhy why : {EWhy::ownFile, EWhy::secondName, EWhy::folderIsLink, EWhy::folderOfOther})
+    {
+        SCOPED_TRACE(static_cast<int>(why));
+        CPendingOperations pending;
+        CQTarget target;
+        CQTarget elsewhere;
+        const std::wstring name = test::uniqueName(L"tw");
+        test::CTempDir runFolder;
+        const bool ownFile = why == EWhy::ownFile;
+        const CFilePath held = ownFile ? target / (name + L".exe") : target / L"ext.dll";
+        std::optional<test::CChildHolder> holder;
+        if (!ownFile)
+        {
+            ASSERT_TRUE(::CopyFileW(library().c_str(), held.c_str(), FALSE));
+            holder.emplace(L"load", held);
+        }
+        const CFilePath kept = kFolder + L"\\kept.txt";
+        if (why == EWhy::secondName)
+        {
+            ASSERT_TRUE(::CreateHardLinkW((elsewhere / L"ext.dll").c_str(), held.c_str(), nullptr));
+        }
+        else if (why == EWhy::folderIsLink)
+        {
+            test::writeTextFile(elsewhere / L"kept.txt");
+            test::startUnixProgram(L"/bin/ln -s \"" + test::unixPath(elsewhere.path()) + L"\" \"" +
+                                   test::unixPath(kFolder) + L"\"");
+        }
+        else if (why == EWhy::folderOfOther)
+        {
+            test::makeFolder(kFolder);
+            test::startUnixProgram(L"/bin/sh -c \"chown nobody '" + test::unixPath(kFolder) + L"' && touch '" +
+                                   test::unixPath(kept) + L"'\"");
+        }
+        const bool folderMade = why == EWhy::folderIsLink || why == EWhy::folderOfOther;
+        ASSERT_TRUE(!folderMade || test::waitUntil([&] { return test::exists(kept); }));
+
+        const test::CRunResult run = test::runTidewell(ownFile ? target.path() : runFolder.path(), name,
+                                                       L"/Path:" + target.path() + L" /Wait:0 /DeferInUse");
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_TRUE(test::exists(held));
+        EXPECT_TRUE(movedEntries(run).empty());
+        EXPECT_TRUE(pending.added().empty());
+        EXPECT_EQ(test::exists(kFolder), folderMade);
+        EXPECT_EQ(test::exists(kept), folderMade);
+        const std::vector<std::wstring> texts = run.texts();
+        EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                                [](const std::wstring& text) {
+                                    return text.starts_with(L"Entries in use cannot wait for the next restart: ") &&
+                                           text.find(kFolder) != std::wstring::npos;
+                                }),
+                  folderMade ? 1 : 0);
+        if (why == EWhy::folderIsLink)
+        {
+            test::startUnixProgram(L"/bin/rm \"" + test::unixPath(kFolder) + L"\"");
+            EXPECT_TRUE(test::waitUntil([&] { return !test::exists(kFolder); }));
+        }
     }
 }
 

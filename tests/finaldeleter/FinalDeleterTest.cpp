@@ -5,7 +5,6 @@
 // duration; this program runs alone, so no other run of Tidewell sees the change.
 #include "app/FinalDeleter.h"
 #include "support/TestSupport.h"
-#include "win/ErrorText.h"
 
 #include <gtest/gtest.h>
 
@@ -132,11 +131,6 @@ std::string differences(const CTreeState& expected, const CTreeState& actual)
     return text;
 }
 
-bool startsWith(const std::wstring& text, const std::wstring& lead)
-{
-    return text.compare(0, lead.size(), lead) == 0;
-}
-
 class SelfDeletion : public ::testing::Test
 {
 protected:
@@ -176,7 +170,7 @@ protected:
         std::erase_if(expected, [&](const auto& entry) {
             for (const CFilePath& path : gone)
             {
-                if (entry.first == path || startsWith(entry.first, path + L"\\"))
+                if (entry.first == path || entry.first.starts_with(path + L"\\"))
                 {
                     return true;
                 }
@@ -305,10 +299,9 @@ TEST_F(SelfDeletion, BusyOldScriptFileStopsNothing)
 
     const test::CRunResult result = run(exe);
     EXPECT_EQ(result.exitCode, 0u);
-    const auto texts = result.texts();
-    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::wstring& text) {
-        return startsWith(text, L"Final deleter started successfully at " + tempFolder + L"\\" + name + L".");
-    }));
+    EXPECT_LT(test::indexOfStart(result.texts(),
+                                 L"Final deleter started successfully at " + tempFolder + L"\\" + name + L"."),
+              result.texts().size());
     expectOnlyGone(before, {exe, target});
 }
 
@@ -328,7 +321,7 @@ TEST_F(SelfDeletion, EditorAsTheVbsAssociationNeverRuns)
     const std::size_t failed = test::indexOf(
         texts, L"Could not start final deleter. The script host ended with exit code 1 without running the script.");
     ASSERT_LT(failed + 1, texts.size());
-    EXPECT_TRUE(startsWith(texts[failed + 1], L"Final deleter started as a copy of the executable at " + tempFolder));
+    EXPECT_TRUE(texts[failed + 1].starts_with(L"Final deleter started as a copy of the executable at " + tempFolder));
     expectOnlyGone(before, {exe, target});
 }
 
@@ -350,7 +343,7 @@ TEST_F(SelfDeletion, DeepestStartableExecutableGoesByTheCopy)
     const std::size_t refused = test::indexOf(
         texts, L"Could not start final deleter. The path of the executable is too long for the script host.");
     ASSERT_LT(refused + 1, texts.size());
-    EXPECT_TRUE(startsWith(texts[refused + 1], L"Final deleter started as a copy of the executable at "));
+    EXPECT_TRUE(texts[refused + 1].starts_with(L"Final deleter started as a copy of the executable at "));
     expectOnlyGone(before, {exe, target});
 }
 
@@ -394,10 +387,8 @@ TEST_F(SelfDeletion, UnpreparedDeleterNeverStopsTheRun)
     const test::CRunResult result = run(exe);
     EXPECT_EQ(result.exitCode, 0u);
     const auto texts = result.texts();
-    const std::wstring prepare = L"Could not prepare final deleter. WinAPI::createNewFile(";
-    const std::wstring copy = L"Could not start final deleter as a copy of the executable. ";
-    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const auto& text) { return startsWith(text, prepare); }));
-    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const auto& text) { return startsWith(text, copy); }));
+    EXPECT_LT(test::indexOfStart(texts, L"Could not prepare final deleter. WinAPI::createNewFile("), texts.size());
+    EXPECT_LT(test::indexOfStart(texts, L"Could not start final deleter as a copy of the executable. "), texts.size());
     expectOnlyGone(before, {target});
 }
 
@@ -413,8 +404,7 @@ TEST_F(SelfDeletion, ExecutableGoesWhenTheMutexCannotBeCreated)
 
     const test::CRunResult result = run(exe, L" /WaitOnMutex:" + eventName);
     EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
-    EXPECT_LT(test::indexOf(result.texts(), L"Caught exception: Error creating mutex " + eventName +
-                                                L" Error message: " + WinAPI::getErrorText(ERROR_INVALID_HANDLE)),
+    EXPECT_LT(test::indexOfStart(result.texts(), L"Caught exception: Error creating mutex " + eventName + L" "),
               result.texts().size());
     expectOnlyGone(before, {exe});
 }

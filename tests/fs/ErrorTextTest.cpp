@@ -125,6 +125,7 @@ TEST(SharedHolders, AssignmentReleasesWhatTheDestinationHeld)
     holder = CSharedHandle(b);
     EXPECT_FALSE(isOpenHandle(a));
     EXPECT_TRUE(isOpenHandle(b));
-    holder = holder;  // self-assignment keeps the handle
+    const CSharedHandle& same = holder;
+    holder = same;  // self-assignment keeps the handle
     EXPECT_TRUE(isOpenHandle(b));
 }

@@ -23,34 +23,10 @@ void createVerbatimFile(const std::wstring& path)
     ::CloseHandle(file);
 }
 
-// The Unix path of a Windows path, from Wine's own mapping.
-std::wstring unixPath(const std::wstring& path)
-{
-    using UnixFileNameFn = char*(__cdecl*)(const wchar_t*);
-    const auto toUnix = reinterpret_cast<UnixFileNameFn>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
-    if (toUnix == nullptr)
-    {
-        ADD_FAILURE() << "not running under Wine";
-        return L"";
-    }
-    char* name = toUnix(path.c_str());
-    const std::string text = name != nullptr ? name : "";
-    ::HeapFree(::GetProcessHeap(), 0, name);
-    return std::wstring(text.begin(), text.end());
-}
-
 // Creates a Unix symbolic link (Windows cannot create one that Wine's file system shows).
 void makeUnixLink(const std::wstring& link, const std::wstring& target)
 {
-    std::wstring command = L"/bin/ln -s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(
-        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
+    test::startUnixProgram(L"/bin/ln -s \"" + test::unixPath(target) + L"\" \"" + test::unixPath(link) + L"\"");
     // Unix programs started by Wine run detached from the handle: wait for the link itself.
     for (int i = 0; i < 500 && !test::exists(link); ++i)
     {
@@ -284,7 +260,8 @@ TEST(FolderDeletionGuards, EveryFormOfADriveRootIsRefused)
     wchar_t saved[MAX_PATH];
     ::GetCurrentDirectoryW(MAX_PATH, saved);
     ASSERT_TRUE(::SetCurrentDirectoryW(marker.c_str()));
-    for (const wchar_t* root : {L"Q:\\", L"Q:", L"q:/", L"Q:\\.", L"Q:\\x\\..", L"\\\\?\\Q:\\", L"\\", L".\\.."})
+    for (const wchar_t* root : {L"Q:\\", L"Q:", L"q:/", L"Q:\\.", L"Q:\\x\\..", L"\\\\?\\Q:\\", L"\\\\.\\Q:\\",
+                                L"\\\\.\\Q:", L"\\", L".\\.."})
     {
         try
         {

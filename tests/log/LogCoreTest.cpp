@@ -152,15 +152,9 @@ TEST(RepeatedLines, RepeatsAtTheEndOfAProcessAreNotWritten)
 {
     test::CTempDir dir;
     const std::wstring name = test::uniqueName(L"writer");
-    const CFilePath exe = dir / (name + L".exe");
-    ASSERT_TRUE(::CopyFileW((test::buildFolder() / L"tw_logwriter.exe").c_str(), exe.c_str(), FALSE));
-    test::CEvent ready(L"ready");
-    test::CEvent go(L"go");
-    go.set();
-    EXPECT_EQ(test::runProgram(exe, L"2 " + ready.name() + L" " + go.name() + L" A repeat"), 0u);
-    test::CRunResult run;
-    run.lines = test::readLogLines(test::defaultLogPath(name));
-    EXPECT_EQ(run.texts(), std::vector<std::wstring>{L"A"});
+    const CFilePath exe = test::copyProgram(test::logWriterExe(), dir.path(), name);
+    EXPECT_EQ(test::runProgram(exe, L"2 - - A repeat"), 0u);
+    EXPECT_EQ(test::logTexts(test::defaultLogPath(name)), std::vector<std::wstring>{L"A"});
     ::DeleteFileW(test::defaultLogPath(name).c_str());
 }
 
@@ -169,7 +163,7 @@ TEST(RepeatedLines, NoNoticeFollowsAnotherWritersLine)
     openedLog();
     // A second process writing to this program's log: the log writer under this program's name.
     test::CTempDir dir;
-    const CFilePath other = test::copyProgram(test::buildFolder() / L"tw_logwriter.exe", dir.path(),
+    const CFilePath other = test::copyProgram(test::logWriterExe(), dir.path(),
                                               CFilePath(WinAPI::getModuleFileName()).fileName().withoutExtension());
     CLogTail tail;
     write(L"A");

@@ -45,51 +45,52 @@ CTraceConfig withBackups(std::uint32_t maxBackup)
 }
 }  // namespace
 
-TEST(LogBackups, FullRotationDropsTheOldest)
+TEST(LogBackups, RotationMovesEachFileOneUpToTheLimit)
 {
-    test::CTempDir dir;
-    makeLogs(dir, {L"tool.log", L"tool1.log", L"tool2.log", L"tool3.log", L"tool4.log", L"tool5.log", L"tool6.log",
-                   L"tool7.log", L"tool8.log", L"tool9.log"});
-    rotateBackups(withBackups(9), dir / L"tool.log", 1);
-    const auto files = contents(dir);
-    EXPECT_EQ(files.size(), 9u);
-    EXPECT_EQ(files.count(L"tool.log"), 0u);
-    EXPECT_EQ(files.at(L"tool1.log"), "tool.log");
-    EXPECT_EQ(files.at(L"tool9.log"), "tool8.log");
-}
-
-TEST(LogBackups, GapsEndTheChain)
-{
-    test::CTempDir dir;
-    makeLogs(dir, {L"tool.log", L"tool1.log", L"tool3.log"});
-    rotateBackups(withBackups(9), dir / L"tool.log", 1);
-    EXPECT_EQ(contents(dir),
-              (std::map<std::wstring, std::string>{
-                  {L"tool1.log", "tool.log"}, {L"tool2.log", "tool1.log"}, {L"tool3.log", "tool3.log"}}));
-}
-
-TEST(LogBackups, NoneOrOneBackup)
-{
-    test::CTempDir none;
-    makeLogs(none, {L"tool.log", L"tool1.log"});
-    rotateBackups(withBackups(0), none / L"tool.log", 1);
-    EXPECT_EQ(contents(none), (std::map<std::wstring, std::string>{{L"tool.log", "tool.log"}}));
-
-    test::CTempDir one;
-    makeLogs(one, {L"tool.log", L"tool1.log"});
-    rotateBackups(withBackups(1), one / L"tool.log", 1);
-    EXPECT_EQ(contents(one), (std::map<std::wstring, std::string>{{L"tool1.log", "tool.log"}}));
-}
-
-TEST(LogBackups, TrailingDigitsOfTheNameAreReplaced)
-{
-    test::CTempDir dir;
-    makeLogs(dir, {L"setup32.log", L"setup1.log", L"123.log"});
-    rotateBackups(withBackups(9), dir / L"setup32.log", 1);
-    rotateBackups(withBackups(9), dir / L"123.log", 1);
-    EXPECT_EQ(contents(dir),
-              (std::map<std::wstring, std::string>{
-                  {L"setup1.log", "setup32.log"}, {L"setup2.log", "setup1.log"}, {L"1.log", "123.log"}}));
+    using CFiles = std::map<std::wstring, std::string>;
+    const struct
+    {
+        const char* what;
+        std::initializer_list<const wchar_t*> files;
+        const wchar_t* log;
+        std::uint32_t maxBackup;
+        CFiles expected;
+    } cases[] = {
+        {"full chain: the oldest goes",
+         {L"tool.log", L"tool1.log", L"tool2.log", L"tool3.log", L"tool4.log", L"tool5.log", L"tool6.log", L"tool7.log",
+          L"tool8.log", L"tool9.log"},
+         L"tool.log",
+         9,
+         {{L"tool1.log", "tool.log"},
+          {L"tool2.log", "tool1.log"},
+          {L"tool3.log", "tool2.log"},
+          {L"tool4.log", "tool3.log"},
+          {L"tool5.log", "tool4.log"},
+          {L"tool6.log", "tool5.log"},
+          {L"tool7.log", "tool6.log"},
+          {L"tool8.log", "tool7.log"},
+          {L"tool9.log", "tool8.log"}}},
+        {"a gap ends the chain",
+         {L"tool.log", L"tool1.log", L"tool3.log"},
+         L"tool.log",
+         9,
+         {{L"tool1.log", "tool.log"}, {L"tool2.log", "tool1.log"}, {L"tool3.log", "tool3.log"}}},
+        {"no backups", {L"tool.log", L"tool1.log"}, L"tool.log", 0, {{L"tool.log", "tool.log"}}},
+        {"one backup", {L"tool.log", L"tool1.log"}, L"tool.log", 1, {{L"tool1.log", "tool.log"}}},
+        {"trailing digits are replaced",
+         {L"setup32.log", L"setup1.log"},
+         L"setup32.log",
+         9,
+         {{L"setup1.log", "setup32.log"}, {L"setup2.log", "setup1.log"}}},
+        {"a name of digits only", {L"123.log"}, L"123.log", 9, {{L"1.log", "123.log"}}},
+    };
+    for (const auto& c : cases)
+    {
+        test::CTempDir dir;
+        makeLogs(dir, c.files);
+        rotateBackups(withBackups(c.maxBackup), dir / c.log, 1);
+        EXPECT_EQ(contents(dir), c.expected) << c.what;
+    }
 }
 
 TEST(LogFileOpen, NewFileKeepsTheOldOneAsBackupAndAppendContinues)
@@ -161,8 +162,7 @@ TEST(LogSharing, FourProcessesAppendWholeLinesToOneFile)
     constexpr int kLines = 200;
     test::CTempDir dir;
     const std::wstring name = test::uniqueName(L"writer") + L"x";
-    const CFilePath exe = dir / (name + L".exe");
-    ASSERT_TRUE(::CopyFileW((test::buildFolder() / L"tw_logwriter.exe").c_str(), exe.c_str(), FALSE));
+    const CFilePath exe = test::copyProgram(test::logWriterExe(), dir.path(), name);
     const CFilePath log = test::defaultLogPath(name);
     test::writeTextFile(log, "an older log");
 
@@ -186,8 +186,7 @@ TEST(LogSharing, FourProcessesAppendWholeLinesToOneFile)
     }
 
     const std::vector<std::wstring> lines = test::readLogLines(log);
-    const auto rulers = std::count(lines.begin(), lines.end(), std::wstring(80, L'*'));
-    EXPECT_EQ(rulers, 2) << "one header block";
+    EXPECT_EQ(test::headerRulers(lines), 2u) << "one header block";
     std::map<DWORD, int> nextLine;
     int logLines = 0;
     for (const std::wstring& line : lines)
@@ -214,15 +213,12 @@ TEST(LogReopen, OlderFileMovesAlongWithoutASecondHeader)
 {
     test::CTempDir dir;
     const std::wstring name = test::uniqueName(L"writer");
-    const CFilePath exe = dir / (name + L".exe");
-    ASSERT_TRUE(::CopyFileW((test::buildFolder() / L"tw_logwriter.exe").c_str(), exe.c_str(), FALSE));
+    const CFilePath exe = test::copyProgram(test::logWriterExe(), dir.path(), name);
     const CFilePath moved = dir / L"moved.log";
     EXPECT_EQ(test::runProgram(exe, L"reopen \"" + moved + L"\""), 0u);
     EXPECT_FALSE(test::exists(test::defaultLogPath(name)));
-    test::CRunResult run;
-    run.lines = test::readLogLines(moved);
-    EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2);
-    EXPECT_EQ(run.texts(), (std::vector<std::wstring>{L"before", L"after"}));
+    EXPECT_EQ(test::headerRulers(test::readLogLines(moved)), 2u);
+    EXPECT_EQ(test::logTexts(moved), (std::vector<std::wstring>{L"before", L"after"}));
 }
 
 namespace
@@ -231,8 +227,7 @@ namespace
 CFilePath writerWithLogFolder(const test::CTempDir& dir, const std::wstring& name, const std::wstring& folder,
                               const std::string& moreSettings = "")
 {
-    const CFilePath exe = dir / (name + L".exe");
-    EXPECT_TRUE(::CopyFileW((test::buildFolder() / L"tw_logwriter.exe").c_str(), exe.c_str(), FALSE));
+    const CFilePath exe = test::copyProgram(test::logWriterExe(), dir.path(), name);
     test::writeTextFile(dir / L"MxQorSetup.cfg",
                         "[Trace]\r\nTargetDir=" + std::string(folder.begin(), folder.end()) + "\r\n" + moreSettings);
     return exe;
@@ -251,15 +246,11 @@ TEST(LogFolder, FileThatCannotBeCreatedGoesToTheTemporaryFolder)
     test::CTempDir temp;
     {
         test::CTempFolderOverride scoped(temp.path());
-        test::CEvent ready(L"ready");
-        test::CEvent go(L"go");
-        go.set();
-        EXPECT_EQ(test::runProgram(exe, L"1 " + ready.name() + L" " + go.name()), 0u);
+        EXPECT_EQ(test::runProgram(exe, L"1 - -"), 0u);
     }
-    test::CRunResult run;
-    run.lines = test::readLogLines(temp / (name + L".log"));
-    ASSERT_EQ(run.texts().size(), 1u);
-    EXPECT_TRUE(run.texts()[0].starts_with(L"line "));
+    const std::vector<std::wstring> texts = test::logTexts(temp / (name + L".log"));
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].starts_with(L"line "));
 }
 
 TEST(LogReopen, WithoutAnOlderFileTheNewFileGetsItsHeader)
@@ -274,10 +265,8 @@ TEST(LogReopen, WithoutAnOlderFileTheNewFileGetsItsHeader)
         test::CTempFolderOverride scoped(L"R:\\nowhere");
         EXPECT_EQ(test::runProgram(exe, L"reopen \"" + moved + L"\""), 0u);
     }
-    test::CRunResult run;
-    run.lines = test::readLogLines(moved);
-    EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), std::wstring(80, L'*')), 2);
-    EXPECT_EQ(run.texts(), std::vector<std::wstring>{L"after"});
+    EXPECT_EQ(test::headerRulers(test::readLogLines(moved)), 2u);
+    EXPECT_EQ(test::logTexts(moved), std::vector<std::wstring>{L"after"});
 }
 
 TEST(LogBackups, LogNamedLikeItsFirstBackupKeepsEveryRun)
@@ -295,9 +284,8 @@ TEST(LogBackups, LogNamedLikeItsFirstBackupKeepsEveryRun)
         {L"1", L"run4"}, {L"2", L"run3"}, {L"3", L"run2"}, {L"4", L"run1"}};
     for (const auto& [number, text] : expected)
     {
-        test::CRunResult run;
-        run.lines = test::readLogLines(logs / (stem + number + L".log"));
-        EXPECT_EQ(run.texts(), std::vector<std::wstring>{text}) << test::narrow(number);
+        EXPECT_EQ(test::logTexts(logs / (stem + number + L".log")), std::vector<std::wstring>{text})
+            << test::narrow(number);
     }
 }
 
@@ -322,8 +310,7 @@ TEST(LogSharing, RelativeLogPathsInTwoFoldersAreTwoFiles)
     EXPECT_EQ(running.wait(), 0u);
 
     EXPECT_EQ(test::readBytes(second / (name + L"1.log")), "an older log");
-    const std::vector<std::wstring> lines = test::readLogLines(second / (name + L".log"));
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), std::wstring(80, L'*')), 2) << "a header of its own";
+    EXPECT_EQ(test::headerRulers(test::readLogLines(second / (name + L".log"))), 2u) << "a header of its own";
 }
 
 TEST(LogSharing, WriterHangingWithTheSyncMutexDoesNotHoldUpTheLines)
@@ -338,9 +325,7 @@ TEST(LogSharing, WriterHangingWithTheSyncMutexDoesNotHoldUpTheLines)
     EXPECT_EQ(test::runProgram(exe, L"2 - -"), 0u);
     hung.release();
 
-    test::CRunResult run;
-    run.lines = test::readLogLines(log);
-    const std::vector<std::wstring> texts = run.texts();
+    const std::vector<std::wstring> texts = test::logTexts(log);
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_TRUE(texts[0].starts_with(L"Another writer has held this log file's sync mutex")) << test::narrow(texts[0]);
     EXPECT_TRUE(texts[1].starts_with(L"line ") && texts[2].starts_with(L"line "));

@@ -121,10 +121,9 @@ TEST(LogHeaderRun, InformationLibraryBesideTheProgram)
     const std::vector<std::wstring> header = headerLines(run);
     EXPECT_TRUE(hasLine(header, L"   Operating system:\tTest Windows 11 Pro (build 26100)"));
     EXPECT_TRUE(hasLine(header, L"   Executing user:\t" + WinAPI::getUserName() + L" (Administrator)"));
-    const auto commandLine = std::find_if(
-        header.begin(), header.end(), [](const std::wstring& line) { return line.starts_with(L"   Commandline:"); });
-    ASSERT_NE(commandLine, header.end());
-    EXPECT_TRUE(commandLine->ends_with(L"           /Wait:0'"));
+    const std::size_t commandLine = test::indexOfStart(header, L"   Commandline:");
+    ASSERT_LT(commandLine, header.size());
+    EXPECT_TRUE(header[commandLine].ends_with(L"           /Wait:0'"));
     EXPECT_TRUE(hasLine(header, L"   Version:\t\t1.0.0.1"));
 }
 
@@ -150,9 +149,7 @@ TEST(LogHeaderRun, WithoutInformationLibraryAndNotFromTheCurrentDirectory)
     EXPECT_TRUE(hasLine(header, L"   " + std::wstring(28, L'-')));
     EXPECT_TRUE(hasLine(header, L"   " + std::wstring(31, L'-')));
     // A system library has a version of four numbers, not N/A.
-    const std::wstring rowStart = L"   " + std::wstring(11, L' ') + L"comctl32.dll:     ";
-    const auto row = std::find_if(header.begin(), header.end(),
-                                  [&](const std::wstring& line) { return line.starts_with(rowStart); });
-    ASSERT_NE(row, header.end());
-    EXPECT_EQ(std::count(row->begin(), row->end(), L'.'), 4) << "a.b.c.d after the name's own dot";
+    const std::size_t row = test::indexOfStart(header, std::wstring(14, L' ') + L"comctl32.dll:     ");
+    ASSERT_LT(row, header.size());
+    EXPECT_EQ(std::count(header[row].begin(), header[row].end(), L'.'), 4) << "a.b.c.d after the name's own dot";
 }

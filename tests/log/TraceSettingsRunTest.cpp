@@ -14,14 +14,6 @@ void writeConfig(const test::CTempDir& dir, const std::wstring& targetDir)
     test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nLevel=3\r\nTargetDir=" + test::narrow(targetDir) + "\r\n");
 }
 
-// The log texts (after the line prefix) of a log file.
-std::vector<std::wstring> logTexts(const std::wstring& path)
-{
-    test::CRunResult result;
-    result.lines = test::readLogLines(path);
-    return result.texts();
-}
-
 std::size_t countOf(const std::vector<std::wstring>& texts, const std::wstring& text)
 {
     return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
@@ -58,7 +50,7 @@ TEST(TraceSettingsRun, ConfigurationFileNamesTheFolderAndTheExecutableTheFile)
     const CFilePath folder = logs / L"deep\\logs";
     for (const std::wstring& name : {plain + L".log", std::wstring(L"a.b.log"), std::wstring(L"nodotprogram.log")})
     {
-        EXPECT_EQ(countOf(logTexts(CFilePath::combine(folder, name)), kMissingPath), 1u) << test::narrow(name);
+        EXPECT_EQ(countOf(test::logTexts(CFilePath::combine(folder, name)), kMissingPath), 1u) << test::narrow(name);
     }
     EXPECT_FALSE(test::exists(test::defaultLogPath(plain)));
 }
@@ -71,7 +63,7 @@ TEST(TraceSettingsRun, EmptyConfigurationFileLogsIntoTheCurrentDirectory)
     const std::wstring name = test::uniqueName(L"tw_empty");
     EXPECT_EQ(runIn(test::copyTidewell(programs.path(), name), L"", current.path()), 0xFFFFFFFFu);
 
-    EXPECT_EQ(countOf(logTexts(current / (name + L".log")), kMissingPath), 1u);
+    EXPECT_EQ(countOf(test::logTexts(current / (name + L".log")), kMissingPath), 1u);
     EXPECT_FALSE(test::exists(test::defaultLogPath(name)));
 }
 
@@ -97,7 +89,7 @@ TEST(TraceSettingsRun, LogAndLogmodeAppendContinueTheLog)
         const std::string bytes = test::readBytes(log);
         ASSERT_GE(bytes.size(), 2u);
         EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << "one byte-order mark at the start";
-        EXPECT_EQ(countOf(logTexts(log), kMissingPath), step.linesAfter) << test::narrow(step.arguments);
+        EXPECT_EQ(countOf(test::logTexts(log), kMissingPath), step.linesAfter) << test::narrow(step.arguments);
     }
 }
 
@@ -116,14 +108,12 @@ TEST(TraceSettingsRun, UnusableSettingsStillGiveALogThatSaysWhy)
     const std::wstring warning =
         L"The trace settings could not be read; the default settings are used. "
         L"WinAPI::splitpath(C:\\xxx";
-    const auto found = std::find_if(result.lines.begin(), result.lines.end(), [&](const std::wstring& line) {
-        return test::lineText(line).rfind(warning, 0) == 0;
-    });
-    ASSERT_NE(found, result.lines.end()) << "no warning in the log";
-    EXPECT_EQ(test::lineSeverity(*found), L'W');
-    EXPECT_EQ(found->substr(9, 10), L"MxQorTavLg");
-    const std::vector<std::wstring> texts = result.texts();
-    EXPECT_EQ(countOf(texts, kMissingPath), 1u);
+    const std::size_t found = test::indexOfStart(result.texts(), warning);
+    ASSERT_LT(found, result.texts().size()) << "no warning in the log";
+    const std::wstring line = result.eventLines()[found];
+    EXPECT_EQ(test::lineSeverity(line), L'W');
+    EXPECT_EQ(line.substr(9, 10), L"MxQorTavLg");
+    EXPECT_EQ(countOf(result.texts(), kMissingPath), 1u);
 }
 
 TEST(TraceSettingsRun, ConfigurationFileBesideADeepExecutableIsRead)
@@ -140,5 +130,5 @@ TEST(TraceSettingsRun, ConfigurationFileBesideADeepExecutableIsRead)
     ASSERT_TRUE(::CopyFileW(test::tidewellExe().c_str(), exe.c_str(), FALSE));
     test::writeTextFile(deep / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + test::narrow(logs.path()) + "\r\n");
     EXPECT_EQ(runIn(exe, L"", current.path()), 0xFFFFFFFFu);
-    EXPECT_EQ(countOf(logTexts(logs / L"t.log"), kMissingPath), 1u);
+    EXPECT_EQ(countOf(test::logTexts(logs / L"t.log"), kMissingPath), 1u);
 }

@@ -26,9 +26,6 @@ for dll in $imports; do
 done
 grep -qiE 'dbghelp|libgcc|libstdc|libwinpthread' <<<"$imports" && fail "imports a runtime or debugging DLL"
 
-# The crash report names functions and source lines from the program's own debug information.
-"$objdump" -h "$exe" | grep -q '\.debug_info' || fail "no debug information (stripped?)"
-
 # A UTF-16LE text as a PCRE pattern.
 utf16() { printf '%s' "$1" | sed -e 's/./&\\x00/g' -e 's/\.\\x00/\\.\\x00/g'; }
 LC_ALL=C grep -aqP "$(utf16 VS_VERSION_INFO)" "$exe" || fail "no version resource"

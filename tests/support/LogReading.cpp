@@ -81,6 +81,25 @@ std::vector<std::wstring> CRunResult::texts() const
     return result;
 }
 
+std::vector<std::wstring> logTexts(const std::wstring& path)
+{
+    CRunResult log;
+    log.lines = readLogLines(path);
+    return log.texts();
+}
+
+std::size_t headerRulers(const std::vector<std::wstring>& lines)
+{
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), std::wstring(80, L'*')));
+}
+
+std::size_t indexOfStart(const std::vector<std::wstring>& texts, const std::wstring& start)
+{
+    return static_cast<std::size_t>(
+        std::find_if(texts.begin(), texts.end(), [&](const std::wstring& text) { return text.starts_with(start); }) -
+        texts.begin());
+}
+
 std::size_t indexOf(const std::vector<std::wstring>& texts, const std::wstring& wanted)
 {
     return static_cast<std::size_t>(std::find(texts.begin(), texts.end(), wanted) - texts.begin());

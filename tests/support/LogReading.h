@@ -33,6 +33,13 @@ struct CRunResult
     std::vector<std::wstring> texts() const;
 };
 
+// The texts of the log file at path (the header block left out).
+std::vector<std::wstring> logTexts(const std::wstring& path);
+// The rulers of 80 '*' among lines: two for each header block.
+std::size_t headerRulers(const std::vector<std::wstring>& lines);
+
 // The position of the first text equal to wanted; texts.size() when there is none.
 std::size_t indexOf(const std::vector<std::wstring>& texts, const std::wstring& wanted);
+// The position of the first text that starts with start; texts.size() when there is none.
+std::size_t indexOfStart(const std::vector<std::wstring>& texts, const std::wstring& start);
 }  // namespace test

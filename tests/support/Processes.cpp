@@ -28,6 +28,11 @@ CFilePath crashExe()
     return CFilePath::combine(buildFolder(), L"tw_crash.exe");
 }
 
+CFilePath logWriterExe()
+{
+    return CFilePath::combine(buildFolder(), L"tw_logwriter.exe");
+}
+
 CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, const std::wstring& name)
 {
     const CFilePath copy = CFilePath::combine(folder, name + L".exe");
@@ -41,12 +46,7 @@ CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, cons
 
 CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name)
 {
-    const CFilePath copy = CFilePath::combine(folder, name + L".exe");
-    if (!::CopyFileW(tidewellExe().c_str(), copy.c_str(), FALSE))
-    {
-        ADD_FAILURE() << "cannot copy Tidewell.exe, error " << ::GetLastError();
-    }
-    return copy;
+    return copyProgram(tidewellExe(), folder, name);
 }
 
 CProcess::~CProcess()
@@ -127,6 +127,34 @@ void CChildHolder::release()
         ::CloseHandle(m_child.info.hThread);
         m_child.info = PROCESS_INFORMATION{};
     }
+}
+
+std::wstring unixPath(const std::wstring& path)
+{
+    using UnixFileNameFn = char*(__cdecl*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<UnixFileNameFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (toUnix == nullptr)
+    {
+        ADD_FAILURE() << "not running under Wine";
+        return L"";
+    }
+    char* name = toUnix(path.c_str());
+    const std::string text = name != nullptr ? name : "";
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return std::wstring(text.begin(), text.end());
+}
+
+void startUnixProgram(const std::wstring& commandLine)
+{
+    std::wstring command = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
 }
 
 CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,

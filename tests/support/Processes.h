@@ -15,6 +15,8 @@ CFilePath tidewellExe();
 CFilePath childExe();
 // The crash program of the tests (tw_crash.exe).
 CFilePath crashExe();
+// The log writer of the tests (tw_logwriter.exe).
+CFilePath logWriterExe();
 
 // A copy of Tidewell.exe named <name>.exe in folder (the log file is named after it).
 CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name);
@@ -71,6 +73,12 @@ private:
     CProcess m_child;
     bool m_holds = false;
 };
+
+// The Unix path of a Windows path, from Wine's own mapping.
+std::wstring unixPath(const std::wstring& path);
+// Starts a Unix program (Wine splits the command line as Windows does) and returns at once: Wine
+// runs it detached from any handle, so the caller waits for what it makes.
+void startUnixProgram(const std::wstring& commandLine);
 
 // Runs a copy of Tidewell named <name>.exe from folder with the given arguments, reads its log
 // and deletes it.

@@ -32,12 +32,19 @@ volatile bool g_keepRecursing = true;
 // A component tag the log reads only when it writes the line out, under the file's sync mutex.
 const wchar_t* volatile g_unreadableTag = reinterpret_cast<const wchar_t*>(16);
 
-// Built without optimisation, so that its parameters are stored where the report reads them
-// (the stack words above the return address on x86, the register home area on x64).
-__attribute__((noinline, optimize("O0"))) void writeThroughPointer(const char* text, volatile int* target)
+}  // namespace
+
+// Built without optimisation and with external linkage (a local function may be given a faster
+// calling convention that passes arguments in registers), so that its parameters stay where the
+// x86 report reads them: the stack words above the return address. On x64 the report shows the
+// register home area, which a clang-built function does not fill.
+__attribute__((noinline, optnone)) void writeThroughPointer(const char* text, volatile int* target)
 {
     *target = text[0];
 }
+
+namespace
+{
 
 __attribute__((noinline)) void callThroughPointer()
 {
