@@ -179,6 +179,7 @@ bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
     std::wstring name;
     try
     {
+        const CRestartListTurn turn;
         std::uint32_t error = ERROR_ALREADY_EXISTS;
         for (int attempt = 0; attempt < kNameAttempts && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
              ++attempt)
@@ -243,6 +244,7 @@ void CInUseDeferral::finish()
     m_folderHandle.reset();
     if (m_moved != 0)
     {
+        const CRestartListTurn turn;
         WinAPI::deleteAtRestart(m_folder);
     }
 }

@@ -1,9 +1,16 @@
 #include "win/RestartCalls.h"
 
+#include "win/NamedMutex.h"
 #include "win/RegKey.h"
 #include "win/TavException.h"
 
 #include <windows.h>
+
+namespace
+{
+constexpr const wchar_t* kTurnMutex = L"Global\\TidewellRestartDeletions";
+constexpr DWORD kTurnWaitMs = 10000;
+}  // namespace
 
 namespace WinAPI
 {
@@ -32,3 +39,26 @@ void deleteAtRestart(const std::wstring& path)
     }
 }
 }  // namespace WinAPI
+
+CRestartListTurn::CRestartListTurn()
+{
+    bool existed = false;
+    std::uint32_t error = ERROR_SUCCESS;
+    m_mutex = WinAPI::tryCreateMutex(kTurnMutex, false, nullptr, existed, error);
+    if (!m_mutex.isValid())
+    {
+        throw CTavException(error, std::wstring(L"CRestartListTurn: mutex ") + kTurnMutex + L" failed.");
+    }
+    const DWORD waited = ::WaitForSingleObject(m_mutex.get(), kTurnWaitMs);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
+    {
+        m_mutex.reset();
+        throw CTavException(waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : ::GetLastError(),
+                            std::wstring(L"CRestartListTurn: another run holds ") + kTurnMutex + L".");
+    }
+}
+
+CRestartListTurn::~CRestartListTurn()
+{
+    ::ReleaseMutex(m_mutex.get());
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "win/SharedHolder.h"
+
 #include <string>
 
 // Thin wrappers of the calls that have Windows delete an entry at the next restart. Windows keeps
@@ -18,3 +20,19 @@ void checkRestartDeletion();
 // Adds the entry to the deletions of the next restart. The entry need not exist yet.
 void deleteAtRestart(const std::wstring& path);
 }  // namespace WinAPI
+
+// This process's turn at the deletions of the next restart, for its lifetime. Windows reads,
+// extends and writes the whole value for each deletion added, so two runs adding at the same time
+// can lose each other's names: runs of this program take turns through a mutex of the session
+// space. Throws when the turn does not come within a few seconds (or the mutex cannot be had).
+class CRestartListTurn
+{
+public:
+    CRestartListTurn();
+    ~CRestartListTurn();
+    CRestartListTurn(const CRestartListTurn&) = delete;
+    CRestartListTurn& operator=(const CRestartListTurn&) = delete;
+
+private:
+    CSharedHandle m_mutex;
+};
