@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Times Tidewell.exe /Wait:0 against the floor (bench/DeleteFloor.cpp: DeleteFileW and
-# RemoveDirectoryW by full path over the known layout, nothing else) of the same build under the
-# same Wine, for the x64 build and, where 32-bit programs run, the x86 product:
+# RemoveDirectoryW by full path over the known layout on one thread, nothing else) of the same
+# build under the same Wine, for the x64 build and, where 32-bit programs run, the x86 product:
 #   tree: 20,000 files in 400 folders (d0..d19\folderN\file1..50.dat)
 #   flat: 10,000 files in one folder
-# Each run gets fresh, identical trees; the programs alternate. Prints the medians and
-# Tidewell / floor.
+# Tidewell runs with its workers (two per processor, at most eight); bench/DeleteWalk.cpp runs the
+# same walk without the program around it on one worker and with the workers, so the gain of the
+# pool shows apart from the program's own cost (its log).
+# Each run gets fresh, identical trees; the programs alternate. Prints the medians, each / the
+# floor, and the goal for Tidewell on two processors (tree 0.6, one folder 0.8).
 #   bench/delete_tree.sh [runs]      (default 5 runs of each)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +19,7 @@ builds=(x64)
 if scripts/x86-support.sh; then builds+=(x86); else echo "32-bit programs cannot run here: the x86 product is not timed."; fi
 for preset in "${builds[@]}"; do
   scripts/configure.sh "$preset"
-  cmake --build --preset "$preset" --target Tidewell delete_floor >/dev/null
+  cmake --build --preset "$preset" --target Tidewell delete_floor delete_walk >/dev/null
 done
 # Everything runs in the x64 build's prefix (a 64-bit prefix runs both builds).
 build=$PWD/build/x64
@@ -57,17 +60,21 @@ seconds() {
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
-# bench_layout NAME FOLDERS FILES
+methods=(floor tidewell walk1 walk)
+
+# bench_layout NAME FOLDERS FILES GOAL
 bench_layout() {
-  local name=$1 folders=$2 files=$3 i tree t preset method
+  local name=$1 folders=$2 files=$3 goal=$4 i tree t preset method
   declare -A times=()
   for ((i = 1; i <= runs; i++)); do
     for preset in "${builds[@]}"; do
-      for method in tidewell floor; do
+      for method in "${methods[@]}"; do
         tree=$work/${method}_${preset}_$i
         make_tree "$tree" "$folders" "$files"
         case $method in
           tidewell) t=$(seconds wine "$PWD/build/$preset/Tidewell.exe" "/Path:$(winpath "$tree")" /Wait:0) ;;
+          walk1) t=$(seconds wine "$PWD/build/$preset/delete_walk.exe" "$(winpath "$tree")" 1) ;;
+          walk) t=$(seconds wine "$PWD/build/$preset/delete_walk.exe" "$(winpath "$tree")" 0) ;;
           floor) t=$(seconds wine "$PWD/build/$preset/delete_floor.exe" "$(winpath "$tree")" "$folders" "$files") ;;
         esac
         [ ! -e "$tree" ] || { echo "$method ($preset) left $tree behind"; exit 1; }
@@ -76,15 +83,18 @@ bench_layout() {
     done
   done
   for preset in "${builds[@]}"; do
-    local tidewell floor
-    tidewell=$(printf '%s' "${times[tidewell-$preset]}" | median)
+    local floor tidewell walk1 walk
     floor=$(printf '%s' "${times[floor-$preset]}" | median)
-    printf '%-28s %s  Tidewell %7.3f s   floor %7.3f s   Tidewell / floor %5s\n' \
-      "$name" "$preset" "$tidewell" "$floor" "$(ratio "$tidewell" "$floor")"
+    tidewell=$(printf '%s' "${times[tidewell-$preset]}" | median)
+    walk1=$(printf '%s' "${times[walk1-$preset]}" | median)
+    walk=$(printf '%s' "${times[walk-$preset]}" | median)
+    printf '%-28s %s  floor %6.3f s  Tidewell %6.3f s = %5s x floor (goal %s)   walk: one worker %5s x, workers %5s x\n' \
+      "$name" "$preset" "$floor" "$tidewell" "$(ratio "$tidewell" "$floor")" "$goal" \
+      "$(ratio "$walk1" "$floor")" "$(ratio "$walk" "$floor")"
   done
 }
 
-echo "medians of $runs runs each:"
-bench_layout "20,000 files in 400 folders" 400 50
-bench_layout "10,000 files in one folder" 0 10000
+echo "$(nproc) processors; medians of $runs runs each:"
+bench_layout "20,000 files in 400 folders" 400 50 0.6
+bench_layout "10,000 files in one folder" 0 10000 0.8
 rm -rf "$work"

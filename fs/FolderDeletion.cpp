@@ -60,9 +60,11 @@ using WinAPI::EntryKind;
 // How long a folder whose entries are all deleted may stay "not empty" (and a deleted file stay
 // visible) because others still hold what was deleted.
 constexpr ULONGLONG kLingerWaitMs = 3000;
-// The workers of a walk unless the caller says otherwise: one per processor, at most this many.
-// More gain little where the file system serialises the deletions (Wine's server does).
-constexpr unsigned kMaxWorkers = 4;
+// The workers of a walk unless the caller says otherwise: two per processor, at most eight. A
+// worker spends much of its time waiting for the file system (under Wine for its server, which
+// serves one call at a time); under Wine on two processors, four workers beat two.
+constexpr unsigned kWorkersPerProcessor = 2;
+constexpr unsigned kMaxWorkers = 8;
 // A batch of a folder's entries is shared with waiting workers in parts of at least this many.
 constexpr std::size_t kMinShare = 32;
 
@@ -143,7 +145,7 @@ class CFolderFailures
 public:
     CFolderFailures() = default;
     CFolderFailures(CFolderFailures&&) = default;
-    CFolderFailures& operator=(CFolderFailures&&) = default;
+    CFolderFailures& operator=(CFolderFailures&&) = delete;
     // An exception passing leaves parts under way: they use the folder's handle, so they are
     // waited for.
     ~CFolderFailures();
@@ -529,20 +531,21 @@ void takeNext(CWalk& walk, std::vector<CFolderLevel>& levels)
         return;
     }
     const CFilePath shown = CFilePath::combine(level.shown, entry.name);
-    std::optional<CFolderLevel> inner;
     try
     {
         observe(walk, shown);
         bool lingers = false;
-        inner = takeEntry(level.folder(), level.resolvedName, entry, shown, lingers, walk.deferral);
+        std::optional<CFolderLevel> inner =
+            takeEntry(level.folder(), level.resolvedName, entry, shown, lingers, walk.deferral);
+        if (inner)
+        {
+            // From here on level may have moved.
+            levels.push_back(std::move(*inner));
+        }
     }
     catch (const CTavException& error)
     {
         level.failures.add(error);
-    }
-    if (inner)
-    {
-        levels.push_back(std::move(*inner));
     }
 }
 
@@ -702,7 +705,7 @@ void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening,
     {
         if (workers == 0)
         {
-            workers = std::min(WinAPI::getProcessorCount(), kMaxWorkers);
+            workers = std::min(WinAPI::getProcessorCount() * kWorkersPerProcessor, kMaxWorkers);
         }
         std::optional<CWorkerPool> pool;
         if (workers > 1)

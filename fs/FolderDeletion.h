@@ -22,8 +22,8 @@ using EntryObserver = std::function<void(const CFilePath& entry)>;
 // again while the run's retry time lasts, and a file still in use is then moved aside to be
 // deleted at the next restart.
 //
-// workers: how many threads share the walk, the calling one included; 0: one per processor, at
-// most four. The failures and their order are the same for any number. beforeOpening is called
+// workers: how many threads share the walk, the calling one included; 0: two per processor, at
+// most eight. The failures and their order are the same for any number. beforeOpening is called
 // from all of them, one call at a time.
 void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening = {},
                       CInUseDeferral* deferral = nullptr, unsigned workers = 0);
