@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 
 namespace
 {
@@ -374,17 +375,17 @@ bool CEntryReader::next(std::vector<DirectoryEntry>& batch)
     {
         return false;
     }
-    if (m_buffer.empty())
-    {
-        m_buffer.resize(8192);
-    }
-    const DWORD bytes = static_cast<DWORD>(m_buffer.size() * sizeof(std::uint64_t));
+    // A buffer for this call only: a walk keeps a reader open for every level of folders above the
+    // one it is in, thousands in a deep tree, and only their parsed entries need to stay.
+    constexpr std::size_t kBufferWords = 8192;
+    const std::unique_ptr<std::uint64_t[]> buffer(new std::uint64_t[kBufferWords]);
+    const DWORD bytes = static_cast<DWORD>(kBufferWords * sizeof(std::uint64_t));
     for (;;)
     {
         const FILE_INFO_BY_HANDLE_CLASS type =
             m_withIds ? (m_started ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo)
                       : (m_started ? FileFullDirectoryInfo : FileFullDirectoryRestartInfo);
-        if (::GetFileInformationByHandleEx(m_listing.get(), type, m_buffer.data(), bytes))
+        if (::GetFileInformationByHandleEx(m_listing.get(), type, buffer.get(), bytes))
         {
             break;
         }
@@ -400,7 +401,7 @@ bool CEntryReader::next(std::vector<DirectoryEntry>& batch)
         return false;
     }
     m_started = true;
-    const auto* bytesAt = reinterpret_cast<const unsigned char*>(m_buffer.data());
+    const auto* bytesAt = reinterpret_cast<const unsigned char*>(buffer.get());
     for (std::size_t offset = 0;;)
     {
         DirectoryEntry entry;

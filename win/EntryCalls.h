@@ -105,6 +105,5 @@ private:
     CSharedHandle m_listing;
     bool m_started = false;
     bool m_withIds = true;
-    std::vector<std::uint64_t> m_buffer;
 };
 }  // namespace WinAPI
