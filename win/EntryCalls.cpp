@@ -1,5 +1,6 @@
 #include "win/EntryCalls.h"
 
+#include "win/FileCalls.h"
 #include "win/GrowBuffer.h"
 #include "win/TavException.h"
 
@@ -354,16 +355,10 @@ std::uint32_t trySetEntryAttributes(HANDLE entry, std::uint32_t attributes)
 
 std::uint32_t tryRenameInto(HANDLE entry, HANDLE folder, const std::wstring& name)
 {
-    // The native call: SetFileInformationByHandle does not take a root folder everywhere. The
-    // structure ends in the first character of the name; the rest follows it.
-    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = FALSE;
-    info->RootDirectory = folder;
-    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-    std::memcpy(buffer.data() + offsetof(FILE_RENAME_INFO, FileName), name.data(), info->FileNameLength);
+    // The native call: SetFileInformationByHandle does not take a root folder everywhere.
+    std::vector<std::uint8_t> info = renameInformation(folder, name);
     IO_STATUS_BLOCK io{};
-    const LONG status = native().setInformationFile(entry, &io, info, static_cast<ULONG>(buffer.size()),
+    const LONG status = native().setInformationFile(entry, &io, info.data(), static_cast<ULONG>(info.size()),
                                                     kFileRenameInformation);
     return status >= 0 ? ERROR_SUCCESS : native().statusToError(status);
 }

@@ -213,16 +213,22 @@ CSharedHandle openDeleteOnClose(const std::wstring& path)
     return CSharedHandle(file);
 }
 
-std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath)
+std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& name)
 {
     // The structure ends in the first character of the name; the rest follows it.
-    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + newPath.size() * sizeof(wchar_t));
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     info->ReplaceIfExists = FALSE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(newPath.size() * sizeof(wchar_t));
-    std::memcpy(buffer.data() + offsetof(FILE_RENAME_INFO, FileName), newPath.data(), info->FileNameLength);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))
+    info->RootDirectory = root;
+    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(buffer.data() + offsetof(FILE_RENAME_INFO, FileName), name.data(), info->FileNameLength);
+    return buffer;
+}
+
+std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath)
+{
+    std::vector<std::uint8_t> info = renameInformation(nullptr, newPath);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info.data(), static_cast<DWORD>(info.size()))
                ? ERROR_SUCCESS
                : ::GetLastError();
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Thin wrappers of the file calls. Each makes one call (or one grow-and-retry loop), returns the
 // result by value and throws CTavException with the last error and a message naming the
@@ -54,6 +55,9 @@ CSharedHandle openDeleteOnClose(const std::wstring& path);
 // Gives the file of an open handle (with delete access) a new path; an existing file there is
 // never replaced. Returns the error code, 0 on success.
 std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath);
+// The rename information for name, relative to root (none: name is a full path), never replacing
+// an existing entry: a FILE_RENAME_INFO followed by the rest of the name.
+std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& name);
 // Never throws: an invalid holder means nothing was found.
 CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data);
 // False at the end of the listing or when the listing fails.
