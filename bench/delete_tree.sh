@@ -4,15 +4,19 @@
 # build under the same Wine, for the x64 build and, where 32-bit programs run, the x86 product:
 #   tree: 20,000 files in 400 folders (d0..d19\folderN\file1..50.dat)
 #   flat: 10,000 files in one folder
-# Tidewell runs with its workers (two per processor, at most eight); bench/DeleteWalk.cpp runs the
-# same walk without the program around it on one worker and with the workers, so the gain of the
-# pool shows apart from the program's own cost (its log).
-# Each run gets fresh, identical trees; the programs alternate. Prints the medians, each / the
-# floor, and the goal for Tidewell on two processors (tree 0.6, one folder 0.8).
-#   bench/delete_tree.sh [runs]      (default 5 runs of each)
+# Tidewell runs with its workers (two per processor, at most eight); the floor runs once more on
+# as many threads, which is what the platform itself allows for this layout. bench/DeleteWalk.cpp
+# runs the same walk without the program around it on one worker and with the workers, so the gain
+# of the pool shows apart from the program's own cost (its log).
+# Each run gets fresh, identical trees, written to disk before the clock starts; the programs
+# alternate. Prints the medians, each / the floor, and the goal for Tidewell on two processors
+# (tree 0.6, one folder 0.8).
+#   bench/delete_tree.sh [runs]      (default 3 runs of each)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-5}
+runs=${1:-3}
+# The workers Tidewell takes, and the floor's threads to match.
+workers=$(( $(nproc) * 2 > 8 ? 8 : $(nproc) * 2 ))
 
 . scripts/environment.sh
 builds=(x64)
@@ -60,7 +64,7 @@ seconds() {
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
-methods=(floor tidewell walk1 walk)
+methods=(floor floors tidewell walk1 walk)
 
 # bench_layout NAME FOLDERS FILES GOAL
 bench_layout() {
@@ -71,11 +75,13 @@ bench_layout() {
       for method in "${methods[@]}"; do
         tree=$work/${method}_${preset}_$i
         make_tree "$tree" "$folders" "$files"
+        sync
         case $method in
           tidewell) t=$(seconds wine "$PWD/build/$preset/Tidewell.exe" "/Path:$(winpath "$tree")" /Wait:0) ;;
           walk1) t=$(seconds wine "$PWD/build/$preset/delete_walk.exe" "$(winpath "$tree")" 1) ;;
           walk) t=$(seconds wine "$PWD/build/$preset/delete_walk.exe" "$(winpath "$tree")" 0) ;;
           floor) t=$(seconds wine "$PWD/build/$preset/delete_floor.exe" "$(winpath "$tree")" "$folders" "$files") ;;
+          floors) t=$(seconds wine "$PWD/build/$preset/delete_floor.exe" "$(winpath "$tree")" "$folders" "$files" "$workers") ;;
         esac
         [ ! -e "$tree" ] || { echo "$method ($preset) left $tree behind"; exit 1; }
         times[$method-$preset]+="$t"$'\n'
@@ -83,14 +89,15 @@ bench_layout() {
     done
   done
   for preset in "${builds[@]}"; do
-    local floor tidewell walk1 walk
+    local floor floors tidewell walk1 walk
     floor=$(printf '%s' "${times[floor-$preset]}" | median)
+    floors=$(printf '%s' "${times[floors-$preset]}" | median)
     tidewell=$(printf '%s' "${times[tidewell-$preset]}" | median)
     walk1=$(printf '%s' "${times[walk1-$preset]}" | median)
     walk=$(printf '%s' "${times[walk-$preset]}" | median)
-    printf '%-28s %s  floor %6.3f s  Tidewell %6.3f s = %5s x floor (goal %s)   walk: one worker %5s x, workers %5s x\n' \
+    printf '%-28s %s  floor %6.3f s  Tidewell %6.3f s = %5s x floor (goal %s)   floor on %s threads %5s x   walk: one worker %5s x, workers %5s x\n' \
       "$name" "$preset" "$floor" "$tidewell" "$(ratio "$tidewell" "$floor")" "$goal" \
-      "$(ratio "$walk1" "$floor")" "$(ratio "$walk" "$floor")"
+      "$workers" "$(ratio "$floors" "$floor")" "$(ratio "$walk1" "$floor")" "$(ratio "$walk" "$floor")"
   done
 }
 
