@@ -10,7 +10,9 @@
 // links, and they are removed themselves; other reparse points (cloud placeholders, deduplicated
 // files) are the user's data and go as what they are. Where the platform follows links whatever
 // it is asked (Wine), a handle counts only when its resolved name is its folder's plus the listed
-// name; links found that way are reported and left, with their targets untouched.
+// name; links found that way are reported and left, with their targets untouched. A folder that
+// another process holds without delete sharing (as its current directory, say) is opened without
+// delete access, checked the same way and emptied; only its removal fails, and names the holder.
 //
 // The cost per entry is flat: one open, one delete, one close. Names are never looked up again.
 // Only a folder that is "not empty" after a pass without failures (another deleter still at
@@ -384,8 +386,23 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
 {
     const EntryKind kind = kindOf(entry);
     std::optional<CInUseRetry::CEntry> retry;
-    CSharedHandle handle =
-        retryInUse(deferral, retry, [&] { return WinAPI::openEntry(folder, entry.name, kind, shown); });
+    CSharedHandle handle;
+    // Set when another process holds the folder without delete sharing: the open with delete access
+    // failed so. What is inside can still go; its removal then reports the holder.
+    std::optional<CTavException> held;
+    try
+    {
+        handle = retryInUse(deferral, retry, [&] { return WinAPI::openEntry(folder, entry.name, kind, shown); });
+    }
+    catch (const CTavException& error)
+    {
+        if (kind != EntryKind::Folder || error.errorCode != ERROR_SHARING_VIOLATION)
+        {
+            throw;
+        }
+        held = error;
+        handle = WinAPI::openFolderToEmpty(folder, entry.name, shown);
+    }
     if (!handle.isValid())
     {
         return std::nullopt;  // gone already
@@ -407,7 +424,11 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
         const WinAPI::EntryFacts facts = WinAPI::queryEntry(handle.get(), kind, shown);
         if (isLink(facts.attributes, facts.reparseTag))
         {
-            // Replaced by a link after the listing: it goes as a link.
+            // Replaced by a link after the listing: it goes as a link, when it can go at all.
+            if (held)
+            {
+                throw *held;
+            }
             lingers = !WinAPI::deleteOpenEntry(handle.get(), EntryKind::Link, shown);
             return std::nullopt;
         }

@@ -252,6 +252,18 @@ CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind,
     return entry;
 }
 
+CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
+{
+    CSharedHandle entry;
+    const LONG status = openRelative(folder, name, FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                                     FILE_OPEN_REPARSE_POINT | FILE_DIRECTORY_FILE, entry);
+    if (status < 0 && !isGone(status))
+    {
+        throwStatus(status, entryFailure(EntryKind::Folder, shownPath));
+    }
+    return entry;
+}
+
 CSharedHandle reopenFolder(HANDLE folder, bool forRemoval, const std::wstring& shownPath)
 {
     const ACCESS_MASK access = forRemoval ? DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES : FILE_LIST_DIRECTORY;

@@ -58,6 +58,10 @@ CSharedHandle openFolder(const std::wstring& path);
 // link at that name. An invalid holder when the entry is gone or already being deleted.
 CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath);
 
+// Opens the subfolder name of folder like openEntry, but without delete access: to empty a folder
+// that another process holds without delete sharing (as its current directory, for one).
+CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath);
+
 // A second handle on the folder itself, with a listing position of its own: for a fresh pass over
 // its entries, or with delete access for its removal (on Wine a folder's delete succeeds, and
 // silently does nothing, through a handle that listed it). An invalid holder when the folder is

@@ -155,6 +155,39 @@ TEST(FolderDeletion, FileHeldWithoutDeleteSharingIsReportedAndEverythingElseGoes
     EXPECT_FALSE(test::exists(root / L"sub"));
 }
 
+TEST(FolderDeletion, FolderHeldAsAnotherProcesssCurrentDirectoryIsEmptied)
+{
+    for (const wchar_t* heldName : {L"tree\\sub", L"tree"})
+    {
+        test::CTempDir dir;
+        const CFilePath root = dir / L"tree";
+        const CFilePath held = dir / heldName;
+        test::makeFolder(root);
+        test::makeFolder(root / L"sub");
+        test::makeFolder(root / L"sub\\deeper");
+        test::writeTextFile(root / L"a.txt");
+        test::writeTextFile(root / L"sub\\b.txt");
+        test::writeTextFile(root / L"sub\\deeper\\c.txt");
+        test::CChildHolder holder(L"cwd", held);
+
+        const CTavException error = deletionError(root);
+        const std::wstring sharing = L" Error message: " + WinAPI::getErrorText(ERROR_SHARING_VIOLATION) + L"\n";
+        std::wstring expected = L"WinAPI::removeDirectory(" + held + L") failed." + sharing;
+        if (held != root)
+        {
+            // Nested: the subfolder's list, then its code's text.
+            expected += sharing + L"WinAPI::removeDirectory(" + root + L") failed. Error message: " +
+                        WinAPI::getErrorText(ERROR_DIR_NOT_EMPTY) + L"\n";
+        }
+        EXPECT_EQ(error.message, expected) << "held: " << test::narrow(heldName);
+        // Only the held folder is left, and it is empty.
+        EXPECT_TRUE(test::exists(held));
+        EXPECT_FALSE(test::exists(root / L"a.txt"));
+        EXPECT_FALSE(test::exists(root / L"sub\\b.txt"));
+        EXPECT_FALSE(test::exists(root / L"sub\\deeper"));
+    }
+}
+
 TEST(FolderDeletion, FailuresOneLevelDeeperNest)
 {
     test::CTempDir dir;

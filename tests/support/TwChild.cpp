@@ -2,6 +2,7 @@
 //   hold <file> <ready event> <release event>        opens the file without delete sharing
 //   holdshared <file> <ready event> <release event>  opens it with delete sharing
 //   load <library> <ready event> <release event>     loads the library (its file is then in use)
+//   cwd <folder> <ready event> <release event>       makes the folder its current directory
 //   mutex <name> <ready event> <release event>       owns the named mutex until released
 //   event <name> <ready event> <release event>       holds an event of that name
 // Each signals <ready event> once it holds its object and ends when <release event> is set.
@@ -62,6 +63,11 @@ int wmain(int argc, wchar_t** argv)
     {
         held = reinterpret_cast<HANDLE>(::LoadLibraryW(target));
     }
+    else if (std::wcscmp(command, L"cwd") == 0)
+    {
+        // Held as long as the process lives; the handle below only stands for it.
+        held = ::SetCurrentDirectoryW(target) ? ::GetCurrentProcess() : nullptr;
+    }
     else if (std::wcscmp(command, L"mutex") == 0)
     {
         held = ::CreateMutexW(nullptr, TRUE, target);
@@ -85,7 +91,7 @@ int wmain(int argc, wchar_t** argv)
     {
         ::FreeLibrary(reinterpret_cast<HMODULE>(held));
     }
-    else
+    else if (std::wcscmp(command, L"cwd") != 0)
     {
         ::CloseHandle(held);
     }
