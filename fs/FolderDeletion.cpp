@@ -401,7 +401,16 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
             throw;
         }
         held = error;
-        handle = WinAPI::openFolderToEmpty(folder, entry.name, shown);
+        try
+        {
+            handle = WinAPI::openFolderToEmpty(folder, entry.name, shown);
+        }
+        catch (const CTavException&)
+        {
+            // Not even listing is allowed (the holder shares no reading, say): the holder is the
+            // reason to report.
+            throw error;
+        }
     }
     if (!handle.isValid())
     {
