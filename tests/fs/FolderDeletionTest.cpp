@@ -155,7 +155,7 @@ TEST(FolderDeletion, FileHeldWithoutDeleteSharingIsReportedAndEverythingElseGoes
     EXPECT_FALSE(test::exists(root / L"sub"));
 }
 
-TEST(FolderDeletion, FolderHeldAsAnotherProcesssCurrentDirectoryIsEmptied)
+TEST(FolderDeletion, FolderThatAnotherProcessHoldsAsItsCurrentDirectoryIsEmptied)
 {
     for (const wchar_t* heldName : {L"tree\\sub", L"tree"})
     {
