@@ -124,6 +124,20 @@ LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, U
     return status;
 }
 
+// openRelative for an entry of the walk: an invalid holder when the entry is gone, an exception
+// naming the entry for any other failure.
+CSharedHandle openUnlessGone(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options,
+                             WinAPI::EntryKind kind, const std::wstring& shownPath)
+{
+    CSharedHandle entry;
+    const LONG status = openRelative(folder, name, access, options, entry);
+    if (status < 0 && !isGone(status))
+    {
+        throwStatus(status, WinAPI::entryFailure(kind, shownPath));
+    }
+    return entry;
+}
+
 bool setInformation(HANDLE entry, FILE_INFO_BY_HANDLE_CLASS type, void* data, DWORD size)
 {
     return ::SetFileInformationByHandle(entry, type, data, size) != FALSE;
@@ -243,37 +257,19 @@ CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind,
     {
         options |= FILE_NON_DIRECTORY_FILE;
     }
-    CSharedHandle entry;
-    const LONG status = openRelative(folder, name, access, options, entry);
-    if (status < 0 && !isGone(status))
-    {
-        throwStatus(status, entryFailure(kind, shownPath));
-    }
-    return entry;
+    return openUnlessGone(folder, name, access, options, kind, shownPath);
 }
 
 CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
 {
-    CSharedHandle entry;
-    const LONG status = openRelative(folder, name, FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE,
-                                     FILE_OPEN_REPARSE_POINT | FILE_DIRECTORY_FILE, entry);
-    if (status < 0 && !isGone(status))
-    {
-        throwStatus(status, entryFailure(EntryKind::Folder, shownPath));
-    }
-    return entry;
+    return openUnlessGone(folder, name, FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                          FILE_OPEN_REPARSE_POINT | FILE_DIRECTORY_FILE, EntryKind::Folder, shownPath);
 }
 
 CSharedHandle reopenFolder(HANDLE folder, bool forRemoval, const std::wstring& shownPath)
 {
     const ACCESS_MASK access = forRemoval ? DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES : FILE_LIST_DIRECTORY;
-    CSharedHandle again;
-    const LONG status = openRelative(folder, L"", access, FILE_DIRECTORY_FILE, again);
-    if (status < 0 && !isGone(status))
-    {
-        throwStatus(status, entryFailure(EntryKind::Folder, shownPath));
-    }
-    return again;
+    return openUnlessGone(folder, L"", access, FILE_DIRECTORY_FILE, EntryKind::Folder, shownPath);
 }
 
 bool findEntry(HANDLE folder, const std::wstring& name, DirectoryEntry& entry, const std::wstring& shownPath)
