@@ -101,8 +101,17 @@ bool isGone(LONG status)
     throw CTavException(error, message);
 }
 
+// How an entry is opened relative to its folder.
+struct COpenRequest
+{
+    ACCESS_MASK access;
+    ULONG options;
+    ULONG disposition = FILE_OPEN;
+    ULONG sharing = kShareAll;
+};
+
 // Opens name relative to folder (an empty name: the folder itself again). Returns the status.
-LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options, CSharedHandle& opened)
+LONG openRelative(HANDLE folder, const std::wstring& name, const COpenRequest& request, CSharedHandle& opened)
 {
     UNICODE_STRING text;
     text.Buffer = const_cast<PWSTR>(name.c_str());
@@ -114,15 +123,19 @@ LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, U
     attributes.ObjectName = &text;
     IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
-    const LONG status = native().createFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll,
-                                            FILE_OPEN,
-                                            options | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT,
-                                            nullptr, 0);
+    const LONG status = native().createFile(
+        &handle, request.access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, request.sharing,
+        request.disposition, request.options | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status >= 0)
     {
         opened = CSharedHandle(handle);
     }
     return status;
+}
+
+LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options, CSharedHandle& opened)
+{
+    return openRelative(folder, name, COpenRequest{access, options}, opened);
 }
 
 // openRelative for an entry of the walk: an invalid holder when the entry is gone, an exception
@@ -162,11 +175,12 @@ bool deleteExtended(HANDLE entry, const std::wstring& message)
     throwError(error, message);
 }
 
+// The number of names of an open file; 0 when it cannot be read.
 std::uint32_t linkCount(HANDLE entry)
 {
     FILE_STANDARD_INFO standard{};
     return ::GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof standard) ? standard.NumberOfLinks
-                                                                                               : 1;
+                                                                                               : 0;
 }
 
 void deleteClassic(HANDLE entry, WinAPI::EntryKind kind, const std::wstring& message)
@@ -202,7 +216,7 @@ void deleteClassic(HANDLE entry, WinAPI::EntryKind kind, const std::wstring& mes
         setInformation(entry, FileBasicInfo, &restore, sizeof restore);
         throwError(retryError, message);
     }
-    if (kind == WinAPI::EntryKind::File && linkCount(entry) > 1)
+    if (kind == WinAPI::EntryKind::File && linkCount(entry) != 1)
     {
         setInformation(entry, FileBasicInfo, &restore, sizeof restore);
     }
@@ -323,6 +337,31 @@ bool findListedEntry(HANDLE listing, const std::wstring& name, DirectoryEntry& e
 CSharedHandle openEntryToQuery(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
 {
     return openUnlessGone(folder, name, FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, EntryKind::File, shownPath);
+}
+
+CSharedHandle openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
+                               const std::wstring& shownPath)
+{
+    COpenRequest request{access, FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE};
+    request.disposition = create ? FILE_CREATE : FILE_OPEN;
+    request.sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    CSharedHandle file;
+    const LONG status = openRelative(folder, name, request, file);
+    if (status < 0 && (create || !isGone(status)))
+    {
+        throwStatus(status, L"WinAPI::openFile(" + shownPath + L") failed.");
+    }
+    return file;
+}
+
+std::uint32_t getLinkCount(HANDLE entry, const std::wstring& shownPath)
+{
+    const std::uint32_t count = linkCount(entry);
+    if (count == 0)
+    {
+        throwError(::GetLastError(), L"WinAPI::getLinkCount(" + shownPath + L") failed.");
+    }
+    return count;
 }
 
 EntryFacts queryEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath)
