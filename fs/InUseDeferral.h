@@ -38,8 +38,8 @@ public:
 // - Nothing is moved that is not also deleted at the restart: the new name is added to the
 //   restart's deletions first (CRestartList: written by this program and read back), and only once
 //   the list is confirmed to hold it is the entry renamed. A list that cannot take the name
-//   unchanged otherwise (another type, a broken list), or a write that is not confirmed, leaves
-//   the list as it was; then nothing more is moved in the run, the listener hears why, once, and
+//   without another entry changing (another type, a broken list), or a write that is not
+//   confirmed, leaves the list as it was; then nothing more is moved in the run, the listener hears why, once, and
 //   the entry is reported as without deferral, with its own error. A failed rename leaves just a
 //   deletion of a name in the own folder, which is harmless. A read-only file loses the attribute
 //   first (the restart does not delete it otherwise); a file with further names, whose attribute
@@ -47,13 +47,14 @@ public:
 // - The folder's own deletion always follows the deletion of the last entry moved into it: each
 //   entry's name is added together with the folder's, which moves to the end of the list (Windows
 //   works through the list in order and removes a folder only once it is empty). So the restart
-//   removes the folder, however the run ended. When the run ends, the list is read again; names of
+//   removes the folder however the run ended once its first name was added. When the run ends, the list is read again; names of
 //   this run that another program dropped meanwhile are added again (unconfirmedCount() counts
 //   those that could not be).
 // - Only when the process may add such deletions at all and the list can take them (checked once,
 //   before the first retry); otherwise the listener hears why, once, and entries are reported as
-//   without deferral. The folder is made only when the first entry is about to be moved, and a
-//   folder this run made and moved nothing into is removed again when the run ends.
+//   without deferral. The folder is made only when the first entry is about to be moved and the list
+//   can take it, and a folder this run made and moved nothing into is removed again when the run
+//   ends.
 // - Never into the target and never to another volume: the folder must not be the target, it is
 //   opened without following a reparse point and must be a plain folder (where the platform
 //   follows links, its resolved name must be the volume root's plus its own), it is held open
