@@ -89,7 +89,8 @@ int deleteTarget(const CFilePath& path, const CFilePath& shown, CInUseDeferral* 
     return 0;
 }
 
-// Schedules the deferral's folder after its entries and tells how many wait for the restart.
+// Confirms the restart's deletions of the deferral's entries and tells how many wait for the
+// restart; 3010 only when every one is in the list.
 int finishDeferral(CInUseDeferral& deferral, int result)
 {
     try
@@ -98,7 +99,15 @@ int finishDeferral(CInUseDeferral& deferral, int result)
     }
     catch (const CTavException& error)
     {
-        driverLine(kSeverityWarning, L"The folder of the entries in use stays after the restart: ", error.fullText());
+        if (deferral.unconfirmedCount() != 0)
+        {
+            driverLine(kSeverityError, L"Entries moved aside that the next restart does not delete: ",
+                       deferral.unconfirmedCount(), L" of ", deferral.movedCount(), L", in ", deferral.folder(), L": ",
+                       error.fullText());
+            return 1;
+        }
+        driverLine(kSeverityWarning, L"The folder of the entries in use may stay after the restart: ",
+                   error.fullText());
     }
     if (deferral.movedCount() == 0)
     {
