@@ -2,8 +2,10 @@
 
 #include "fs/Place.h"
 #include "fs/SameFile.h"
+#include "log/LogFolder.h"
 #include "log/LogHeader.h"
 #include "log/SyncLock.h"
+#include "win/EntryCalls.h"
 #include "win/FileCalls.h"
 #include "win/NamedMutex.h"
 #include "win/Platform.h"
@@ -15,13 +17,121 @@
 #include <cstdint>
 #include <cwchar>
 
+namespace
+{
+// Backup names passed over because something other than a plain file holds them.
+constexpr std::uint32_t kPassedBackups = 9;
+
+bool sameName(const std::wstring& a, const std::wstring& b)
+{
+    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The file name's stem and its extension (with its dot): "tool" and ".log".
+std::pair<std::wstring, std::wstring> splitName(const std::wstring& name)
+{
+    const std::size_t dot = name.rfind(L'.');
+    return dot == std::wstring::npos ? std::make_pair(name, std::wstring())
+                                     : std::make_pair(name.substr(0, dot), name.substr(dot));
+}
+
+// Backup number k of the log called log: the stem with its trailing digits replaced by k.
+std::wstring backupName(const std::wstring& log, std::uint32_t k)
+{
+    auto [stem, extension] = splitName(log);
+    const std::size_t digits = stem.find_last_not_of(L"0123456789");
+    stem.erase(digits == std::wstring::npos ? 0 : digits + 1);
+    return stem + std::to_wstring(k) + extension;
+}
+
+std::wstring notPlainNote(const std::wstring& path)
+{
+    return path + L" is no plain file of this log (a link, say): it was left alone.";
+}
+
+// Moves file to backup number k of log, first making room by moving that backup on to the next
+// number. place counts the backups up to k; at settings.MaxBackup the backup there is dropped. A
+// log whose name ends in digits can be its own backup (Setup1.log is backup 1 of Setup1.log): that
+// number is skipped, so the log never moves onto itself and still keeps MaxBackup backups. So is a
+// number whose name holds anything but a plain file: it is left alone.
+void moveToBackup(const CLogFolder& folder, const CTraceConfig& settings, const std::wstring& log,
+                  const std::wstring& file, std::uint32_t k, std::uint32_t place, std::vector<std::wstring>& notes)
+{
+    std::wstring backup;
+    CLogFolder::EEntry kind = CLogFolder::EEntry::other;
+    for (std::uint32_t passed = 0; kind == CLogFolder::EEntry::other; ++k)
+    {
+        backup = backupName(log, k);
+        if (sameName(backup, log))
+        {
+            continue;
+        }
+        kind = folder.inspect(backup);
+        if (kind == CLogFolder::EEntry::other)
+        {
+            notes.push_back(notPlainNote(folder.pathOf(backup)));
+            if (++passed == kPassedBackups)
+            {
+                throw CTavException(ERROR_FILE_EXISTS, L"No backup name is free in " + folder.path() + L".");
+            }
+        }
+    }
+    if (kind == CLogFolder::EEntry::plainFile)
+    {
+        if (place < settings.MaxBackup)
+        {
+            moveToBackup(folder, settings, log, backup, k, place + 1, notes);
+        }
+        else
+        {
+            folder.tryRemoveFile(backup);
+        }
+    }
+    if (settings.MaxBackup != 0)
+    {
+        folder.moveFile(file, backup);
+    }
+}
+
+void rotate(const CLogFolder& folder, const CTraceConfig& settings, const std::wstring& name,
+            std::vector<std::wstring>& notes)
+{
+    if (folder.inspect(name) == CLogFolder::EEntry::plainFile)
+    {
+        moveToBackup(folder, settings, name, name, 1, 1, notes);
+    }
+}
+
+// The old file of a moved log goes unless another writer still holds it.
+void removeUnlessHeld(const std::wstring& path)
+{
+    try
+    {
+        const CFilePath full = WinAPI::fullpath(path);
+        CLogFolder(full.parent()).tryRemoveFile(full.fileName());
+    }
+    catch (const CTavException&)
+    {
+        // Its folder is gone already.
+    }
+}
+
+void requestCompression(HANDLE file)
+{
+    // File systems without compression refuse this; the log does not depend on it.
+    USHORT format = COMPRESSION_FORMAT_DEFAULT;
+    DWORD returned = 0;
+    ::DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned, nullptr);
+}
+}  // namespace
+
 CTraceConfig checkLogFolder(CTraceConfig settings)
 {
     CFilePath folder = WinAPI::fullpath(CFilePath(settings.TargetDir));
     try
     {
         folder.createDirectories();
-        WinAPI::deleteFile(WinAPI::getTempFileName(folder, L"qor"));
+        CLogFolder(folder).checkWritable();
     }
     catch (const CTavException&)
     {
@@ -31,86 +141,57 @@ CTraceConfig checkLogFolder(CTraceConfig settings)
     return settings;
 }
 
-CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool compress)
+std::wstring logNameChoice(const std::wstring& path, std::uint32_t n)
 {
+    if (n <= 1)
+    {
+        return path;
+    }
+    const CFilePath full(path);
+    const auto [stem, extension] = splitName(full.fileName());
+    return CFilePath::combine(full.parent(), stem + L" (" + std::to_wstring(n) + L")" + extension);
+}
+
+CLogOpen openLogFile(CTraceConfig& settings, const std::wstring& path, bool compress)
+{
+    CLogOpen result;
     try
     {
+        const CFilePath full = WinAPI::fullpath(path);
+        const CLogFolder folder(full.parent());
+        const std::wstring name = full.fileName();
+        if (folder.inspect(name) == CLogFolder::EEntry::other)
+        {
+            result.nameTaken = true;
+            result.notes.push_back(notPlainNote(path));
+            return result;
+        }
         const bool continueFile = settings.appendMode || settings.sharedFile;
         if (!continueFile)
         {
-            rotateBackups(settings, path, 1);
+            rotate(folder, settings, name, result.notes);
         }
-        CSharedHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, continueFile ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                         nullptr));
-        if (file.isValid() && compress)
+        result.file = folder.openFile(name, !continueFile);
+        if (result.file.isValid() && compress)
         {
-            // File systems without compression refuse this; the log does not depend on it.
-            USHORT format = COMPRESSION_FORMAT_DEFAULT;
-            DWORD returned = 0;
-            ::DeviceIoControl(file.get(), FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned,
-                              nullptr);
+            requestCompression(result.file.get());
         }
-        return file;
     }
     catch (const CTavException&)
     {
-        return CSharedHandle();
+        result.file.reset();
     }
+    return result;
 }
-
-namespace
-{
-// Backup number k of the log at path: the file name with its trailing digits replaced by k.
-CFilePath backupPath(const std::wstring& path, std::uint32_t k)
-{
-    WinAPI::SplitPath parts = WinAPI::splitpath(path);
-    const std::size_t digits = parts.fileName.find_last_not_of(L"0123456789");
-    parts.fileName.erase(digits == std::wstring::npos ? 0 : digits + 1);
-    parts.fileName += std::to_wstring(k);
-    return CFilePath(WinAPI::makepath(parts));
-}
-
-// Moves file to backup number k of log, first making room by moving that backup on to the next
-// number. place counts the backups up to k; at settings.MaxBackup the backup there is dropped. A
-// log whose name ends in digits can be its own backup (Setup1.log is backup 1 of Setup1.log):
-// that number is skipped, so the log never moves onto itself and still keeps MaxBackup backups.
-void moveToBackup(const CTraceConfig& settings, const std::wstring& log, const std::wstring& file, std::uint32_t k,
-                  std::uint32_t place)
-{
-    CFilePath backup = backupPath(log, k);
-    if (::CompareStringOrdinal(backup.c_str(), -1, log.c_str(), -1, TRUE) == CSTR_EQUAL)
-    {
-        backup = backupPath(log, ++k);
-    }
-    if (backup.exists())
-    {
-        if (place < settings.MaxBackup)
-        {
-            moveToBackup(settings, log, backup, k + 1, place + 1);
-        }
-        else
-        {
-            WinAPI::tryDeleteFile(backup);
-        }
-    }
-    if (settings.MaxBackup == 0)
-    {
-        return;
-    }
-    if (WinAPI::tryMoveFile(file, backup) != ERROR_SUCCESS)
-    {
-        CFilePath(file).copyFileTo(backup);
-        WinAPI::tryDeleteFile(file);
-    }
-}
-}  // namespace
 
 void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k)
 {
-    if (CFilePath(path).exists())
+    const CFilePath full = WinAPI::fullpath(path);
+    const CLogFolder folder(full.parent());
+    std::vector<std::wstring> notes;
+    if (folder.inspect(full.fileName()) == CLogFolder::EEntry::plainFile)
     {
-        moveToBackup(settings, path, path, k, k);
+        moveToBackup(folder, settings, full.fileName(), full.fileName(), k, k, notes);
     }
 }
 
@@ -166,51 +247,78 @@ CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
                                   error);
 }
 
-void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::wstring& newPath)
+bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::wstring& newPath,
+                   std::vector<std::wstring>& notes)
 {
     if (isSameFile(CFilePath(target.path), CFilePath(newPath)))
     {
-        return;
+        return true;
     }
-    CTraceConfig copy = settings;
-    target.file.reset();
-    // Other writers of the old file wait until it has moved.
+    // Other writers of the old file wait until what it holds has been carried along.
     CSyncLock oldFile(target.syncMutex, CSyncLock::kWaitMs);
-    target.syncMutex.reset();
-
-    copy = checkLogFolder(copy);
     try
     {
-        rotateBackups(copy, newPath, 1);
+        CFilePath(newPath).parent().createDirectories();
     }
     catch (const CTavException&)
     {
-        // The older logs stay where they are; the move goes on.
+        // Then no name there can be made, and the log stays where it is.
     }
-    const bool hadOldFile = CFilePath(target.path).exists();
-    if (hadOldFile)
+    for (std::uint32_t n = 1; n <= kLogNames; ++n)
     {
-        // A file that others hold open does not move: what it holds goes along as a copy.
-        if (WinAPI::tryMoveFile(target.path, newPath) != ERROR_SUCCESS)
+        const std::wstring candidate = logNameChoice(newPath, n);
+        bool live = false;
+        CSharedHandle mutex = createSyncMutex(candidate, live);
+        if (live)
         {
-            WinAPI::tryCopyFile(target.path, newPath);
+            // Another writer's log: this one's lines must not run on under that writer's header.
+            notes.push_back(candidate + L" is another writer's log: it was left alone.");
+            continue;
         }
-        copy.appendMode = true;
-    }
-
-    bool shared = false;
-    target.syncMutex = createSyncMutex(newPath, shared);
-    CSyncLock newFile(target.syncMutex, CSyncLock::kWaitMs);
-    target.syncWait = newFile.timedOut() ? CLogTarget::SyncWait::busyUnreported : CLogTarget::SyncWait::taken;
-    copy.sharedFile = shared;
-    target.file = openLogFile(copy, newPath, true);
-    target.path = newPath;
-    if (target.file.isValid())
-    {
-        if (!hadOldFile)
+        CSyncLock newFile(mutex, CSyncLock::kWaitMs);
+        try
         {
-            writeLogHeader(copy, target);
+            const CFilePath full = WinAPI::fullpath(candidate);
+            const CLogFolder folder(full.parent());
+            const std::wstring name = full.fileName();
+            if (folder.inspect(name) == CLogFolder::EEntry::other)
+            {
+                notes.push_back(notPlainNote(candidate));
+                continue;
+            }
+            // An older log there is kept as a backup; the moved log starts a file of its own.
+            rotate(folder, settings, name, notes);
+            CSharedHandle file = folder.createFile(name);
+            const bool carried = target.file.isValid();
+            if (carried)
+            {
+                WinAPI::copyContent(target.file.get(), file.get());
+            }
+            requestCompression(file.get());
+            const std::wstring oldPath = target.path;
+            CLogTarget moved = target;
+            moved.file = std::move(file);
+            moved.path = candidate;
+            moved.syncMutex = std::move(mutex);
+            moved.syncWait = newFile.timedOut() ? CLogTarget::SyncWait::busyUnreported : CLogTarget::SyncWait::taken;
+            if (!carried || !target.startedFile)
+            {
+                CTraceConfig header = settings;
+                header.appendMode = carried;
+                header.sharedFile = false;
+                writeLogHeader(header, moved);
+                moved.startedFile = true;
+            }
+            moved.headerPending = false;
+            target = std::move(moved);
+            oldFile.release();
+            removeUnlessHeld(oldPath);
+            return true;
         }
-        target.headerPending = false;
+        catch (const CTavException&)
+        {
+            // Held by another program, say: the next name.
+        }
     }
+    return false;
 }

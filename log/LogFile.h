@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The log file on disk: its folder, opening it with its backups, its inter-process sync mutex and
 // moving a thread's log to another path. Everything here runs under the log's line lock.
@@ -13,15 +14,35 @@
 // Makes sure the log folder exists and is writable; falls back to the Windows folder.
 CTraceConfig checkLogFolder(CTraceConfig settings);
 
-// Opens the log file: continues it (OPEN_ALWAYS) in append mode or when another writer shares it
+// The log file as openLogFile found it.
+struct CLogOpen
+{
+    // Invalid when the file cannot be opened.
+    CSharedHandle file;
+    // The name holds something other than a plain file (a link, say): it was left alone, and the
+    // log takes another name (logNameChoice).
+    bool nameTaken = false;
+    // What was left alone on the way, for the log to say once its header is written.
+    std::vector<std::wstring> notes;
+};
+
+// Opens the log file: continues it in append mode or when another writer shares it
 // (settings.sharedFile, decided by the caller when it created the sync mutex), otherwise keeps
 // the older file as backup 1 and starts a new one. Asks the file system to compress the file when
-// compress is set. An invalid holder when the file cannot be opened; never throws.
-CSharedHandle openLogFile(CTraceConfig& settings, const std::wstring& path, bool compress);
+// compress is set. Every entry is reached through the folder's handle without following a link at
+// its name (log/LogFolder.h). Never throws.
+CLogOpen openLogFile(CTraceConfig& settings, const std::wstring& path, bool compress);
+
+// How many names a log may take, its own included, when its own is taken.
+constexpr std::uint32_t kLogNames = 9;
+// Name number n for the log at path when the names before it are taken: the path itself for 1,
+// then "Tidewell (2).log", "Tidewell (3).log" and so on.
+std::wstring logNameChoice(const std::wstring& path, std::uint32_t n);
 
 // Moves the file at path to backup number k (the file name with its trailing digits replaced by
 // k), first making room by moving backup k to k + 1, up to settings.MaxBackup. The number whose
-// backup name is the log's own (1 for Setup1.log) is skipped.
+// backup name is the log's own (1 for Setup1.log) is skipped, and so is a number whose name holds
+// anything but a plain file (a link is never moved, written or deleted).
 void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::uint32_t k);
 
 // "QOR_TAV_LOG_SYNC_" and the path (made absolute when it is relative) with \ : / ? * replaced by
@@ -34,6 +55,13 @@ std::wstring syncMutexName(const std::wstring& path);
 // writer had created it.
 CSharedHandle createSyncMutex(const std::wstring& path, bool& existed);
 
-// Moves a thread's target to newPath, carrying the older file along. The caller holds the line
+// Moves a thread's target to newPath, carrying along what its file holds: a new file is made
+// there (an older log at that name becomes a backup; a name that another writer's live log, a link
+// or a file held by others takes is passed over for the next, logNameChoice), the old file's
+// content goes into it, and only then does the target leave its old file, which is removed unless
+// another writer still holds it. A log that did not begin its old file itself (it joined another
+// writer's) gets a header of its own after what was carried along. False, with the target
+// unchanged, when no name could be made. notes: what was passed over. The caller holds the line
 // lock.
-void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::wstring& newPath);
+bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::wstring& newPath,
+                   std::vector<std::wstring>& notes);

@@ -13,6 +13,8 @@ struct CLogTarget
     CSharedHandle file;
     std::wstring path;
     bool headerPending = true;
+    // The target began its file with a header of its own (it did not join another writer's).
+    bool startedFile = false;
     CSharedHandle syncMutex;
     // How the last wait for the sync mutex went. A mutex that was not free within the bound is
     // tried without waiting until it is free again, and the first line written without it says

@@ -281,25 +281,57 @@ std::wstring formatText(const wchar_t* format, va_list arguments)
 // Opens the log at path for the target and, under the file's sync mutex, writes its header. The
 // mutex is created first and held around the backups, the open and the header, so that writers
 // starting at the same moment agree on who starts the file and who continues it.
-bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress)
+// Opens the log at path for the target or, where a link or another entry takes that name, at the
+// next free name beside it, and writes its header under the file's sync mutex. The mutex is created
+// first and held around the backups, the open and the header, so that writers starting at the same
+// moment agree on who starts the file and who continues it.
+bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress, std::vector<std::wstring>& notes)
 {
-    bool shared = false;
-    target.syncMutex = createSyncMutex(path, shared);
-    CSyncLock sync(target.syncMutex, CSyncLock::kWaitMs);
-    g_log.settings.sharedFile = shared;
-    target.file = openLogFile(g_log.settings, path, compress);
-    target.path = path;
-    if (!target.file.isValid())
+    for (std::uint32_t n = 1; n <= kLogNames; ++n)
     {
-        return false;
+        const std::wstring candidate = logNameChoice(path, n);
+        bool shared = false;
+        target.syncMutex = createSyncMutex(candidate, shared);
+        CSyncLock sync(target.syncMutex, CSyncLock::kWaitMs);
+        g_log.settings.sharedFile = shared;
+        CLogOpen opened = openLogFile(g_log.settings, candidate, compress);
+        notes.insert(notes.end(), opened.notes.begin(), opened.notes.end());
+        if (opened.nameTaken)
+        {
+            continue;
+        }
+        target.file = std::move(opened.file);
+        target.path = candidate;
+        if (!target.file.isValid())
+        {
+            return false;
+        }
+        writeLogHeader(g_log.settings, target);
+        target.headerPending = false;
+        target.startedFile = !shared;
+        if (sync.timedOut())
+        {
+            target.syncWait = CLogTarget::SyncWait::busyUnreported;
+        }
+        return true;
     }
-    writeLogHeader(g_log.settings, target);
-    target.headerPending = false;
-    if (sync.timedOut())
+    return false;
+}
+
+// What the log passed over on its way, as warning lines of the thread's log.
+void reportNotes(std::uint32_t threadId, const std::vector<std::wstring>& notes)
+{
+    for (const std::wstring& note : notes)
     {
-        target.syncWait = CLogTarget::SyncWait::busyUnreported;
+        try
+        {
+            writeLine(threadId, kLogTag, 1, kSeverityWarning, note);
+        }
+        catch (const CTavException&)
+        {
+            // Like any other line that cannot be written.
+        }
     }
-    return true;
 }
 
 std::wstring composePath(const CTraceConfig& settings)
@@ -389,29 +421,45 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
     {
         g_log.options = options;
     }
-    const std::wstring path =
+    std::wstring path =
         g_log.openCount == 0 ? loadSettings(g_log.options, settingsProblem) : composePath(g_log.settings);
+    std::vector<std::wstring> notes;
     if (CLogTarget* existing = findTarget(threadId))
     {
-        repointTarget(*existing, g_log.settings, path);
+        repointTarget(*existing, g_log.settings, path, notes);
+        reportNotes(threadId, notes);
         return;
     }
     if (g_log.openCount == 0)
     {
+        // A folder that cannot be made or written: the log goes to the Windows folder.
+        const std::wstring configured = WinAPI::fullpath(CFilePath(g_log.settings.TargetDir));
         g_log.settings = checkLogFolder(g_log.settings);
+        if (::CompareStringOrdinal(configured.c_str(), -1, g_log.settings.TargetDir.c_str(), -1, TRUE) != CSTR_EQUAL)
+        {
+            path = composePath(g_log.settings);
+        }
     }
     ::InterlockedIncrement(&g_log.openCount);
 
     // The target takes lines once its header is written; until then (or when no file can be
-    // opened at all) its lines are dropped.
+    // opened at all) its lines are dropped. A file that cannot be made goes to the temporary folder.
     CLogTarget& target = g_log.targets[threadId];
     target = CLogTarget{};
     target.threadId = threadId;
-    if (!openTargetAt(target, path, true))
+    if (!openTargetAt(target, path, true, notes))
     {
-        g_log.settings.TargetDir = WinAPI::getTempPath();
-        openTargetAt(target, composePath(g_log.settings), false);
+        try
+        {
+            g_log.settings.TargetDir = WinAPI::getTempPath();
+            openTargetAt(target, composePath(g_log.settings), false, notes);
+        }
+        catch (const CTavException&)
+        {
+            // No temporary folder either: the run goes on without a log.
+        }
     }
+    reportNotes(threadId, notes);
     if (!settingsProblem.empty())
     {
         reportSettingsProblem(threadId, settingsProblem);
@@ -514,25 +562,50 @@ void CTraceLog::moveOutOf(const CPlace& folder)
     CLineLock lock;
     for (auto& [threadId, target] : g_log.targets)
     {
+        bool inside = false;
         try
         {
-            if (!target.file.isValid() || !folder.contains(CPlace::of(target.file.get(), target.path)))
-            {
-                continue;
-            }
-            std::wstring elsewhere = WinAPI::getTempPath();
-            if (folder.contains(CPlace::ofPath(elsewhere)))
-            {
-                elsewhere = WinAPI::getWindowsDirectory();
-            }
-            const std::wstring newPath = CFilePath::combine(elsewhere, CFilePath(target.path).fileName());
-            writeLine(threadId, kLogTag, 1, kSeverityInfo,
-                      L"This log file lies in the folder to be deleted; the log continues in " + newPath);
-            repointTarget(target, g_log.settings, newPath);
+            inside = target.file.isValid() && folder.contains(CPlace::of(target.file.get(), target.path));
         }
         catch (const CTavException&)
         {
-            // The log stays where it is, and the deletion reports that it cannot remove it.
+            // Where the file lies cannot be told: it stays, and the deletion says what is in the way.
+        }
+        if (!inside)
+        {
+            continue;
+        }
+        const std::wstring name = CFilePath(target.path).fileName();
+        std::vector<std::wstring> notes;
+        bool moved = false;
+        for (const auto folderOf : {&WinAPI::getTempPath, &WinAPI::getWindowsDirectory})
+        {
+            try
+            {
+                const std::wstring elsewhere = folderOf();
+                if (!folder.contains(CPlace::ofPath(elsewhere)) &&
+                    repointTarget(target, g_log.settings, CFilePath::combine(elsewhere, name), notes))
+                {
+                    moved = true;
+                    break;
+                }
+            }
+            catch (const CTavException&)
+            {
+                // No such folder to be had: the next.
+            }
+        }
+        reportNotes(threadId, notes);
+        try
+        {
+            writeLine(threadId, kLogTag, 1, moved ? kSeverityInfo : kSeverityWarning,
+                      moved ? L"This log file lies in the folder to be deleted; the log continues in " + target.path
+                            : L"This log file lies in the folder to be deleted and could not move; it stays in " +
+                                  target.path);
+        }
+        catch (const CTavException&)
+        {
+            // Like any other line that cannot be written.
         }
     }
 }
@@ -545,7 +618,9 @@ bool CTraceLog::moveTo(std::uint32_t threadId, const std::wstring& newPath)
     {
         return false;
     }
-    repointTarget(*target, g_log.settings, newPath);
+    std::vector<std::wstring> notes;
+    repointTarget(*target, g_log.settings, newPath, notes);
+    reportNotes(threadId, notes);
     return true;
 }
 

@@ -244,9 +244,9 @@ bool platformFollowsLinks()
     return native().followsLinks;
 }
 
-CSharedHandle openFolder(const std::wstring& path)
+CSharedHandle openFolder(const std::wstring& path, ACCESS_MASK moreAccess)
 {
-    CSharedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll,
+    CSharedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE | moreAccess, kShareAll,
                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.isValid())
     {

@@ -52,7 +52,8 @@ bool platformFollowsLinks();
 
 // Opens a folder by its full path (links on the way followed) for opening and finding its
 // entries. An invalid holder when it is missing.
-CSharedHandle openFolder(const std::wstring& path);
+// moreAccess: what else the handle may do (FILE_ADD_FILE to create files in it, say).
+CSharedHandle openFolder(const std::wstring& path, ACCESS_MASK moreAccess = 0);
 
 // Opens the entry name of folder with delete access, sharing everything, without following a
 // link at that name. An invalid holder when the entry is gone or already being deleted.

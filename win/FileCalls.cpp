@@ -259,6 +259,43 @@ void writeString(HANDLE file, const std::wstring& text)
     writeFile(file, text.data(), static_cast<std::uint32_t>(text.size() * sizeof(wchar_t)));
 }
 
+void setEndOfFile(HANDLE file, std::uint64_t size, const std::wstring& shownPath)
+{
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    if (!::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end))
+    {
+        throwLastError(L"WinAPI::setEndOfFile(" + shownPath + L") failed.");
+    }
+}
+
+void copyContent(HANDLE from, HANDLE to)
+{
+    std::vector<char> buffer(64 * 1024);
+    for (std::uint64_t offset = 0;;)
+    {
+        // An explicit offset: the source's file pointer belongs to whoever writes it.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        if (!::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &read, &at))
+        {
+            if (::GetLastError() == ERROR_HANDLE_EOF)
+            {
+                return;
+            }
+            throwLastError(L"WinAPI::copyContent() failed.");
+        }
+        if (read == 0)
+        {
+            return;
+        }
+        writeFile(to, buffer.data(), read);
+        offset += read;
+    }
+}
+
 std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method)
 {
     // With the high part given, a position beyond 4 GB is no failure; only the last error tells.

@@ -100,7 +100,7 @@ TEST(LogFileOpen, NewFileKeepsTheOldOneAsBackupAndAppendContinues)
     makeLogs(dir, {L"tool.log"});
     CTraceConfig settings;
     {
-        const CSharedHandle file = openLogFile(settings, dir / L"tool.log", true);
+        const CSharedHandle file = openLogFile(settings, dir / L"tool.log", true).file;
         ASSERT_TRUE(file.isValid());
     }
     EXPECT_EQ(test::readBytes(dir / L"tool1.log"), "tool.log");
@@ -109,12 +109,12 @@ TEST(LogFileOpen, NewFileKeepsTheOldOneAsBackupAndAppendContinues)
     test::writeTextFile(dir / L"tool.log", "old");
     settings.appendMode = true;
     {
-        const CSharedHandle file = openLogFile(settings, dir / L"tool.log", true);
+        const CSharedHandle file = openLogFile(settings, dir / L"tool.log", true).file;
         ASSERT_TRUE(file.isValid());
     }
     EXPECT_EQ(test::readBytes(dir / L"tool.log"), "old");
     EXPECT_EQ(test::readBytes(dir / L"tool1.log"), "tool.log");
-    EXPECT_FALSE(openLogFile(settings, dir / L"missing\\tool.log", true).isValid());
+    EXPECT_FALSE(openLogFile(settings, dir / L"missing\\tool.log", true).file.isValid());
 }
 
 TEST(LogFileOpen, SyncMutexIsSharedByEveryWriterOfOnePath)
@@ -236,13 +236,16 @@ CFilePath writerWithLogFolder(const test::CTempDir& dir, const std::wstring& nam
 
 }  // namespace
 
-TEST(LogFolder, FileThatCannotBeCreatedGoesToTheTemporaryFolder)
+TEST(LogFolder, FileThatCannotBeOpenedGoesToTheTemporaryFolder)
 {
     test::CTempDir dir;
     test::CTempDir logs;
     const std::wstring name = test::uniqueName(L"writer") + L"x";
-    // A folder where the file should be (without backups, which would move it aside).
-    test::makeFolder(logs / (name + L".log"));
+    // Held without sharing (and without backups it cannot move aside).
+    test::writeTextFile(logs / (name + L".log"), "held");
+    const CSharedHandle held(::CreateFileW((logs / (name + L".log")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                           0, nullptr));
+    ASSERT_TRUE(held.isValid());
     const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), "MaxBackup=0\r\n");
     test::CTempDir temp;
     {
@@ -254,20 +257,17 @@ TEST(LogFolder, FileThatCannotBeCreatedGoesToTheTemporaryFolder)
     EXPECT_TRUE(texts[0].starts_with(L"line "));
 }
 
-TEST(LogReopen, WithoutAnOlderFileTheNewFileGetsItsHeader)
+TEST(LogFolder, FolderThatCannotBeMadeGoesToTheWindowsFolder)
 {
-    // Neither the configured folder nor the temporary folder can hold the log: the first target
-    // has no file, and moving it finds no older file to carry along.
     test::CTempDir dir;
     const std::wstring name = test::uniqueName(L"writer") + L"x";
     const CFilePath exe = writerWithLogFolder(dir, name, L"R:\\logs");
-    const CFilePath moved = dir / L"moved.log";
-    {
-        test::CTempFolderOverride scoped(L"R:\\nowhere");
-        EXPECT_EQ(test::runProgram(exe, L"reopen \"" + moved + L"\""), 0u);
-    }
-    EXPECT_EQ(test::headerRulers(test::readLogLines(moved)), 2u);
-    EXPECT_EQ(test::logTexts(moved), std::vector<std::wstring>{L"after"});
+    EXPECT_EQ(test::runProgram(exe, L"1 - -"), 0u);
+    const CFilePath log = CFilePath(WinAPI::getWindowsDirectory()) / (name + L".log");
+    const std::vector<std::wstring> texts = test::logTexts(log);
+    ::DeleteFileW(log.c_str());
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].starts_with(L"line "));
 }
 
 TEST(LogBackups, LogNamedLikeItsFirstBackupKeepsEveryRun)
