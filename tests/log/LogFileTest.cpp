@@ -366,3 +366,50 @@ TEST(LogSharing, TwoSpellingsOfOneLogFolderShareOneFile)
     }
     EXPECT_EQ(texts, (std::vector<std::wstring>{L"second", L"first"}));
 }
+
+TEST(LogLinks, LinksAtTheLogsNamesAreNeverWrittenMovedOrDeleted)
+{
+    const struct
+    {
+        const char* what;
+        std::initializer_list<const wchar_t*> plainFiles;
+        const wchar_t* link;
+        const char* maxBackup;
+        bool ownMutex;
+        const wchar_t* logLandsIn;
+    } cases[] = {
+        {"at the log's name", {}, L".log", "9", false, L" (2).log"},
+        {"at the log's name, its sync mutex made beforehand", {}, L".log", "9", true, L" (2).log"},
+        {"at the first backup's name", {L".log"}, L"1.log", "9", false, L".log"},
+        {"at the oldest backup's name", {L".log"}, L"1.log", "1", false, L".log"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        test::CTempDir dir;
+        test::CTempDir logs;
+        test::CTempDir outside;
+        const CFilePath canary = outside / L"precious.txt";
+        test::writeTextFile(canary, "precious");
+        const std::wstring name = test::uniqueName(L"writer") + L"x";
+        for (const wchar_t* file : c.plainFiles)
+        {
+            test::writeTextFile(logs / (name + file), "an older log");
+        }
+        test::makeUnixLink(logs / (name + c.link), canary);
+        // Another user of the machine can make the mutex that the log's name gives.
+        const CSharedHandle mutex(
+            c.ownMutex ? ::CreateMutexW(nullptr, FALSE, syncMutexName(logs / (name + L".log")).c_str()) : nullptr);
+        const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), std::string("MaxBackup=") + c.maxBackup);
+        EXPECT_EQ(test::runProgram(exe, L"1 - -"), 0u);
+
+        EXPECT_EQ(test::readBytes(canary), "precious");
+        EXPECT_EQ(test::readBytes(logs / (name + c.link)), "precious") << "the link is still there";
+        const std::vector<std::wstring> texts = test::logTexts(logs / (name + c.logLandsIn));
+        ASSERT_FALSE(texts.empty());
+        EXPECT_TRUE(texts.back().starts_with(L"line ")) << test::narrow(texts.back());
+        EXPECT_LT(test::indexOf(texts, logs / (name + c.link) + L" is no plain file of this log (a link, say): it "
+                                                               L"was left alone."),
+                  texts.size());
+    }
+}
