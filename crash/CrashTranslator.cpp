@@ -7,6 +7,7 @@
 #include "crash/Minidump.h"
 #include "crash/ReportFormat.h"
 #include "log/TraceLog.h"
+#include "win/CrashHalt.h"
 #include "win/SharedHolder.h"
 #include "win/TavException.h"
 #include "win/Thread.h"
@@ -135,6 +136,8 @@ void installCrashTranslator()
     {
         return;
     }
+    // A thread halted by a crash elsewhere gives up the log's locks: the report needs them.
+    CCrashHalt::setReleaseHook(&CTraceLog::releaseLocksOfThisThread);
     g_previousFilter = ::SetUnhandledExceptionFilter(unhandledExceptionFilter);
     ::AddVectoredExceptionHandler(1, stackOverflowHandler);
     keepStackForOverflow();
@@ -148,6 +151,9 @@ void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)
     switch (g_gate.enter(self))
     {
     case CCrashEntry::first:
+        // Every other thread of the program stops at its next step: no more deletions, no log
+        // line inside the report, no normal end of the process while the report is written.
+        CCrashHalt::begin(self);
         break;
     case CCrashEntry::again:
         endProcess();
@@ -185,6 +191,7 @@ void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)
     if (reporter.isValid())
     {
         g_gate.setReporter(reporterId);
+        CCrashHalt::exempt(reporterId);
         ::ResumeThread(reporter.get());
         ::WaitForSingleObject(reporter.get(), kReportTimeoutMs);
     }

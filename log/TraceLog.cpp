@@ -5,6 +5,7 @@
 #include "log/LogHeader.h"
 #include "log/LogTarget.h"
 #include "log/SyncLock.h"
+#include "win/CrashHalt.h"
 #include "win/FileCalls.h"
 #include "win/GrowBuffer.h"
 #include "win/SystemCalls.h"
@@ -98,11 +99,22 @@ public:
     CCommitScope& operator=(const CCommitScope&) = delete;
 };
 
+// Enters the line lock at a halt point (win/CrashHalt.h): once a crash has begun on another
+// thread, this thread stops here, before the lock or, when the lock came free only for a line of
+// the report, with the lock given back (the halt's release hook), so that no line ever lands
+// inside the report.
+void enterLineLock()
+{
+    CCrashHalt::point();
+    ::EnterCriticalSection(&g_log.lineLock);
+    CCrashHalt::point();
+}
+
 // The line lock as a scope; it may be entered again by the thread that holds it.
 class CLineLock
 {
 public:
-    CLineLock() { ::EnterCriticalSection(&g_log.lineLock); }
+    CLineLock() { enterLineLock(); }
     ~CLineLock() { ::LeaveCriticalSection(&g_log.lineLock); }
     CLineLock(const CLineLock&) = delete;
     CLineLock& operator=(const CLineLock&) = delete;
@@ -433,7 +445,7 @@ void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t se
     {
         return;
     }
-    ::EnterCriticalSection(&g_log.lineLock);
+    enterLineLock();
     ++t_linesEntered;
     ++g_log.depth;
     currentLine() = CCurrentLine{threadId, tag, 1, severity};

@@ -1,5 +1,6 @@
 #include "win/FileCalls.h"
 
+#include "win/CrashHalt.h"
 #include "win/GrowBuffer.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
@@ -98,6 +99,7 @@ void deleteFile(const std::wstring& path)
 
 void deleteFile(const std::wstring& shownPath, const std::wstring& systemPath)
 {
+    CCrashHalt::point();
     if (!::DeleteFileW(systemPath.c_str()))
     {
         const DWORD error = ::GetLastError();
@@ -141,6 +143,7 @@ void removeDirectory(const std::wstring& path)
 
 void removeDirectory(const std::wstring& shownPath, const std::wstring& systemPath)
 {
+    CCrashHalt::point();
     if (!::RemoveDirectoryW(systemPath.c_str()))
     {
         const DWORD error = ::GetLastError();
@@ -161,6 +164,7 @@ void copyFile(const std::wstring& source, const std::wstring& destination)
 
 std::uint32_t tryCopyFile(const std::wstring& source, const std::wstring& destination)
 {
+    CCrashHalt::point();
     return ::CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : ::GetLastError();
 }
 
@@ -174,6 +178,7 @@ void moveFile(const std::wstring& source, const std::wstring& destination)
 
 std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destination)
 {
+    CCrashHalt::point();
     return ::MoveFileW(source.c_str(), destination.c_str()) ? ERROR_SUCCESS : ::GetLastError();
 }
 
@@ -227,6 +232,7 @@ std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& nam
 
 std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath)
 {
+    CCrashHalt::point();
     std::vector<std::uint8_t> info = renameInformation(nullptr, newPath);
     return ::SetFileInformationByHandle(file, FileRenameInfo, info.data(), static_cast<DWORD>(info.size()))
                ? ERROR_SUCCESS

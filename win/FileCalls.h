@@ -11,7 +11,8 @@
 // Thin wrappers of the file calls. Each makes one call (or one grow-and-retry loop), returns the
 // result by value and throws CTavException with the last error and a message naming the
 // operation when the call fails. The try… twins never throw: they return the error code (0 on
-// success) for callers that tolerate the failure.
+// success) for callers that tolerate the failure. The calls that delete, move, rename or copy
+// over an entry are halt points (win/CrashHalt.h).
 namespace WinAPI
 {
 struct SplitPath

@@ -1,5 +1,6 @@
 #include "win/RestartCalls.h"
 
+#include "win/CrashHalt.h"
 #include "win/NamedMutex.h"
 #include "win/RegKey.h"
 #include "win/TavException.h"
@@ -29,6 +30,7 @@ void checkRestartDeletion()
 
 void deleteAtRestart(const std::wstring& path)
 {
+    CCrashHalt::point();
     // Some implementations fail without setting a last error: then the refusal is reported.
     ::SetLastError(ERROR_SUCCESS);
     if (!::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))

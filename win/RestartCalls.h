@@ -17,7 +17,8 @@ constexpr const wchar_t* kPendingOperationsValue = L"PendingFileRenameOperations
 // pending operations (what a deletion at restart needs). Token elevation is not asked: the key's
 // security decides.
 void checkRestartDeletion();
-// Adds the entry to the deletions of the next restart. The entry need not exist yet.
+// Adds the entry to the deletions of the next restart. The entry need not exist yet. A halt point
+// (win/CrashHalt.h).
 void deleteAtRestart(const std::wstring& path);
 }  // namespace WinAPI
 
