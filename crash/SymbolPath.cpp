@@ -1,6 +1,8 @@
 #include "crash/SymbolPath.h"
 
 #include "fs/FilePath.h"
+#include "fs/OwnEntry.h"
+#include "win/FileCalls.h"
 #include "win/ProcessCalls.h"
 #include "win/SharedHolder.h"
 #include "win/SystemCalls.h"
@@ -17,14 +19,16 @@ constexpr const wchar_t* kSymbolServerHost = L"symbols.invalid";
 
 std::wstring buildSymbolPath()
 {
-    const CFilePath cache = CFilePath::combine(WinAPI::getTempPath(), L"pdbs");
-    cache.createDirectories();
+    const CFilePath temporary = WinAPI::getTempPath();
+    temporary.createDirectories();
+    const CFilePath cache = firstOwnName(CFilePath::combine(temporary, L"pdbs"), createOwnFolder);
 
     // The marker only spares the symbol server its first-use prompt; the report goes on without.
-    CSharedHandle(::CreateFileW(L"symsrv.yes", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-
+    // An entry already at the marker's name is left as it is.
     const CFilePath executableFolder = CFilePath(WinAPI::getModuleFileName()).parent();
+    CSharedHandle marker;
+    WinAPI::tryCreateNewFile(CFilePath::combine(executableFolder, L"symsrv.yes"), marker);
+
     return executableFolder + L";" + CFilePath::combine(executableFolder, L"pdbs") + L";SRV*" + cache + L"*https://" +
            kSymbolServerHost + L"/download/symbols";
 }

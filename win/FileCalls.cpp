@@ -204,6 +204,46 @@ CSharedHandle createNewFile(const std::wstring& path)
     return CSharedHandle(file);
 }
 
+std::uint32_t tryCreateNewFile(const std::wstring& path, CSharedHandle& file)
+{
+    const HANDLE created = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ,
+                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr);
+    const DWORD error = created == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    file = CSharedHandle(created);
+    return error;
+}
+
+std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CSharedHandle& entry)
+{
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    const HANDLE opened = ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        flags, nullptr);
+    const DWORD error = opened == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    entry = CSharedHandle(opened);
+    return error;
+}
+
+CSharedHandle reopenForWriting(HANDLE file, const std::wstring& shownPath)
+{
+    CSharedHandle reopened(::ReOpenFile(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0));
+    if (!reopened.isValid())
+    {
+        throwLastError(L"WinAPI::reopenForWriting(" + shownPath + L") failed.");
+    }
+    return reopened;
+}
+
+void truncateFile(HANDLE file, const std::wstring& shownPath)
+{
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !::SetEndOfFile(file))
+    {
+        throwLastError(L"WinAPI::truncateFile(" + shownPath + L") failed.");
+    }
+}
+
 CSharedHandle openDeleteOnClose(const std::wstring& path)
 {
     SECURITY_ATTRIBUTES inheritable{};
@@ -302,6 +342,11 @@ void createNewDirectory(const std::wstring& path)
     {
         throwLastError(L"WinAPI::createNewDirectory(" + path + L") failed.");
     }
+}
+
+std::uint32_t tryCreateNewDirectory(const std::wstring& path)
+{
+    return ::CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 UINT getDriveType(const std::wstring& path)

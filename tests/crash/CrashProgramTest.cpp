@@ -530,6 +530,42 @@ TEST(CrashProgram, CrashOnALibraryThreadStopsTheRun)
     }
 }
 
+// Links planted at the names a crash writes to, in the temporary folder and beside the program,
+// all pointing outside: none is followed. The file they lead to stays as it was, nothing lands in
+// the folder, and the dump and the symbol cache take the next free names, which the log gives.
+TEST(CrashProgram, LinksAtTheNamesACrashWritesToAreNeverFollowed)
+{
+    test::CTempDir outside;
+    test::CTempDir temp;
+    test::CTempDir folder;
+    const CFilePath canary = outside / L"canary.txt";
+    test::writeTextFile(canary, "canary");
+    const test::CTempFolderOverride temporary(temp.path());
+    CCrashRun crash(folder, L"twcrash_links");
+    const std::vector<std::pair<CFilePath, CFilePath>> links = {
+        {crash.dump, canary}, {temp / L"pdbs", outside.path()}, {folder / L"symsrv.yes", canary}};
+    for (const auto& [link, target] : links)
+    {
+        test::makeUnixLink(link, target);
+    }
+    crash.run(L"access");
+    for (const auto& [link, target] : links)
+    {
+        test::removeUnixLink(link);
+    }
+
+    EXPECT_EQ(crash.exitCode, 1u);
+    EXPECT_EQ(test::readBytes(canary), "canary");
+    EXPECT_EQ(countFiles(outside.path()), 1);
+    const CFilePath dump = temp / (crash.name + L".2.dump");
+    EXPECT_EQ(crash.count(L"Successfully created minidump in " + dump), 1u);
+    EXPECT_EQ(test::readBytes(dump).substr(0, 4), "MDMP");
+    const std::size_t symbolPath = crash.find(L"  Symbol path:");
+    ASSERT_LT(symbolPath + 1, crash.texts.size());
+    EXPECT_NE(crash.texts[symbolPath + 1].find(L";SRV*" + (temp / L"pdbs.2") + L"*https://"), std::wstring::npos)
+        << test::narrow(crash.texts[symbolPath + 1]);
+}
+
 TEST(CrashProgram, FaultingInformationLibraryInTheHeaderIsReported)
 {
     test::CTempDir folder;

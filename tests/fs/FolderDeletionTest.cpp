@@ -23,20 +23,6 @@ void createVerbatimFile(const std::wstring& path)
     ::CloseHandle(file);
 }
 
-// Creates a Unix symbolic link (Windows cannot create one that Wine's file system shows).
-void makeUnixLink(const std::wstring& link, const std::wstring& target)
-{
-    test::startUnixProgram(L"/bin/ln -s \"" + test::unixPath(target) + L"\" \"" + test::unixPath(link) + L"\"");
-    // Unix programs started by Wine run detached from the handle: wait for the link itself.
-    for (int i = 0; i < 500 && !test::exists(link); ++i)
-    {
-        ::Sleep(10);
-    }
-    // Wine shows a link to a folder as a reparse point, a link to a file as a plain file.
-    const bool toFolder = (::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    ASSERT_EQ((::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0, toFolder);
-}
-
 CTavException deletionError(const CFilePath& path, const EntryObserver& beforeOpening = {}, unsigned workers = 0)
 {
     try
@@ -339,9 +325,9 @@ TEST(FolderDeletionGuards, LinksAreNeverEntered)
     const CFilePath root = dir / L"tree";
     test::makeFolder(root);
     test::writeTextFile(root / L"a.txt");
-    makeUnixLink(root / L"link", outside.path());
-    makeUnixLink(root / L"emptylink", emptyOutside.path());
-    makeUnixLink(root / L"filelink", outside / L"precious.txt");
+    test::makeUnixLink(root / L"link", outside.path());
+    test::makeUnixLink(root / L"emptylink", emptyOutside.path());
+    test::makeUnixLink(root / L"filelink", outside / L"precious.txt");
 
     bool linkReported = false;
     try
@@ -387,7 +373,7 @@ TEST(FolderDeletionGuards, FoldersSwappedForLinksAfterTheListingAreNeverEntered)
                 if (entry.parent() == root)
                 {
                     test::removeTree(entry);
-                    makeUnixLink(entry, canaries.path());
+                    test::makeUnixLink(entry, canaries.path());
                 }
             },
             workers);
