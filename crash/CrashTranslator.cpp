@@ -78,13 +78,17 @@ void handleCrash(const CFault& fault)
     {
         // No log file anywhere: the minidump is written all the same.
     }
-    if (!isDebugHelpUsable())
+    const COptionalLibrary library = loadDebugHelp();
+    if (!library.passedOver.empty())
+    {
+        crashLine(library.passedOverText(), kSeverityWarning);
+    }
+    const CDebugHelp help = bindDebugHelp(library.library);
+    if (!isDebugHelpUsable(help))
     {
         writeDebugHelpNotice();
         return;
     }
-    const CSharedLibrary library = loadDebugHelp();
-    const CDebugHelp help = bindDebugHelp(library);
     try
     {
         writeMinidump(help, fault);

@@ -3,6 +3,7 @@
 #include "fs/FilePath.h"
 #include "fs/OwnEntry.h"
 #include "win/FileCalls.h"
+#include "win/FolderSecurity.h"
 #include "win/ProcessCalls.h"
 #include "win/SharedHolder.h"
 #include "win/SystemCalls.h"
@@ -24,10 +25,15 @@ std::wstring buildSymbolPath()
     const CFilePath cache = firstOwnName(CFilePath::combine(temporary, L"pdbs"), createOwnFolder);
 
     // The marker only spares the symbol server its first-use prompt; the report goes on without.
-    // An entry already at the marker's name is left as it is.
+    // Nothing at all is written into a folder that others can write to, and an entry already at
+    // the marker's name is left as it is.
     const CFilePath executableFolder = CFilePath(WinAPI::getModuleFileName()).parent();
-    CSharedHandle marker;
-    WinAPI::tryCreateNewFile(CFilePath::combine(executableFolder, L"symsrv.yes"), marker);
+    const CSharedHandle folder = WinAPI::holdFolder(executableFolder);
+    if (!WinAPI::isWritableByOthers(folder.get()))
+    {
+        CSharedHandle marker;
+        WinAPI::tryCreateNewFile(CFilePath::combine(executableFolder, L"symsrv.yes"), marker);
+    }
 
     return executableFolder + L";" + CFilePath::combine(executableFolder, L"pdbs") + L";SRV*" + cache + L"*https://" +
            kSymbolServerHost + L"/download/symbols";

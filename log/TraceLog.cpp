@@ -302,7 +302,8 @@ std::wstring formatText(const wchar_t* format, va_list arguments)
 // Opens the log at path for the target and, under the file's sync mutex, writes its header. The
 // mutex is created first and held around the backups, the open and the header, so that writers
 // starting at the same moment agree on who starts the file and who continues it.
-bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress)
+// headerNote receives the line that is to follow the header (see writeLogHeader).
+bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress, std::wstring& headerNote)
 {
     bool shared = false;
     target.syncMutex = createSyncMutex(path, shared);
@@ -314,7 +315,7 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress)
     {
         return false;
     }
-    writeLogHeader(g_log.settings, target);
+    headerNote = writeLogHeader(g_log.settings, target);
     target.headerPending = false;
     if (sync.timedOut())
     {
@@ -375,12 +376,12 @@ std::wstring loadSettings(const CLogOptions& options, std::wstring& problem)
     return defaultSettings(options);
 }
 
-void reportSettingsProblem(std::uint32_t threadId, const std::wstring& problem)
+// A warning line right after the header.
+void warnAfterHeader(std::uint32_t threadId, const std::wstring& text)
 {
     try
     {
-        writeLine(threadId, kLogTag, 1, kSeverityWarning,
-                  L"The trace settings could not be read; the default settings are used. " + problem);
+        writeLine(threadId, kLogTag, 1, kSeverityWarning, text);
     }
     catch (const CTavException&)
     {
@@ -428,14 +429,20 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
     CLogTarget& target = g_log.targets[threadId];
     target = CLogTarget{};
     target.threadId = threadId;
-    if (!openTargetAt(target, path, true))
+    std::wstring headerNote;
+    if (!openTargetAt(target, path, true, headerNote))
     {
         g_log.settings.TargetDir = WinAPI::getTempPath();
-        openTargetAt(target, composePath(g_log.settings), false);
+        openTargetAt(target, composePath(g_log.settings), false, headerNote);
     }
     if (!settingsProblem.empty())
     {
-        reportSettingsProblem(threadId, settingsProblem);
+        warnAfterHeader(threadId, L"The trace settings could not be read; the default settings are used. " +
+                                      settingsProblem);
+    }
+    if (!headerNote.empty())
+    {
+        warnAfterHeader(threadId, headerNote);
     }
 }
 

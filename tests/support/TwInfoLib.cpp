@@ -6,6 +6,8 @@
 //   TW_INFOLIB_THREAD   it starts a thread of its own that faults, as a library's helper thread
 //                       might: "wait" after half a second (while the run waits), or a path: as
 //                       soon as that entry is gone (once the deletion has begun).
+//   TW_INFOLIB_MARKER   a path: the library writes this file when it is loaded, so a test sees
+//                       whether it ran at all.
 #include <windows.h>
 
 #include <cstdint>
@@ -61,7 +63,26 @@ void startFaultingThread()
         ::CloseHandle(thread);
     }
 }
+
+void writeMarker()
+{
+    wchar_t marker[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableW(L"TW_INFOLIB_MARKER", marker, MAX_PATH);
+    if (length != 0 && length < MAX_PATH)
+    {
+        ::CloseHandle(::CreateFileW(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    }
+}
 }  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+    {
+        writeMarker();
+    }
+    return TRUE;
+}
 
 extern "C" __declspec(dllexport) void __cdecl GetGeneralSystemInfo86(CSystemInformation* information)
 {
