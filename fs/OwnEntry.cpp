@@ -87,10 +87,18 @@ CSharedHandle createOwnFile(const CFilePath& path)
     {
         return CSharedHandle();
     }
-    // Written through the very file that was checked, whatever its name leads to by now.
-    file = WinAPI::reopenForWriting(existing.get(), path);
-    WinAPI::truncateFile(file.get(), path);
-    return file;
+    // Written through the very file that was checked, whatever its name leads to by now. One that
+    // cannot be written (read-only, say) leaves the name to the next.
+    try
+    {
+        file = WinAPI::reopenForWriting(existing.get(), path);
+        WinAPI::truncateFile(file.get(), path);
+        return file;
+    }
+    catch (const CTavException&)
+    {
+        return CSharedHandle();
+    }
 }
 
 bool createOwnFolder(const CFilePath& path)

@@ -14,8 +14,9 @@
 // to, when the resolved name of its handle is its own name in the folder.
 
 // Creates the file new, or takes over the plain file of this user at that name, emptied; the
-// handle may read and write. An invalid holder when anything else has the name. Throws
-// CTavException when no file can be created there at all (a missing folder, no rights).
+// handle may read and write. An invalid holder when anything else has the name, or when the
+// file there cannot be written. Throws CTavException when no file can be created there at all
+// (a missing folder, no rights).
 CSharedHandle createOwnFile(const CFilePath& path);
 
 // Creates the folder, or accepts the plain folder of this user at that name; false when anything
