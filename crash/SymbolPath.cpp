@@ -7,6 +7,7 @@
 #include "win/ProcessCalls.h"
 #include "win/SharedHolder.h"
 #include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include <windows.h>
 
@@ -22,7 +23,21 @@ std::wstring buildSymbolPath()
 {
     const CFilePath temporary = WinAPI::getTempPath();
     temporary.createDirectories();
-    const CFilePath cache = firstOwnName(CFilePath::combine(temporary, L"pdbs"), createOwnFolder);
+    std::wstring server;
+    try
+    {
+        const CFilePath cache = firstOwnName(CFilePath::combine(temporary, L"pdbs"), createOwnFolder);
+        server = L";SRV*" + cache + L"*https://" + kSymbolServerHost + L"/download/symbols";
+    }
+    catch (const CTavException& error)
+    {
+        // Every name taken (planted, perhaps, to cut the report short): the report goes on
+        // without the symbol server.
+        if (error.errorCode != ERROR_FILE_EXISTS)
+        {
+            throw;
+        }
+    }
 
     // The marker only spares the symbol server its first-use prompt; the report goes on without.
     // Nothing at all is written into a folder that others can write to, and an entry already at
@@ -35,6 +50,5 @@ std::wstring buildSymbolPath()
         WinAPI::tryCreateNewFile(CFilePath::combine(executableFolder, L"symsrv.yes"), marker);
     }
 
-    return executableFolder + L";" + CFilePath::combine(executableFolder, L"pdbs") + L";SRV*" + cache + L"*https://" +
-           kSymbolServerHost + L"/download/symbols";
+    return executableFolder + L";" + CFilePath::combine(executableFolder, L"pdbs") + server;
 }
