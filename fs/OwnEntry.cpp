@@ -12,7 +12,6 @@ namespace
 {
 constexpr int kNames = 100;
 
-
 // Under Wine a handle opened at a Unix link holds the link's target: only the resolved name tells.
 bool isAtItsOwnName(HANDLE entry, const CFilePath& path, WinAPI::EntryKind kind)
 {
@@ -34,8 +33,8 @@ bool isOwnPlainEntry(HANDLE entry, const CFilePath& path, bool folder)
     {
         const BY_HANDLE_FILE_INFORMATION information = WinAPI::getFileInformationByHandle(entry, path);
         const DWORD attributes = information.dwFileAttributes;
-        if (((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-            (!folder && information.nNumberOfLinks != 1))
+        if (((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (!folder && information.nNumberOfLinks != 1))
         {
             return false;
         }

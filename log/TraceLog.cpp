@@ -437,8 +437,8 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
     }
     if (!settingsProblem.empty())
     {
-        warnAfterHeader(threadId, L"The trace settings could not be read; the default settings are used. " +
-                                      settingsProblem);
+        warnAfterHeader(threadId,
+                        L"The trace settings could not be read; the default settings are used. " + settingsProblem);
     }
     if (!headerNote.empty())
     {

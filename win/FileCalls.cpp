@@ -206,9 +206,9 @@ CSharedHandle createNewFile(const std::wstring& path)
 
 std::uint32_t tryCreateNewFile(const std::wstring& path, CSharedHandle& file)
 {
-    const HANDLE created = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ,
-                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                         nullptr);
+    const HANDLE created =
+        ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     const DWORD error = created == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
     file = CSharedHandle(created);
     return error;
@@ -217,9 +217,9 @@ std::uint32_t tryCreateNewFile(const std::wstring& path, CSharedHandle& file)
 std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CSharedHandle& entry)
 {
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-    const HANDLE opened = ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        flags, nullptr);
+    const HANDLE opened =
+        ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags, nullptr);
     const DWORD error = opened == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
     entry = CSharedHandle(opened);
     return error;

@@ -11,14 +11,14 @@
 namespace
 {
 constexpr const wchar_t* kTrustedSids[] = {
-    L"S-1-5-18",      // the system
-    L"S-1-5-32-544",  // the administrators
+    L"S-1-5-18",                                                        // the system
+    L"S-1-5-32-544",                                                    // the administrators
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",  // the installer service
 };
 
 // The rights that let a holder put entries into a folder, take them out or give itself more.
-constexpr ACCESS_MASK kChangingRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | WRITE_DAC |
-                                        WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+constexpr ACCESS_MASK kChangingRights =
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
 bool isTrusted(PSID sid, const std::wstring& trustedUser)
 {

@@ -11,9 +11,9 @@ namespace
 {
 // LoadLibraryExW and SetDefaultDllDirectories flags (Windows 8, or Windows 7 with the update that
 // added SetDefaultDllDirectories).
-constexpr DWORD kSearchDllLoadDir = 0x00000100;     // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
-constexpr DWORD kSearchApplicationDir = 0x00000200; // LOAD_LIBRARY_SEARCH_APPLICATION_DIR
-constexpr DWORD kSearchSystem32 = 0x00000800;       // LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD kSearchDllLoadDir = 0x00000100;      // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+constexpr DWORD kSearchApplicationDir = 0x00000200;  // LOAD_LIBRARY_SEARCH_APPLICATION_DIR
+constexpr DWORD kSearchSystem32 = 0x00000800;        // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
 
@@ -51,8 +51,8 @@ bool exists(const std::wstring& path)
 // first (the altered search order).
 HMODULE loadFrom(const std::wstring& path)
 {
-    const DWORD flags = findSetDefaultDllDirectories() != nullptr ? kSearchDllLoadDir | kSearchSystem32
-                                                                  : LOAD_WITH_ALTERED_SEARCH_PATH;
+    const DWORD flags =
+        findSetDefaultDllDirectories() != nullptr ? kSearchDllLoadDir | kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH;
     const UINT previousMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     const HMODULE library = ::LoadLibraryExW(path.c_str(), nullptr, flags);
     ::SetErrorMode(previousMode);
@@ -84,8 +84,9 @@ void restrictDllSearchPath()
 
 std::wstring COptionalLibrary::passedOverText() const
 {
-    return passedOver + L" is not loaded: others than the system and the administrators can write to the "
-                        L"executable's folder. The library is taken from the system folder only.";
+    return passedOver +
+           L" is not loaded: others than the system and the administrators can write to the "
+           L"executable's folder. The library is taken from the system folder only.";
 }
 
 COptionalLibrary loadOptionalLibrary(const wchar_t* fileName)

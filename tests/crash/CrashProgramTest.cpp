@@ -579,8 +579,9 @@ TEST(CrashProgram, LibrariesBesideAProgramInAFolderOthersCanWriteToAreNotLoaded)
     copyInformationLibrary(folder / L"dbghelp.dll");
     const CFilePath marker = markers / L"loaded";
     const CEnvironmentValue markerValue(L"TW_INFOLIB_MARKER", marker);
-    const std::wstring notLoaded = L" is not loaded: others than the system and the administrators can write to the "
-                                   L"executable's folder. The library is taken from the system folder only.";
+    const std::wstring notLoaded =
+        L" is not loaded: others than the system and the administrators can write to the "
+        L"executable's folder. The library is taken from the system folder only.";
 
     CCrashRun run(folder, L"tw_planted", test::tidewellExe());
     run.run(L"/Path:" + (folder / L"missing") + L" /Wait:0");
