@@ -1,5 +1,6 @@
 #include "app/CopyDeleter.h"
 #include "app/Entry.h"
+#include "win/CrashHalt.h"
 #include "win/Library.h"
 
 #include <windows.h>
@@ -12,5 +13,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     {
         return *deleterResult;
     }
-    return entry();
+    const int result = entry();
+    // A crash on another thread (one a loaded library started, say) while the run ended: its
+    // report is still being written, and the crash ends the process with its own exit code.
+    CCrashHalt::point();
+    return result;
 }

@@ -30,8 +30,8 @@ void writeReport(const CDebugHelp& help, const CFault& fault)
         crashLine(line);
     }
 
-    // The symbol handler looks beside the executable, and the symbol server's marker file is
-    // written there. The process ends after the report, so the directory is not changed back.
+    // The symbol handler looks beside the executable. The process ends after the report, so the
+    // directory is not changed back.
     ::SetCurrentDirectoryW(executableFolder.c_str());
     const std::wstring symbolPath = buildSymbolPath();
     crashLine(L"  Symbol path:\n\t" + symbolPath);

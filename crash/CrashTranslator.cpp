@@ -7,6 +7,7 @@
 #include "crash/Minidump.h"
 #include "crash/ReportFormat.h"
 #include "log/TraceLog.h"
+#include "win/CrashHalt.h"
 #include "win/SharedHolder.h"
 #include "win/TavException.h"
 #include "win/Thread.h"
@@ -77,13 +78,17 @@ void handleCrash(const CFault& fault)
     {
         // No log file anywhere: the minidump is written all the same.
     }
-    if (!isDebugHelpUsable())
+    const COptionalLibrary library = loadDebugHelp();
+    if (!library.passedOver.empty())
+    {
+        crashLine(library.passedOverText(), kSeverityWarning);
+    }
+    const CDebugHelp help = bindDebugHelp(library.library);
+    if (!isDebugHelpUsable(help))
     {
         writeDebugHelpNotice();
         return;
     }
-    const CSharedLibrary library = loadDebugHelp();
-    const CDebugHelp help = bindDebugHelp(library);
     try
     {
         writeMinidump(help, fault);
@@ -135,6 +140,8 @@ void installCrashTranslator()
     {
         return;
     }
+    // A thread halted by a crash elsewhere gives up the log's locks: the report needs them.
+    CCrashHalt::setReleaseHook(&CTraceLog::releaseLocksOfThisThread);
     g_previousFilter = ::SetUnhandledExceptionFilter(unhandledExceptionFilter);
     ::AddVectoredExceptionHandler(1, stackOverflowHandler);
     keepStackForOverflow();
@@ -148,6 +155,9 @@ void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)
     switch (g_gate.enter(self))
     {
     case CCrashEntry::first:
+        // Every other thread of the program stops at its next step: no more deletions, no log
+        // line inside the report, no normal end of the process while the report is written.
+        CCrashHalt::begin(self);
         break;
     case CCrashEntry::again:
         endProcess();
@@ -185,6 +195,7 @@ void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)
     if (reporter.isValid())
     {
         g_gate.setReporter(reporterId);
+        CCrashHalt::exempt(reporterId);
         ::ResumeThread(reporter.get());
         ::WaitForSingleObject(reporter.get(), kReportTimeoutMs);
     }

@@ -23,10 +23,11 @@ void installCrashTranslator();
 // Handles a structured exception and ends the process with exit code 1; never returns.
 //
 // The faulting thread does little itself, since it may have almost no stack left (an overflow)
-// or hold a lock the report needs: it passes the first-crasher gate, gives up the log's line lock
-// and the log file's sync mutex if it held them, starts a thread for the work, handing it the
-// exception pointers, waits for it (at most a minute, in case the report hangs all the same) and
-// ends the process. The reporter has a fresh stack and walks the faulting thread's saved context:
+// or hold a lock the report needs: it passes the first-crasher gate, halts the rest of the
+// program (win/CrashHalt.h: every other thread stops at its next deletion, log line or normal
+// end, giving up the log's locks), gives up the log's line lock and the log file's sync mutex if
+// it held them, starts a thread for the work, handing it the exception pointers, waits for it (at
+// most a minute, in case the report hangs all the same) and ends the process. The reporter has a fresh stack and walks the faulting thread's saved context:
 // it makes sure the log has a file (a crash can come before the log is open or while its header
 // is written), and when the debugging-help library is usable it writes the minidump, then the
 // report; otherwise the three-line notice. A crash on another thread while this goes on waits for the end of the

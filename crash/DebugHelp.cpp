@@ -16,7 +16,7 @@ bool CDebugHelp::canWalkStack() const
            symFromAddrW != nullptr && symGetLineFromAddrW64 != nullptr && symCleanup != nullptr;
 }
 
-CSharedLibrary loadDebugHelp()
+COptionalLibrary loadDebugHelp()
 {
     return loadOptionalLibrary(L"dbghelp.dll");
 }
@@ -37,13 +37,7 @@ CDebugHelp bindDebugHelp(const CSharedLibrary& library)
     return help;
 }
 
-bool isDebugHelpUsable()
+bool isDebugHelpUsable(const CDebugHelp& help)
 {
-    const CSharedLibrary library = loadDebugHelp();
-    if (!library.isValid())
-    {
-        return false;
-    }
-    const CDebugHelp help = bindDebugHelp(library);
     return help.symFromAddrW != nullptr && help.symGetLineFromAddrW64 != nullptr && help.symInitializeW != nullptr;
 }

@@ -30,12 +30,13 @@ struct CDebugHelp
 };
 
 // Loads "dbghelp.dll" from the executable's folder or the system folder, never from the current
-// directory, without a system dialog when it is missing. An invalid holder when it cannot be
-// loaded.
-CSharedLibrary loadDebugHelp();
+// directory, without a system dialog when it is missing; from the system folder only where
+// others than the system and the administrators can write to the executable's folder (see
+// loadOptionalLibrary). An invalid holder when it cannot be loaded.
+COptionalLibrary loadDebugHelp();
 
 // The functions of a loaded library.
 CDebugHelp bindDebugHelp(const CSharedLibrary& library);
 
-// True when the library loads and has SymFromAddrW, SymGetLineFromAddrW64 and SymInitializeW.
-bool isDebugHelpUsable();
+// True when the library has SymFromAddrW, SymGetLineFromAddrW64 and SymInitializeW.
+bool isDebugHelpUsable(const CDebugHelp& help);

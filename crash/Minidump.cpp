@@ -1,8 +1,8 @@
 #include "crash/Minidump.h"
 
 #include "crash/ReportFormat.h"
+#include "fs/OwnEntry.h"
 #include "win/ErrorText.h"
-#include "win/FileCalls.h"
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
 
@@ -21,8 +21,11 @@ void writeMinidump(const CDebugHelp& help, const CFault& fault)
         MiniDumpWithPrivateReadWriteMemory | MiniDumpWithFullMemoryInfo | MiniDumpWithThreadInfo);
     static_assert(kDumpType == 0x1A25);
 
-    const CFilePath path = minidumpPath();
-    const CSharedHandle file = WinAPI::createFile(path);
+    CSharedHandle file;
+    const CFilePath path = firstOwnName(minidumpPath(), [&file](const CFilePath& name) {
+        file = createOwnFile(name);
+        return file.isValid();
+    });
     MINIDUMP_EXCEPTION_INFORMATION exception{};
     exception.ThreadId = fault.threadId;
     exception.ExceptionPointers = fault.pointers;

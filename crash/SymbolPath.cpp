@@ -1,9 +1,13 @@
 #include "crash/SymbolPath.h"
 
 #include "fs/FilePath.h"
+#include "fs/OwnEntry.h"
+#include "win/FileCalls.h"
+#include "win/FolderSecurity.h"
 #include "win/ProcessCalls.h"
 #include "win/SharedHolder.h"
 #include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include <windows.h>
 
@@ -17,14 +21,34 @@ constexpr const wchar_t* kSymbolServerHost = L"symbols.invalid";
 
 std::wstring buildSymbolPath()
 {
-    const CFilePath cache = CFilePath::combine(WinAPI::getTempPath(), L"pdbs");
-    cache.createDirectories();
+    const CFilePath temporary = WinAPI::getTempPath();
+    temporary.createDirectories();
+    std::wstring server;
+    try
+    {
+        const CFilePath cache = firstOwnName(CFilePath::combine(temporary, L"pdbs"), createOwnFolder);
+        server = L";SRV*" + cache + L"*https://" + kSymbolServerHost + L"/download/symbols";
+    }
+    catch (const CTavException& error)
+    {
+        // Every name taken (planted, perhaps, to cut the report short): the report goes on
+        // without the symbol server.
+        if (error.errorCode != ERROR_FILE_EXISTS)
+        {
+            throw;
+        }
+    }
 
     // The marker only spares the symbol server its first-use prompt; the report goes on without.
-    CSharedHandle(::CreateFileW(L"symsrv.yes", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-
+    // Nothing at all is written into a folder that others can write to, and an entry already at
+    // the marker's name is left as it is.
     const CFilePath executableFolder = CFilePath(WinAPI::getModuleFileName()).parent();
-    return executableFolder + L";" + CFilePath::combine(executableFolder, L"pdbs") + L";SRV*" + cache + L"*https://" +
-           kSymbolServerHost + L"/download/symbols";
+    const CSharedHandle folder = WinAPI::holdFolder(executableFolder);
+    if (!WinAPI::isWritableByOthers(folder.get()))
+    {
+        CSharedHandle marker;
+        WinAPI::tryCreateNewFile(CFilePath::combine(executableFolder, L"symsrv.yes"), marker);
+    }
+
+    return executableFolder + L";" + CFilePath::combine(executableFolder, L"pdbs") + server;
 }

@@ -37,15 +37,22 @@ struct CMachineDescription
 {
     std::wstring operatingSystem = L"n/a";
     bool administrator = false;
+    // Why a copy of the library beside the executable was not loaded; empty when none was left.
+    std::wstring passedOver;
 };
 
-// The information library is taken only from the executable's folder or the system folder: a
-// file of that name planted anywhere else on the search path is never loaded.
+// The information library is taken only from the executable's folder, where nobody but the
+// system and the administrators can write to it, or the system folder: a file of that name
+// planted anywhere else is never loaded.
 CMachineDescription describeMachine()
 {
     CMachineDescription description;
-    const CSharedLibrary library = loadOptionalLibrary(kInformationLibrary);
-    const auto getInfo = findFunction<GetGeneralSystemInfoFn>(library, "GetGeneralSystemInfo86");
+    const COptionalLibrary loaded = loadOptionalLibrary(kInformationLibrary);
+    if (!loaded.passedOver.empty())
+    {
+        description.passedOver = loaded.passedOverText();
+    }
+    const auto getInfo = findFunction<GetGeneralSystemInfoFn>(loaded.library, "GetGeneralSystemInfo86");
     if (getInfo != nullptr)
     {
         CSystemInformation record{sizeof(CSystemInformation), nullptr, 0};
@@ -161,14 +168,14 @@ std::wstring formatLibraryRow(const std::wstring& name, const std::wstring& vers
     return row.str();
 }
 
-void writeLogHeader(const CTraceConfig& settings, const CLogTarget& target)
+std::wstring writeLogHeader(const CTraceConfig& settings, const CLogTarget& target)
 {
     const HANDLE file = target.file.get();
     const wchar_t byteOrderMark = 0xFEFF;
     WinAPI::writeFile(file, &byteOrderMark, sizeof byteOrderMark);
     if (settings.sharedFile)
     {
-        return;
+        return L"";
     }
     CHeaderWriter header(file);
     if (settings.appendMode)
@@ -206,4 +213,5 @@ void writeLogHeader(const CTraceConfig& settings, const CLogTarget& target)
     header.line();
     header.raw(ruler + L"\r\n\r\n\r\n");
     ::FlushFileBuffers(file);
+    return machine.passedOver;
 }

@@ -8,7 +8,9 @@
 
 // Writes the byte-order mark and, unless another writer shares the file, the header block that
 // describes the machine and the run. The caller holds the line lock and the file's sync mutex.
-void writeLogHeader(const CTraceConfig& settings, const CLogTarget& target);
+// Returns the line that is to follow the header when the information library beside the
+// executable was passed over (COptionalLibrary::passedOverText), empty otherwise.
+std::wstring writeLogHeader(const CTraceConfig& settings, const CLogTarget& target);
 
 // "D day(s), H:MM:SS hours" since the system started.
 std::wstring formatUptime();

@@ -5,6 +5,7 @@
 #include "log/LogHeader.h"
 #include "log/LogTarget.h"
 #include "log/SyncLock.h"
+#include "win/CrashHalt.h"
 #include "win/FileCalls.h"
 #include "win/GrowBuffer.h"
 #include "win/SystemCalls.h"
@@ -89,11 +90,22 @@ public:
     CCommitScope& operator=(const CCommitScope&) = delete;
 };
 
+// Enters the line lock at a halt point (win/CrashHalt.h): once a crash has begun on another
+// thread, this thread stops here, before the lock or, when the lock came free only for a line of
+// the report, with the lock given back (the halt's release hook), so that no line ever lands
+// inside the report.
+void enterLineLock()
+{
+    CCrashHalt::point();
+    ::EnterCriticalSection(&g_log.lineLock);
+    CCrashHalt::point();
+}
+
 // The line lock as a scope; it may be entered again by the thread that holds it.
 class CLineLock
 {
 public:
-    CLineLock() { ::EnterCriticalSection(&g_log.lineLock); }
+    CLineLock() { enterLineLock(); }
     ~CLineLock() { ::LeaveCriticalSection(&g_log.lineLock); }
     CLineLock(const CLineLock&) = delete;
     CLineLock& operator=(const CLineLock&) = delete;
@@ -278,13 +290,33 @@ std::wstring formatText(const wchar_t* format, va_list arguments)
     }
     return text;
 }
-// Opens the log at path for the target and, under the file's sync mutex, writes its header. The
-// mutex is created first and held around the backups, the open and the header, so that writers
-// starting at the same moment agree on who starts the file and who continues it.
+// A warning line of the thread's log, right after its header or a move.
+void warnLine(std::uint32_t threadId, const std::wstring& text)
+{
+    try
+    {
+        writeLine(threadId, kLogTag, 1, kSeverityWarning, text);
+    }
+    catch (const CTavException&)
+    {
+        // Like any other line that cannot be written.
+    }
+}
+
+// What the log passed over or left out on its way.
+void reportNotes(std::uint32_t threadId, const std::vector<std::wstring>& notes)
+{
+    for (const std::wstring& note : notes)
+    {
+        warnLine(threadId, note);
+    }
+}
+
 // Opens the log at path for the target or, where a link or another entry takes that name, at the
 // next free name beside it, and writes its header under the file's sync mutex. The mutex is created
 // first and held around the backups, the open and the header, so that writers starting at the same
-// moment agree on who starts the file and who continues it.
+// moment agree on who starts the file and who continues it. notes receives what is to follow the
+// header.
 bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress, std::vector<std::wstring>& notes)
 {
     for (std::uint32_t n = 1; n <= kLogNames; ++n)
@@ -306,7 +338,10 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress, s
         {
             return false;
         }
-        writeLogHeader(g_log.settings, target);
+        if (std::wstring note = writeLogHeader(g_log.settings, target); !note.empty())
+        {
+            notes.push_back(std::move(note));
+        }
         target.headerPending = false;
         target.startedFile = !shared;
         if (sync.timedOut())
@@ -316,22 +351,6 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress, s
         return true;
     }
     return false;
-}
-
-// What the log passed over on its way, as warning lines of the thread's log.
-void reportNotes(std::uint32_t threadId, const std::vector<std::wstring>& notes)
-{
-    for (const std::wstring& note : notes)
-    {
-        try
-        {
-            writeLine(threadId, kLogTag, 1, kSeverityWarning, note);
-        }
-        catch (const CTavException&)
-        {
-            // Like any other line that cannot be written.
-        }
-    }
 }
 
 std::wstring composePath(const CTraceConfig& settings)
@@ -386,18 +405,6 @@ std::wstring loadSettings(const CLogOptions& options, std::wstring& problem)
     return defaultSettings(options);
 }
 
-void reportSettingsProblem(std::uint32_t threadId, const std::wstring& problem)
-{
-    try
-    {
-        writeLine(threadId, kLogTag, 1, kSeverityWarning,
-                  L"The trace settings could not be read; the default settings are used. " + problem);
-    }
-    catch (const CTavException&)
-    {
-        // Like any other line that cannot be written.
-    }
-}
 }  // namespace
 
 std::wstring formatLinePrefix(const SYSTEMTIME& time, const wchar_t* tag, std::uint32_t level, wchar_t severity)
@@ -459,11 +466,11 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
             // No temporary folder either: the run goes on without a log.
         }
     }
-    reportNotes(threadId, notes);
     if (!settingsProblem.empty())
     {
-        reportSettingsProblem(threadId, settingsProblem);
+        warnLine(threadId, L"The trace settings could not be read; the default settings are used. " + settingsProblem);
     }
+    reportNotes(threadId, notes);
 }
 
 void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity)
@@ -472,7 +479,7 @@ void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t se
     {
         return;
     }
-    ::EnterCriticalSection(&g_log.lineLock);
+    enterLineLock();
     ++t_linesEntered;
     ++g_log.depth;
     currentLine() = CCurrentLine{threadId, tag, 1, severity};

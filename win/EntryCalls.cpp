@@ -1,5 +1,6 @@
 #include "win/EntryCalls.h"
 
+#include "win/CrashHalt.h"
 #include "win/FileCalls.h"
 #include "win/GrowBuffer.h"
 #include "win/TavException.h"
@@ -403,6 +404,7 @@ std::wstring queryEntryName(HANDLE entry, EntryKind kind, const std::wstring& sh
 
 bool deleteOpenEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath)
 {
+    CCrashHalt::point();
     const std::wstring message = entryFailure(kind, shownPath);
     if (!g_classicDisposition && deleteExtended(entry, message))
     {
@@ -422,6 +424,7 @@ std::uint32_t trySetEntryAttributes(HANDLE entry, std::uint32_t attributes)
 
 std::uint32_t tryRenameInto(HANDLE entry, HANDLE folder, const std::wstring& name)
 {
+    CCrashHalt::point();
     // The native call: SetFileInformationByHandle does not take a root folder everywhere.
     std::vector<std::uint8_t> info = renameInformation(folder, name);
     IO_STATUS_BLOCK io{};

@@ -13,7 +13,8 @@
 // the folder's ancestors (renamed, replaced by a link) can redirect it, and a name is never looked
 // up twice. Failures throw CTavException naming the logical operation on shownPath:
 // "WinAPI::deleteFile(...)" for files, "WinAPI::removeDirectory(...)" for folders and
-// "WinAPI::deleteLink(...)" for links.
+// "WinAPI::deleteLink(...)" for links. The calls that delete or rename an entry are halt points
+// (win/CrashHalt.h): once a crash has begun on another thread, nothing more is deleted.
 namespace WinAPI
 {
 enum class EntryKind

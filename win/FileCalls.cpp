@@ -1,5 +1,6 @@
 #include "win/FileCalls.h"
 
+#include "win/CrashHalt.h"
 #include "win/GrowBuffer.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
@@ -98,6 +99,7 @@ void deleteFile(const std::wstring& path)
 
 void deleteFile(const std::wstring& shownPath, const std::wstring& systemPath)
 {
+    CCrashHalt::point();
     if (!::DeleteFileW(systemPath.c_str()))
     {
         const DWORD error = ::GetLastError();
@@ -141,6 +143,7 @@ void removeDirectory(const std::wstring& path)
 
 void removeDirectory(const std::wstring& shownPath, const std::wstring& systemPath)
 {
+    CCrashHalt::point();
     if (!::RemoveDirectoryW(systemPath.c_str()))
     {
         const DWORD error = ::GetLastError();
@@ -161,6 +164,7 @@ void copyFile(const std::wstring& source, const std::wstring& destination)
 
 std::uint32_t tryCopyFile(const std::wstring& source, const std::wstring& destination)
 {
+    CCrashHalt::point();
     return ::CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : ::GetLastError();
 }
 
@@ -174,6 +178,7 @@ void moveFile(const std::wstring& source, const std::wstring& destination)
 
 std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destination)
 {
+    CCrashHalt::point();
     return ::MoveFileW(source.c_str(), destination.c_str()) ? ERROR_SUCCESS : ::GetLastError();
 }
 
@@ -197,6 +202,46 @@ CSharedHandle createNewFile(const std::wstring& path)
         throwLastError(L"WinAPI::createNewFile(" + path + L") failed.");
     }
     return CSharedHandle(file);
+}
+
+std::uint32_t tryCreateNewFile(const std::wstring& path, CSharedHandle& file)
+{
+    const HANDLE created =
+        ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD error = created == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    file = CSharedHandle(created);
+    return error;
+}
+
+std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CSharedHandle& entry)
+{
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    const HANDLE opened =
+        ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags, nullptr);
+    const DWORD error = opened == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    entry = CSharedHandle(opened);
+    return error;
+}
+
+CSharedHandle reopenForWriting(HANDLE file, const std::wstring& shownPath)
+{
+    CSharedHandle reopened(::ReOpenFile(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0));
+    if (!reopened.isValid())
+    {
+        throwLastError(L"WinAPI::reopenForWriting(" + shownPath + L") failed.");
+    }
+    return reopened;
+}
+
+void truncateFile(HANDLE file, const std::wstring& shownPath)
+{
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !::SetEndOfFile(file))
+    {
+        throwLastError(L"WinAPI::truncateFile(" + shownPath + L") failed.");
+    }
 }
 
 CSharedHandle openDeleteOnClose(const std::wstring& path)
@@ -227,6 +272,7 @@ std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& nam
 
 std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath)
 {
+    CCrashHalt::point();
     std::vector<std::uint8_t> info = renameInformation(nullptr, newPath);
     return ::SetFileInformationByHandle(file, FileRenameInfo, info.data(), static_cast<DWORD>(info.size()))
                ? ERROR_SUCCESS
@@ -261,6 +307,7 @@ void writeString(HANDLE file, const std::wstring& text)
 
 void setEndOfFile(HANDLE file, std::uint64_t size, const std::wstring& shownPath)
 {
+    CCrashHalt::point();
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
     if (!::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end))
@@ -333,6 +380,11 @@ void createNewDirectory(const std::wstring& path)
     {
         throwLastError(L"WinAPI::createNewDirectory(" + path + L") failed.");
     }
+}
+
+std::uint32_t tryCreateNewDirectory(const std::wstring& path)
+{
+    return ::CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 UINT getDriveType(const std::wstring& path)

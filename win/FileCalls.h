@@ -11,7 +11,8 @@
 // Thin wrappers of the file calls. Each makes one call (or one grow-and-retry loop), returns the
 // result by value and throws CTavException with the last error and a message naming the
 // operation when the call fails. The try… twins never throw: they return the error code (0 on
-// success) for callers that tolerate the failure.
+// success) for callers that tolerate the failure. The calls that delete, move, rename or copy
+// over an entry are halt points (win/CrashHalt.h).
 namespace WinAPI
 {
 struct SplitPath
@@ -49,6 +50,21 @@ CSharedHandle createFile(const std::wstring& path);
 // Creates a file that must not exist yet (ERROR_FILE_EXISTS otherwise), for writing, shared for
 // reading.
 CSharedHandle createNewFile(const std::wstring& path);
+// Creates a file that must not exist yet, for reading and writing and for reading its security,
+// shared for reading. Any entry at the name, a link (dangling or not) included, makes it fail
+// with ERROR_FILE_EXISTS: nothing at the name is ever followed. Returns the error code, 0 on
+// success.
+std::uint32_t tryCreateNewFile(const std::wstring& path, CSharedHandle& file);
+// Opens the entry at path as it is, without following a link at that name where the platform
+// can (Wine follows Unix links all the same: see WinAPI::platformFollowsLinks), for reading its
+// attributes and security only: nothing of its content is touched. Returns the error code, 0 on
+// success.
+std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CSharedHandle& entry);
+// A handle for reading and writing on the very file an open handle holds (not on whatever its
+// name leads to now), shared for reading.
+CSharedHandle reopenForWriting(HANDLE file, const std::wstring& shownPath);
+// Cuts an open file to length 0.
+void truncateFile(HANDLE file, const std::wstring& shownPath);
 // Opens a file so that it is deleted once the last handle to this open is closed; others may
 // read, rename and delete it, never change it. The handle is inheritable.
 CSharedHandle openDeleteOnClose(const std::wstring& path);
@@ -75,6 +91,9 @@ std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method);
 bool createDirectory(const std::wstring& path);
 // Creates a folder that must not exist yet (ERROR_ALREADY_EXISTS otherwise).
 void createNewDirectory(const std::wstring& path);
+// The same, returning the error code (0 on success). Nothing at the name, a link included, is
+// followed.
+std::uint32_t tryCreateNewDirectory(const std::wstring& path);
 UINT getDriveType(const std::wstring& path);
 
 // The path with every part that exists in its long form and the letter case as stored (a short

@@ -1,14 +1,28 @@
 #include "win/Library.h"
 
+#include "win/FolderSecurity.h"
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
-#include <initializer_list>
 #include <string>
 
 namespace
 {
+// LoadLibraryExW and SetDefaultDllDirectories flags (Windows 8, or Windows 7 with the update that
+// added SetDefaultDllDirectories).
+constexpr DWORD kSearchDllLoadDir = 0x00000100;      // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+constexpr DWORD kSearchApplicationDir = 0x00000200;  // LOAD_LIBRARY_SEARCH_APPLICATION_DIR
+constexpr DWORD kSearchSystem32 = 0x00000800;        // LOAD_LIBRARY_SEARCH_SYSTEM32
+
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+
+SetDefaultDllDirectoriesFn findSetDefaultDllDirectories()
+{
+    return reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
+}
+
 std::wstring folderOf(const std::wstring& path)
 {
     const std::size_t cut = path.rfind(L'\\');
@@ -27,54 +41,80 @@ std::wstring systemFolder()
     }
 }
 
-CSharedLibrary loadFromFolders(const wchar_t* fileName, std::initializer_list<std::wstring> folders)
+bool exists(const std::wstring& path)
 {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Loads the library at its full path without a system dialog. Its own imports are searched for
+// beside it and in the system folder where the loader has the flags for that; before, beside it
+// first (the altered search order).
+HMODULE loadFrom(const std::wstring& path)
+{
+    const DWORD flags =
+        findSetDefaultDllDirectories() != nullptr ? kSearchDllLoadDir | kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH;
     const UINT previousMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    HMODULE library = nullptr;
-    for (const std::wstring& folder : folders)
-    {
-        if (folder.empty())
-        {
-            continue;
-        }
-        const std::wstring candidate = folder + L"\\" + fileName;
-        if (::GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
-        {
-            continue;
-        }
-        // The first copy found is the one: a broken copy beside the program is never replaced by
-        // another. Its own imports are searched for beside it, not in the current directory.
-        library = ::LoadLibraryExW(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        break;
-    }
+    const HMODULE library = ::LoadLibraryExW(path.c_str(), nullptr, flags);
     ::SetErrorMode(previousMode);
-    return CSharedLibrary(library);
+    return library;
+}
+
+CSharedLibrary loadFromSystemFolder(const wchar_t* fileName)
+{
+    const std::wstring folder = systemFolder();
+    if (folder.empty() || !exists(folder + L"\\" + fileName))
+    {
+        return CSharedLibrary();
+    }
+    return CSharedLibrary(loadFrom(folder + L"\\" + fileName));
 }
 }  // namespace
 
 void restrictDllSearchPath()
 {
-    // SetDefaultDllDirectories needs Windows 8 or the Windows 7 update that added it: look it up.
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    constexpr DWORD kSearchApplicationDir = 0x00000200;  // LOAD_LIBRARY_SEARCH_APPLICATION_DIR
-    constexpr DWORD kSearchSystem32 = 0x00000800;        // LOAD_LIBRARY_SEARCH_SYSTEM32
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault =
-        reinterpret_cast<SetDefaultDllDirectoriesFn>(::GetProcAddress(kernel, "SetDefaultDllDirectories"));
-    if (setDefault != nullptr)
+    if (const auto setDefault = findSetDefaultDllDirectories())
     {
-        setDefault(kSearchApplicationDir | kSearchSystem32);
+        const std::wstring executableFolder = folderOf(WinAPI::tryGetModuleFileName());
+        const bool besideTheProgram = !executableFolder.empty() && !WinAPI::isFolderWritableByOthers(executableFolder);
+        setDefault(besideTheProgram ? kSearchApplicationDir | kSearchSystem32 : kSearchSystem32);
     }
     // Without it, at least take the current directory out of the search order.
     ::SetDllDirectoryW(L"");
 }
 
-CSharedLibrary loadOptionalLibrary(const wchar_t* fileName)
+std::wstring COptionalLibrary::passedOverText() const
 {
-    return loadFromFolders(fileName, {folderOf(WinAPI::tryGetModuleFileName()), systemFolder()});
+    return passedOver +
+           L" is not loaded: others than the system and the administrators can write to the "
+           L"executable's folder. The library is taken from the system folder only.";
+}
+
+COptionalLibrary loadOptionalLibrary(const wchar_t* fileName)
+{
+    COptionalLibrary result;
+    const std::wstring executableFolder = folderOf(WinAPI::tryGetModuleFileName());
+    if (!executableFolder.empty())
+    {
+        const std::wstring candidate = executableFolder + L"\\" + fileName;
+        // Held until the library is loaded: the folder checked is the folder loaded from.
+        const CSharedHandle folder = WinAPI::holdFolder(executableFolder);
+        if (exists(candidate))
+        {
+            if (!WinAPI::isWritableByOthers(folder.get()))
+            {
+                // The first copy found is the one: a broken copy beside the program is never
+                // replaced by another.
+                result.library = CSharedLibrary(loadFrom(candidate));
+                return result;
+            }
+            result.passedOver = candidate;
+        }
+    }
+    result.library = loadFromSystemFolder(fileName);
+    return result;
 }
 
 CSharedLibrary loadSystemLibrary(const wchar_t* fileName)
 {
-    return loadFromFolders(fileName, {systemFolder()});
+    return loadFromSystemFolder(fileName);
 }

@@ -4,14 +4,36 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Keeps the process from loading libraries out of its current directory (or PATH): only the
-// executable's folder and the system folder are searched from here on.
+// system folder is searched from here on, and the executable's folder before it where nobody but
+// the system and the administrators can write to that folder (win/FolderSecurity.h). A copy
+// started from the temporary folder thus never loads a library that was put beside it, however a
+// library asks for another by name (the debugging-help library for its symbol server, say).
 void restrictDllSearchPath();
+
+// An optional library as loadOptionalLibrary found it.
+struct COptionalLibrary
+{
+    // Invalid when no folder had a loadable copy.
+    CSharedLibrary library;
+    // The copy beside the executable that was passed over because others can write to the
+    // executable's folder; empty when there was none.
+    std::wstring passedOver;
+
+    // The log line about a passed-over copy: "<path> is not loaded: ...".
+    std::wstring passedOverText() const;
+};
 
 // Loads an optional library by its full path, from the executable's folder or else the system
 // folder, never from anywhere else on the search path, and without a system dialog when it is
-// missing or broken. An invalid holder when neither folder has a loadable copy.
-CSharedLibrary loadOptionalLibrary(const wchar_t* fileName);
+// missing or broken. The executable's folder counts only when nobody but the system and the
+// administrators can write to it (decided through a handle that keeps the folder from being
+// renamed or replaced until the library is loaded); otherwise a copy there is passed over and
+// only the system folder is searched. The library's own imports are looked for beside it and in
+// the system folder.
+COptionalLibrary loadOptionalLibrary(const wchar_t* fileName);
 // The same, from the system folder only.
 CSharedLibrary loadSystemLibrary(const wchar_t* fileName);
 

@@ -44,6 +44,25 @@ std::wstring sidText(PSID sid, const std::wstring& message)
     ::LocalFree(text);
     return result;
 }
+// One kind of information about this process's token, in a buffer aligned for the record.
+std::vector<std::uint64_t> tokenInformation(TOKEN_INFORMATION_CLASS kind, const std::wstring& message)
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    {
+        WinAPI::throwLastError(message);
+    }
+    const CSharedHandle holder(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
+    if (!::GetTokenInformation(token, kind, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)),
+                               &size))
+    {
+        WinAPI::throwLastError(message);
+    }
+    return buffer;
+}
 }  // namespace
 
 namespace WinAPI
@@ -127,19 +146,14 @@ std::wstring getOwner(HANDLE entry, const std::wstring& shownPath)
 std::wstring getProcessUser()
 {
     const std::wstring message = L"WinAPI::getProcessUser() failed.";
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
-    {
-        throwLastError(message);
-    }
-    const CSharedHandle holder(token);
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
-    if (!::GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)), &size))
-    {
-        throwLastError(message);
-    }
-    return sidText(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, message);
+    const std::vector<std::uint64_t> user = tokenInformation(TokenUser, message);
+    return sidText(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, message);
+}
+
+std::wstring getProcessDefaultOwner()
+{
+    const std::wstring message = L"WinAPI::getProcessDefaultOwner() failed.";
+    const std::vector<std::uint64_t> owner = tokenInformation(TokenOwner, message);
+    return sidText(reinterpret_cast<const TOKEN_OWNER*>(owner.data())->Owner, message);
 }
 }  // namespace WinAPI

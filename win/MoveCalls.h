@@ -27,4 +27,7 @@ CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWO
 std::wstring getOwner(HANDLE entry, const std::wstring& shownPath);
 // The user this process runs as, as a SID text.
 std::wstring getProcessUser();
+// The owner the entries this process creates get by default (the administrators when it runs
+// elevated under Windows, else its user), as a SID text.
+std::wstring getProcessDefaultOwner();
 }  // namespace WinAPI

@@ -1,5 +1,6 @@
 #include "win/RegistryCalls.h"
 
+#include "win/CrashHalt.h"
 #include "win/GrowBuffer.h"
 #include "win/TavException.h"
 
@@ -88,6 +89,7 @@ RegValue regQueryValueEx(HKEY key, const std::wstring& name)
 
 void regSetValueEx(HKEY key, const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data)
 {
+    CCrashHalt::point();
     const LONG result = ::RegSetValueExW(key, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
     if (result != ERROR_SUCCESS)
     {
@@ -97,6 +99,7 @@ void regSetValueEx(HKEY key, const std::wstring& name, std::uint32_t type, const
 
 void regDeleteValue(HKEY key, const std::wstring& name)
 {
+    CCrashHalt::point();
     const LONG result = ::RegDeleteValueW(key, name.c_str());
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
     {

@@ -53,6 +53,66 @@ struct CFrameLines
     std::vector<std::vector<std::wstring>> rows;
 };
 
+// An environment variable of this process (and so of the programs it starts) for the life of
+// the object.
+class CEnvironmentValue
+{
+public:
+    CEnvironmentValue(const wchar_t* name, const std::wstring& value) : m_name(name)
+    {
+        ::SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~CEnvironmentValue() { ::SetEnvironmentVariableW(m_name, nullptr); }
+    CEnvironmentValue(const CEnvironmentValue&) = delete;
+    CEnvironmentValue& operator=(const CEnvironmentValue&) = delete;
+
+private:
+    const wchar_t* m_name;
+};
+
+void copyInformationLibrary(const CFilePath& to)
+{
+    ASSERT_TRUE(::CopyFileW((test::buildFolder() / L"infolib\\MxQorTavUt.dll").c_str(), to.c_str(), FALSE));
+}
+
+// The files directly in folder.
+int countFiles(const CFilePath& folder)
+{
+    int count = 0;
+    WIN32_FIND_DATAW data{};
+    const HANDLE search = ::FindFirstFileW((folder / L"*").c_str(), &data);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &data))
+    {
+        count += (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
+    }
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        ::FindClose(search);
+    }
+    return count;
+}
+
+// The first file of folder in the order the file system lists them, which is the order the
+// deletion takes them in.
+CFilePath firstListedFile(const CFilePath& folder)
+{
+    WIN32_FIND_DATAW data{};
+    const HANDLE search = ::FindFirstFileW((folder / L"*").c_str(), &data);
+    std::wstring name;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more && name.empty(); more = ::FindNextFileW(search, &data))
+    {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        {
+            name = data.cFileName;
+        }
+    }
+    if (search != INVALID_HANDLE_VALUE)
+    {
+        ::FindClose(search);
+    }
+    return folder / name;
+}
+
 // One run of a copy of the crash program (or of another program).
 class CCrashRun
 {
@@ -437,17 +497,117 @@ TEST(CrashProgram, CrashWhileALineIsWrittenToASharedLogStillReports)
     EXPECT_EQ(written, 5);
 }
 
+// A thread that a loaded library started faults while the run waits, or once the deletion has
+// begun: the rest of the run stops where it stands. Nothing more is deleted and nothing follows
+// the one whole report; the dump is written and the exit code is the crash's.
+TEST(CrashProgram, CrashOnALibraryThreadStopsTheRun)
+{
+    for (const bool duringTheWalk : {false, true})
+    {
+        SCOPED_TRACE(duringTheWalk ? "during the walk" : "during the wait");
+        // Enough files for the deletion to go on well after the fault, were it not stopped.
+        const int files = duringTheWalk ? 2000 : 20;
+        test::CTempDir folder;
+        copyInformationLibrary(folder / L"MxQorTavUt.dll");
+        const CFilePath target = folder / L"target";
+        test::makeFolder(target);
+        for (int i = 0; i < files; ++i)
+        {
+            test::writeTextFile(target / (L"f" + std::to_wstring(i)));
+        }
+        CCrashRun crash(folder, L"tw_libthread", test::tidewellExe());
+        // The library's thread faults half a second after the header, while the run waits a
+        // second, or as soon as the first file the deletion takes is gone.
+        const CEnvironmentValue thread(L"TW_INFOLIB_THREAD", duringTheWalk ? firstListedFile(target) : L"wait");
+        crash.run(L"/Path:" + target + (duringTheWalk ? L" /Wait:0" : L" /Wait:1"));
+
+        checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)");
+        EXPECT_EQ(crash.dumpSignature(), "MDMP");
+        EXPECT_EQ(crash.count(L"Tidewell finished successfully."), 0u);
+        // The stop comes a little after the first file is gone (the fault has to be noticed and
+        // dispatched), and never after the report.
+        EXPECT_GE(countFiles(target), duringTheWalk ? files / 2 : files);
+    }
+}
+
+// Links planted at the names a crash writes to, in the temporary folder and beside the program,
+// all pointing outside: none is followed. The file they lead to stays as it was, nothing lands in
+// the folder, and the dump and the symbol cache take the next free names, which the log gives.
+TEST(CrashProgram, LinksAtTheNamesACrashWritesToAreNeverFollowed)
+{
+    test::CTempDir outside;
+    test::CTempDir temp;
+    test::CTempDir folder;
+    const CFilePath canary = outside / L"canary.txt";
+    test::writeTextFile(canary, "canary");
+    const test::CTempFolderOverride temporary(temp.path());
+    CCrashRun crash(folder, L"twcrash_links");
+    const std::vector<std::pair<CFilePath, CFilePath>> links = {
+        {crash.dump, canary}, {temp / L"pdbs", outside.path()}, {folder / L"symsrv.yes", canary}};
+    for (const auto& [link, target] : links)
+    {
+        test::makeUnixLink(link, target);
+    }
+    crash.run(L"access");
+    for (const auto& [link, target] : links)
+    {
+        test::removeUnixLink(link);
+    }
+
+    EXPECT_EQ(crash.exitCode, 1u);
+    EXPECT_EQ(test::readBytes(canary), "canary");
+    EXPECT_EQ(countFiles(outside.path()), 1);
+    const CFilePath dump = temp / (crash.name + L".2.dump");
+    EXPECT_EQ(crash.count(L"Successfully created minidump in " + dump), 1u);
+    EXPECT_EQ(test::readBytes(dump).substr(0, 4), "MDMP");
+    const std::size_t symbolPath = crash.find(L"  Symbol path:");
+    ASSERT_LT(symbolPath + 1, crash.texts.size());
+    EXPECT_NE(crash.texts[symbolPath + 1].find(L";SRV*" + (temp / L"pdbs.2") + L"*https://"), std::wstring::npos)
+        << test::narrow(crash.texts[symbolPath + 1]);
+}
+
+// An information library and a debugging-help library put beside a program in a folder that
+// others can write to (a copy in %TEMP%) are never loaded: the stand-in would leave a marker. The
+// log says so, the system's debugging-help library writes the report, and nothing is written
+// into that folder.
+TEST(CrashProgram, LibrariesBesideAProgramInAFolderOthersCanWriteToAreNotLoaded)
+{
+    test::CTempDir folder;
+    test::CTempDir markers;
+    test::letEveryoneWrite(folder.path());
+    copyInformationLibrary(folder / L"MxQorTavUt.dll");
+    copyInformationLibrary(folder / L"dbghelp.dll");
+    const CFilePath marker = markers / L"loaded";
+    const CEnvironmentValue markerValue(L"TW_INFOLIB_MARKER", marker);
+    const std::wstring notLoaded =
+        L" is not loaded: others than the system and the administrators can write to the "
+        L"executable's folder. The library is taken from the system folder only.";
+
+    CCrashRun run(folder, L"tw_planted", test::tidewellExe());
+    run.run(L"/Path:" + (folder / L"missing") + L" /Wait:0");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.count((folder / L"MxQorTavUt.dll") + notLoaded), 1u);
+
+    CCrashRun crash(folder, L"twcrash_planted");
+    crash.run(L"access");
+    EXPECT_TRUE(hasSymbol(checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)"), L"writeThroughPointer"));
+    EXPECT_EQ(crash.count((folder / L"dbghelp.dll") + notLoaded), 1u);
+
+    EXPECT_FALSE(test::exists(marker));
+    EXPECT_FALSE(test::exists(folder / L"symsrv.yes"));
+}
+
 TEST(CrashProgram, FaultingInformationLibraryInTheHeaderIsReported)
 {
     test::CTempDir folder;
-    ASSERT_TRUE(::CopyFileW((test::buildFolder() / L"infolib\\MxQorTavUt.dll").c_str(),
-                            (folder / L"MxQorTavUt.dll").c_str(), FALSE));
+    copyInformationLibrary(folder / L"MxQorTavUt.dll");
     const CFilePath target = folder / L"target";
     test::makeFolder(target);
     CCrashRun crash(folder, L"tw_infofault", test::tidewellExe());
-    ::SetEnvironmentVariableW(L"TW_INFOLIB_FAULT", L"1");
-    crash.run(L"/Path:" + target + L" /Wait:0");
-    ::SetEnvironmentVariableW(L"TW_INFOLIB_FAULT", nullptr);
+    {
+        const CEnvironmentValue fault(L"TW_INFOLIB_FAULT", L"1");
+        crash.run(L"/Path:" + target + L" /Wait:0");
+    }
     checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)");
     EXPECT_EQ(crash.dumpSignature(), "MDMP");
     EXPECT_TRUE(test::exists(target));

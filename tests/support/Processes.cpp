@@ -161,10 +161,22 @@ void makeUnixLink(const std::wstring& link, const std::wstring& target)
 {
     startUnixProgram(L"/bin/ln -s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"");
     // Unix programs started by Wine run detached from the handle: wait for the link itself.
-    ASSERT_TRUE(waitUntil([&] { return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000))
+        << "no link at " << narrow(link);
     // Wine shows a link to a folder as a reparse point, a link to a file as a plain file.
     const bool toFolder = (::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
     ASSERT_EQ((::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0, toFolder);
+}
+
+void removeUnixLink(const std::wstring& link)
+{
+    // A dangling link is invisible to Windows calls: the Unix side leaves a marker once it is gone.
+    const std::wstring unix = unixPath(link);
+    const std::wstring gone = link + L".gone";
+    startUnixProgram(L"/bin/sh -c \"rm -f '" + unix + L"'; test -L '" + unix + L"' || touch '" + unixPath(gone) +
+                     L"'\"");
+    EXPECT_TRUE(waitUntil([&] { return exists(gone); }, 5000)) << "link still there: " << narrow(link);
+    ::DeleteFileW(gone.c_str());
 }
 
 CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,

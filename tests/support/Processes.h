@@ -80,9 +80,12 @@ std::wstring unixPath(const std::wstring& path);
 // runs it detached from any handle, so the caller waits for what it makes.
 void startUnixProgram(const std::wstring& commandLine);
 
-// Creates a Unix symbolic link at link to target (Windows cannot create one that Wine's file
-// system shows) and waits until it is there.
+// Creates a Unix symbolic link at link that points at target (Windows calls cannot create one
+// that Wine's file system shows) and waits until it is there.
 void makeUnixLink(const std::wstring& link, const std::wstring& target);
+// Removes a Unix symbolic link itself (under Wine a Windows delete would remove its target) and
+// waits until it is gone.
+void removeUnixLink(const std::wstring& link);
 
 // Runs a copy of Tidewell named <name>.exe from folder with the given arguments, reads its log
 // and deletes it.

@@ -1,5 +1,8 @@
 #include "support/TempFiles.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -65,6 +68,21 @@ std::string readBytes(const std::wstring& path)
 void makeFolder(const std::wstring& path)
 {
     ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+}
+
+void letEveryoneWrite(const std::wstring& folder)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    const DWORD error = ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                                DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+    ::LocalFree(descriptor);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 bool exists(const std::wstring& path)
