@@ -99,7 +99,7 @@ CSharedHandle CLogFolder::openFile(const std::wstring& name, bool startNew) cons
             }
             else if (startNew)
             {
-                WinAPI::setEndOfFile(file.get(), 0, pathOf(name));
+                WinAPI::truncateFile(file.get(), pathOf(name));
             }
             return file;
         }

@@ -237,6 +237,7 @@ CSharedHandle reopenForWriting(HANDLE file, const std::wstring& shownPath)
 
 void truncateFile(HANDLE file, const std::wstring& shownPath)
 {
+    CCrashHalt::point();
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !::SetEndOfFile(file))
     {
@@ -303,17 +304,6 @@ void writeFile(HANDLE file, const void* bytes, std::uint32_t count)
 void writeString(HANDLE file, const std::wstring& text)
 {
     writeFile(file, text.data(), static_cast<std::uint32_t>(text.size() * sizeof(wchar_t)));
-}
-
-void setEndOfFile(HANDLE file, std::uint64_t size, const std::wstring& shownPath)
-{
-    CCrashHalt::point();
-    FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    if (!::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end))
-    {
-        throwLastError(L"WinAPI::setEndOfFile(" + shownPath + L") failed.");
-    }
 }
 
 void copyContent(HANDLE from, HANDLE to)

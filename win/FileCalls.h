@@ -80,8 +80,6 @@ CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& d
 bool tryFindNextFile(const CSharedFindHandle& search, WIN32_FIND_DATAW& data);
 void writeFile(HANDLE file, const void* bytes, std::uint32_t count);
 void writeString(HANDLE file, const std::wstring& text);
-// Cuts or extends the open file to size bytes.
-void setEndOfFile(HANDLE file, std::uint64_t size, const std::wstring& shownPath);
 // Writes everything the open file from holds (from its start, whatever its file pointer) to the
 // open file to, at to's file pointer.
 void copyContent(HANDLE from, HANDLE to);
