@@ -6,6 +6,7 @@
 #include "win/Platform.h"
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
+#include "win/TavException.h"
 
 #include <ctime>
 #include <cwchar>
@@ -76,6 +77,20 @@ std::wstring startedLogging()
         std::wcsftime(text, 32, L"%a %b %d %H:%M:%S %Y", local);
     }
     return text;
+}
+
+// A value of the machine or the run, or the error that keeps it from being read (as the memory
+// line shows its own): a header that cannot say one thing still says the rest.
+std::wstring valueOrError(std::wstring (*read)())
+{
+    try
+    {
+        return read();
+    }
+    catch (const CTavException& error)
+    {
+        return L"<ERROR " + std::to_wstring(error.errorCode) + L">";
+    }
 }
 
 std::wstring memoryLine()
@@ -187,20 +202,21 @@ std::wstring writeLogHeader(const CTraceConfig& settings, const CLogTarget& targ
     WinAPI::setFilePointer(file, 0, FILE_END);
 
     const std::wstring ruler(80, L'*');
-    CFileVersion version = getFileVersion(WinAPI::getModuleFileName());
+    const std::wstring executable = valueOrError([] { return WinAPI::getModuleFileName(); });
+    CFileVersion version = getFileVersion(executable);
     header.raw(ruler + L"\r\n");
     header.line();
     header.line(L"Logfile:\t\t" + target.path);
     header.line(L"Started logging:\t" + startedLogging());
     header.line(L"Operating system:\t" + machine.operatingSystem);
-    header.line(L"Executing user:\t" + WinAPI::getUserName() + (machine.administrator ? L" (Administrator)" : L""));
-    header.line(L"Workstation name:\t" + WinAPI::getComputerName());
-    header.line(L"Windows directory:\t" + WinAPI::getWindowsDirectory());
-    header.line(L"Temp directory:\t" + WinAPI::getTempPath());
-    header.line(L"Working directory:\t" + WinAPI::getCurrentDirectory());
+    header.line(L"Executing user:\t" + valueOrError(WinAPI::getUserName) + (machine.administrator ? L" (Administrator)" : L""));
+    header.line(L"Workstation name:\t" + valueOrError(WinAPI::getComputerName));
+    header.line(L"Windows directory:\t" + valueOrError(WinAPI::getWindowsDirectory));
+    header.line(L"Temp directory:\t" + valueOrError(WinAPI::getTempPath));
+    header.line(L"Working directory:\t" + valueOrError(WinAPI::getCurrentDirectory));
     header.line();
     header.line(L"Commandline:\t\t'" + hideOptions(::GetCommandLineW()) + L"'");
-    header.line(L"Executable:\t\t'" + WinAPI::getModuleFileName() + L"'");
+    header.line(L"Executable:\t\t'" + executable + L"'");
     header.line(L"Version:\t\t" + version.text());
     header.line(L"ProcessId:\t\t" + std::to_wstring(::GetCurrentProcessId()));
     header.line(L"ThreadId:\t\t" + std::to_wstring(::GetCurrentThreadId()));

@@ -1,5 +1,6 @@
 // End-to-end runs of the program under Wine, each reading the log it really wrote.
 #include "support/TestSupport.h"
+#include "win/SharedHolder.h"
 
 #include <gtest/gtest.h>
 
@@ -290,4 +291,88 @@ TEST(Driver, RunGoesOnWithoutAnyLog)
     }
     EXPECT_EQ(exitCode, 0u);
     EXPECT_FALSE(test::exists(target));
+}
+
+TEST(Driver, EveryLineOfTheRunIsLoggedWhenTheTemporaryFolderPathIsTooLong)
+{
+    test::CTempDir dir;
+    const CFilePath target = dir / L"target";
+    test::makeFolder(target);
+    const std::wstring name = test::uniqueName(L"tw");
+    const CFilePath exe = test::copyTidewell(dir.path(), name);
+    std::uint32_t exitCode = 0;
+    {
+        test::CTempFolderOverride longTemp(dir / std::wstring(270, L't'));
+        exitCode = test::runProgram(exe, L"/Path:" + target + L" /Wait:0");
+    }
+    const CFilePath log = test::defaultLogPath(name);
+    const std::vector<std::wstring> lines = test::readLogLines(log);
+    const std::vector<std::wstring> texts = test::logTexts(log);
+    ::DeleteFileW(log.c_str());
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(test::exists(target));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front(), L"Working on Path " + target);
+    EXPECT_EQ(texts.back(), L"Tidewell finished successfully.");
+    EXPECT_LT(test::indexOfStart(lines, L"   Temp directory:\t<ERROR "), lines.size());
+}
+
+TEST(Driver, LogThatCannotMoveToItsNameInTheTemporaryFolderTakesTheNextOneAndLosesNoLine)
+{
+    for (const bool liveWriter : {false, true})
+    {
+        SCOPED_TRACE(liveWriter ? "another writer's live log there" : "a file held without sharing there");
+        test::CTempDir dir;
+        test::CTempDir writerDir;
+        test::CTempDir temp;
+        const CFilePath target = dir / L"target";
+        test::makeFolder(target);
+        const std::wstring name = test::uniqueName(L"tw");
+        test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + test::narrow(target) + "\\logs\r\n");
+        const CFilePath taken = temp / (name + L".log");
+        CSharedHandle held;
+        test::CEvent ready(L"ready");
+        test::CEvent go(L"go");
+        test::CProcess writer;
+        if (liveWriter)
+        {
+            // Another program of the same name writes its own log in the temporary folder.
+            const CFilePath other = test::copyProgram(test::logWriterExe(), writerDir.path(), name);
+            test::writeTextFile(writerDir / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + test::narrow(temp.path()) + "\r\n");
+            test::start(writer, other, L"1 " + ready.name() + L" " + go.name() + L" writer");
+            ASSERT_TRUE(ready.wait());
+        }
+        else
+        {
+            test::writeTextFile(taken, "held");
+            held = CSharedHandle(::CreateFileW(taken.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(held.isValid());
+        }
+        test::CProcess run;
+        {
+            test::CTempFolderOverride scoped(temp.path());
+            test::start(run, test::copyTidewell(dir.path(), name), L"/Path:" + target + L" /Wait:0");
+        }
+        EXPECT_EQ(run.wait(), 0u);
+        go.set();
+        EXPECT_EQ(writer.info.hProcess != nullptr ? writer.wait() : 0u, 0u);
+        held.reset();
+
+        EXPECT_FALSE(test::exists(target));
+        const CFilePath moved = temp / (name + L" (2).log");
+        const std::vector<std::wstring> texts = test::logTexts(moved);
+        EXPECT_EQ(test::headerRulers(test::readLogLines(moved)), 2u) << "its own header, and only that";
+        ASSERT_FALSE(texts.empty());
+        EXPECT_EQ(texts.front(), L"Working on Path " + target);
+        EXPECT_LT(test::indexOf(texts, L"This log file lies in the folder to be deleted; the log continues in " + moved),
+                  texts.size());
+        EXPECT_EQ(texts.back(), L"Tidewell finished successfully.");
+        if (liveWriter)
+        {
+            const std::vector<std::wstring> writerTexts = test::logTexts(taken);
+            EXPECT_EQ(test::headerRulers(test::readLogLines(taken)), 2u);
+            ASSERT_EQ(writerTexts.size(), 1u);
+            EXPECT_TRUE(writerTexts[0].starts_with(L"writer ")) << "nothing of the run under the writer's header";
+        }
+    }
 }
