@@ -49,9 +49,20 @@ CSharedHandle createFile(const std::wstring& path);
 // Creates a file that must not exist yet (ERROR_FILE_EXISTS otherwise), for writing, shared for
 // reading.
 CSharedHandle createNewFile(const std::wstring& path);
-// Opens a file so that it is deleted once the last handle to this open is closed; others may
-// read, rename and delete it, never change it. The handle is inheritable.
-CSharedHandle openDeleteOnClose(const std::wstring& path);
+// Opens an existing file, never through a link at its name, so that others can only read it while
+// the handle is open: no one can write, rename or delete it then (nor open it so while anyone
+// else holds it for writing or deleting: ERROR_SHARING_VIOLATION). flags as for CreateFileW
+// (FILE_FLAG_DELETE_ON_CLOSE, for one).
+CSharedHandle openShielded(const std::wstring& path, DWORD access, DWORD flags, bool inheritable);
+// Opens an entry (file or folder, never through a link at its name) only to read its attributes
+// and identity, sharing everything: such a handle keeps no one from anything.
+CSharedHandle openToIdentify(const std::wstring& path, bool inheritable = false);
+// A second handle with the given access on the file of an open handle (of any access), sharing
+// everything: Windows opens the same file whatever its name is now; Wine opens the first handle's
+// name again, which may be another file by then (compare the identities).
+CSharedHandle reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath);
+// Everything from the file's current position to its end.
+std::string readToEnd(HANDLE file, const std::wstring& shownPath);
 // Gives the file of an open handle (with delete access) a new path; an existing file there is
 // never replaced. Returns the error code, 0 on success.
 std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath);
@@ -68,8 +79,6 @@ void writeString(HANDLE file, const std::wstring& text);
 std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method);
 // True when the folder was created or exists already.
 bool createDirectory(const std::wstring& path);
-// Creates a folder that must not exist yet (ERROR_ALREADY_EXISTS otherwise).
-void createNewDirectory(const std::wstring& path);
 UINT getDriveType(const std::wstring& path);
 }  // namespace WinAPI
 
