@@ -9,11 +9,12 @@
 // What a final deleter removes, and the process whose end it waits for.
 struct CDeleterJob
 {
-    // The file to delete, as the process knows it; a copy of it runs the fallback deleter.
+    // The file to delete, as the process knows it: the process's own program (a copy of it runs
+    // the fallback deleter, which deletes nothing else).
     CFilePath executable;
     std::uint32_t processId = 0;
-    // A handle of that process with at least SYNCHRONIZE access, kept open by the caller until
-    // startFinalDeleter returns.
+    // A handle of that process with at least SYNCHRONIZE and PROCESS_QUERY_LIMITED_INFORMATION
+    // access, kept open by the caller until startFinalDeleter returns.
     HANDLE process = nullptr;
     // How long the deleter keeps trying to delete the file after the process has ended.
     std::uint32_t retrySeconds = 0;

@@ -6,19 +6,30 @@
 // association can neither swallow the script nor run something else. Which engine runs a ".vbs"
 // file still comes from that association; without one the host ends at once, and the fallback
 // takes over.
+//
+// The host runs with this process's rights, so no one else may change the script between its
+// writing and the host's reading it, and the script must still delete its own file as its answer.
+// The script is written into a new folder of the run (CDeleterFolder), which the run holds open
+// so that it can be neither renamed nor replaced; elevated, only the system and the
+// administrators may change anything in it, and no one else ever could write the script. On top
+// of that the run holds the script itself (others may only read it) from its writing until the
+// host's process exists, started suspended, and lets go just before the host runs: a script host
+// may open its script without sharing it at all (Wine's does), so no handle that reads, writes or
+// deletes it can stay open while the host reads it, and the script could not delete itself while
+// one did.
 
 #include "app/ScriptDeleter.h"
 
+#include "app/DeleterFolder.h"
 #include "app/DeleterJob.h"
+#include "app/DeleterProcess.h"
 #include "app/DriverLog.h"
-#include "app/UniqueName.h"
 #include "win/ErrorText.h"
-#include "win/FileCalls.h"
-#include "win/ProcessCalls.h"
 #include "win/RegistryCalls.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
+#include <optional>
 #include <string_view>
 
 namespace
@@ -127,25 +138,6 @@ bool scriptHostingDisabled()
     return false;
 }
 
-CFilePath writeScript(const CDeleterJob& job)
-{
-    CSharedHandle file;
-    const CFilePath script =
-        createUnique(WinAPI::getTempPath(), job.executable.fileName().withoutExtension(), job.processId, L".vbs",
-                     [&](const CFilePath& path) { file = WinAPI::createNewFile(path); });
-    try
-    {
-        WinAPI::writeFile(file.get(), kScript.data(), static_cast<std::uint32_t>(kScript.size()));
-    }
-    catch (const CTavException&)
-    {
-        file.reset();
-        WinAPI::tryDeleteFile(script);
-        throw;
-    }
-    return script;
-}
-
 // The command line of the host: batch mode, no banner, the script and its four arguments.
 std::wstring hostCommandLine(const CFilePath& host, const CFilePath& script, const CDeleterJob& job,
                              const CFilePath& systemFolder)
@@ -187,21 +179,29 @@ Answer waitForAnswer(const CSharedHandle& host, const CFilePath& script)
     }
 }
 
-// Starts the host on the script and waits for its answer; false (logged) when there is none.
-bool launch(const CDeleterJob& job, const CFilePath& script, const CFilePath& systemFolder)
+// Starts the host on the script and waits for its answer; false (logged) when there is none. The
+// hold on the script ends when the host's process exists.
+bool launch(const CDeleterJob& job, const CFilePath& script, CSharedHandle& hold, const CFilePath& systemFolder)
 {
     const CFilePath host = CFilePath::combine(systemFolder, L"cscript.exe");
-    CSharedHandle process;
+    WinAPI::StartedProcess started;
     try
     {
-        process = WinAPI::createProcess(host, hostCommandLine(host, script, job, systemFolder), CREATE_NO_WINDOW,
-                                        systemFolder);
+        started = startDeleterProcess(host, hostCommandLine(host, script, job, systemFolder),
+                                      CREATE_NO_WINDOW | CREATE_SUSPENDED, systemFolder);
+        hold.reset();
+        WinAPI::resumeThread(started.thread.get());
     }
     catch (const CTavException& error)
     {
+        if (started.process.isValid())
+        {
+            ::TerminateProcess(started.process.get(), 1);
+        }
         cannotStart(L"Error message: " + WinAPI::getErrorText(error.errorCode));
         return false;
     }
+    const CSharedHandle& process = started.process;
 
     switch (waitForAnswer(process, script))
     {
@@ -238,22 +238,24 @@ bool startScriptDeleter(const CDeleterJob& job)
         return false;
     }
 
-    CFilePath script;
+    const std::wstring stem = job.executable.fileName().withoutExtension();
+    std::optional<CDeleterFolder> folder;
+    CSharedHandle hold;
     CFilePath systemFolder;
     try
     {
         systemFolder = WinAPI::getSystemDirectory();
-        script = writeScript(job);
+        folder.emplace(stem, job.processId);
+        hold = folder->addFile(stem + L".vbs", kScript, GENERIC_READ, 0, false);
     }
     catch (const CTavException& error)
     {
         driverLine(kSeverityError, L"Could not prepare final deleter. ", error.fullText());
         return false;
     }
-    if (launch(job, script, systemFolder))
-    {
-        return true;
-    }
-    WinAPI::tryDeleteFile(script);
-    return false;
+    const bool running = launch(job, CFilePath::combine(folder->path(), stem + L".vbs"), hold, systemFolder);
+    // The running script has deleted its file; otherwise the script goes here, and the folder with it.
+    hold.reset();
+    folder->remove();
+    return running;
 }

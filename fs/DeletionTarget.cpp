@@ -20,7 +20,7 @@ std::optional<CDeletionTarget> CDeletionTarget::find(const CFilePath& path)
     // Judged on the absolute form, so "\", "." in a drive root or "C:\x\.." are refused as well.
     if (absolute.isRoot())
     {
-        if (!WinAPI::openToIdentify(systemPath).isValid())
+        if (!WinAPI::openToLocate(systemPath).isValid())
         {
             return std::nullopt;
         }

@@ -20,12 +20,6 @@ constexpr const wchar_t* kSystemSid = L"S-1-5-18";
 constexpr const wchar_t* kAdministratorsSid = L"S-1-5-32-544";
 // A few fresh names are enough: a name is taken only by another run at the same instant.
 constexpr int kNameAttempts = 16;
-
-bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
-{
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
-}
 }  // namespace
 
 bool isInUse(std::uint32_t error)
@@ -140,7 +134,7 @@ std::wstring CInUseDeferral::uniqueName()
 bool CInUseDeferral::isOwnImage(HANDLE entry) const
 {
     BY_HANDLE_FILE_INFORMATION information{};
-    return m_ownImage && ::GetFileInformationByHandle(entry, &information) && sameFile(information, *m_ownImage);
+    return m_ownImage && ::GetFileInformationByHandle(entry, &information) && isSameEntry(information, *m_ownImage);
 }
 
 bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)

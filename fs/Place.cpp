@@ -47,7 +47,7 @@ CPlace CPlace::ofPath(const std::wstring& path)
     std::wstring missing;
     for (;;)
     {
-        const CSharedHandle entry = WinAPI::openToIdentify(verbatimForm(existing));
+        const CSharedHandle entry = WinAPI::openToLocate(verbatimForm(existing));
         if (entry.isValid())
         {
             return CPlace(CPlace::of(entry.get(), existing).m_name + missing);
@@ -83,7 +83,7 @@ std::wstring withFolderAsFileSystemSpellsIt(const std::wstring& path)
     {
         const CFilePath absolute = CFilePath(path).absolute();
         const CFilePath folder = absolute.parent();
-        if (const CSharedHandle entry = WinAPI::openToIdentify(verbatimForm(folder)); entry.isValid())
+        if (const CSharedHandle entry = WinAPI::openToLocate(verbatimForm(folder)); entry.isValid())
         {
             const std::wstring spelled =
                 withoutVerbatimLeadIn(WinAPI::getFinalPathName(entry.get(), folder, true));

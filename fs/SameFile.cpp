@@ -55,3 +55,16 @@ bool isSameFile(const CFilePath& first, const CFilePath& second)
     }
     return sameInformation(infoA, infoB);
 }
+
+bool isSameEntry(const BY_HANDLE_FILE_INFORMATION& first, const BY_HANDLE_FILE_INFORMATION& second)
+{
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+bool isSameEntry(HANDLE first, HANDLE second)
+{
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return ::GetFileInformationByHandle(first, &a) && ::GetFileInformationByHandle(second, &b) && isSameEntry(a, b);
+}

@@ -3,6 +3,7 @@
 #include "win/CrashHalt.h"
 #include "win/FileCalls.h"
 #include "win/GrowBuffer.h"
+#include "win/NativeCalls.h"
 #include "win/TavException.h"
 
 #include <winternl.h>
@@ -14,48 +15,6 @@
 
 namespace
 {
-using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
-                                    ULONG, ULONG, ULONG, PVOID, ULONG);
-using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-using NtQueryDirectoryFileFn = LONG(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG,
-                                            BOOLEAN, PUNICODE_STRING, BOOLEAN);
-using NtQueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
-
-// The native calls behind the handle-relative opens. ntdll is mapped into every process before
-// the program itself, so it is looked up, not imported.
-struct CNativeCalls
-{
-    CNativeCalls()
-    {
-        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-        createFile = reinterpret_cast<NtCreateFileFn>(::GetProcAddress(ntdll, "NtCreateFile"));
-        queryInformationFile =
-            reinterpret_cast<NtQueryInformationFileFn>(::GetProcAddress(ntdll, "NtQueryInformationFile"));
-        queryDirectoryFile = reinterpret_cast<NtQueryDirectoryFileFn>(::GetProcAddress(ntdll, "NtQueryDirectoryFile"));
-        queryObject = reinterpret_cast<NtQueryObjectFn>(::GetProcAddress(ntdll, "NtQueryObject"));
-        setInformationFile =
-            reinterpret_cast<NtSetInformationFileFn>(::GetProcAddress(ntdll, "NtSetInformationFile"));
-        statusToError = reinterpret_cast<RtlNtStatusToDosErrorFn>(::GetProcAddress(ntdll, "RtlNtStatusToDosError"));
-        followsLinks = ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    }
-
-    NtCreateFileFn createFile;
-    NtQueryInformationFileFn queryInformationFile;
-    NtQueryDirectoryFileFn queryDirectoryFile;
-    NtQueryObjectFn queryObject;
-    NtSetInformationFileFn setInformationFile;
-    RtlNtStatusToDosErrorFn statusToError;
-    bool followsLinks;
-};
-
-const CNativeCalls& native()
-{
-    static const CNativeCalls calls;
-    return calls;
-}
-
 constexpr LONG kStatusNoSuchFile = static_cast<LONG>(0xC000000F);
 constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
 constexpr LONG kStatusObjectPathNotFound = static_cast<LONG>(0xC000003A);

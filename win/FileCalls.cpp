@@ -245,18 +245,63 @@ void truncateFile(HANDLE file, const std::wstring& shownPath)
     }
 }
 
-CSharedHandle openDeleteOnClose(const std::wstring& path)
+CSharedHandle openShielded(const std::wstring& path, DWORD access, DWORD flags, bool inheritable)
 {
-    SECURITY_ATTRIBUTES inheritable{};
-    inheritable.nLength = sizeof inheritable;
-    inheritable.bInheritHandle = TRUE;
-    HANDLE file = ::CreateFileW(path.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inheritable,
-                                OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    attributes.bInheritHandle = inheritable ? TRUE : FALSE;
+    HANDLE file = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ, &attributes, OPEN_EXISTING,
+                                flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
     {
-        throwLastError(L"WinAPI::openDeleteOnClose(" + path + L") failed.");
+        throwLastError(L"WinAPI::openShielded(" + path + L") failed.");
     }
     return CSharedHandle(file);
+}
+
+CSharedHandle openToIdentify(const std::wstring& path, bool inheritable)
+{
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    attributes.bInheritHandle = inheritable ? TRUE : FALSE;
+    HANDLE entry =
+        ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      &attributes, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (entry == INVALID_HANDLE_VALUE)
+    {
+        throwLastError(L"WinAPI::openToIdentify(" + path + L") failed.");
+    }
+    return CSharedHandle(entry);
+}
+
+CSharedHandle reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath)
+{
+    HANDLE reopened =
+        ::ReOpenFile(file, access | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+    if (reopened == INVALID_HANDLE_VALUE)
+    {
+        throwLastError(L"WinAPI::reopenFile(" + shownPath + L") failed.");
+    }
+    return CSharedHandle(reopened);
+}
+
+std::string readToEnd(HANDLE file, const std::wstring& shownPath)
+{
+    std::string content;
+    std::vector<char> chunk(64 * 1024);
+    for (;;)
+    {
+        DWORD read = 0;
+        if (!::ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr))
+        {
+            throwLastError(L"WinAPI::readFile(" + shownPath + L") failed.");
+        }
+        if (read == 0)
+        {
+            return content;
+        }
+        content.append(chunk.data(), read);
+    }
 }
 
 std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& name)
@@ -364,14 +409,6 @@ bool createDirectory(const std::wstring& path)
     throw CTavException(error, L"WinAPI::createDirectory(" + path + L") failed.");
 }
 
-void createNewDirectory(const std::wstring& path)
-{
-    if (!::CreateDirectoryW(path.c_str(), nullptr))
-    {
-        throwLastError(L"WinAPI::createNewDirectory(" + path + L") failed.");
-    }
-}
-
 std::uint32_t tryCreateNewDirectory(const std::wstring& path)
 {
     return ::CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : ::GetLastError();
@@ -401,7 +438,7 @@ std::wstring tryGetLongPathName(const std::wstring& path)
     return count == 0 ? path : std::wstring(buffer.data(), count);
 }
 
-CSharedHandle openToIdentify(const std::wstring& path)
+CSharedHandle openToLocate(const std::wstring& path)
 {
     CSharedHandle entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -411,7 +448,7 @@ CSharedHandle openToIdentify(const std::wstring& path)
         const DWORD error = ::GetLastError();
         if (!isMissing(error))
         {
-            throw CTavException(error, L"WinAPI::openToIdentify(" + path + L") failed.");
+            throw CTavException(error, L"WinAPI::openToLocate(" + path + L") failed.");
         }
     }
     return entry;

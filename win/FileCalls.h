@@ -65,9 +65,20 @@ std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CSharedH
 CSharedHandle reopenForWriting(HANDLE file, const std::wstring& shownPath);
 // Cuts an open file to length 0.
 void truncateFile(HANDLE file, const std::wstring& shownPath);
-// Opens a file so that it is deleted once the last handle to this open is closed; others may
-// read, rename and delete it, never change it. The handle is inheritable.
-CSharedHandle openDeleteOnClose(const std::wstring& path);
+// Opens an existing file, never through a link at its name, so that others can only read it while
+// the handle is open: no one can write, rename or delete it then (nor open it so while anyone
+// else holds it for writing or deleting: ERROR_SHARING_VIOLATION). flags as for CreateFileW
+// (FILE_FLAG_DELETE_ON_CLOSE, for one).
+CSharedHandle openShielded(const std::wstring& path, DWORD access, DWORD flags, bool inheritable);
+// Opens an entry (file or folder, never through a link at its name) only to read its attributes
+// and identity, sharing everything: such a handle keeps no one from anything.
+CSharedHandle openToIdentify(const std::wstring& path, bool inheritable = false);
+// A second handle with the given access on the file of an open handle (of any access), sharing
+// everything: Windows opens the same file whatever its name is now; Wine opens the first handle's
+// name again, which may be another file by then (compare the identities).
+CSharedHandle reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath);
+// Everything from the file's current position to its end.
+std::string readToEnd(HANDLE file, const std::wstring& shownPath);
 // Gives the file of an open handle (with delete access) a new path; an existing file there is
 // never replaced. Returns the error code, 0 on success.
 std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath);
@@ -87,10 +98,8 @@ void copyContent(HANDLE from, HANDLE to);
 std::uint64_t setFilePointer(HANDLE file, LONG distance, DWORD method);
 // True when the folder was created or exists already.
 bool createDirectory(const std::wstring& path);
-// Creates a folder that must not exist yet (ERROR_ALREADY_EXISTS otherwise).
-void createNewDirectory(const std::wstring& path);
-// The same, returning the error code (0 on success). Nothing at the name, a link included, is
-// followed.
+// Creates a folder that must not exist yet; returns the error code (0 on success). Nothing at the
+// name, a link included, is followed.
 std::uint32_t tryCreateNewDirectory(const std::wstring& path);
 UINT getDriveType(const std::wstring& path);
 
@@ -101,7 +110,7 @@ std::wstring tryGetLongPathName(const std::wstring& path);
 // Opens an existing file or folder, following links on the way and at its end, only to ask what
 // it is and where it lies; everything stays shared. An invalid holder when it is not found (file
 // or path not found); any other failure throws.
-CSharedHandle openToIdentify(const std::wstring& path);
+CSharedHandle openToLocate(const std::wstring& path);
 // The file system's own name of an open entry: its volume's device and the normalised path on it,
 // with long names, links resolved and the letter case as stored ("\Device\HarddiskVolume3\Apps\Acme").
 // Every handle of one entry gives the same name, however it was opened. With dosVolume, the volume

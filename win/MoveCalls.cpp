@@ -1,5 +1,6 @@
 #include "win/MoveCalls.h"
 
+#include "win/SecurityText.h"
 #include "win/TavException.h"
 #include "win/WinText.h"
 
@@ -12,27 +13,6 @@
 
 namespace
 {
-// A security descriptor made from SDDL, freed with the holder.
-class CSecurityFromText
-{
-public:
-    explicit CSecurityFromText(const wchar_t* sddl)
-    {
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &m_descriptor, nullptr))
-        {
-            WinAPI::throwLastError(std::wstring(L"WinAPI::openPlainFolder() failed for ") + sddl);
-        }
-    }
-    ~CSecurityFromText() { ::LocalFree(m_descriptor); }
-    CSecurityFromText(const CSecurityFromText&) = delete;
-    CSecurityFromText& operator=(const CSecurityFromText&) = delete;
-
-    PSECURITY_DESCRIPTOR get() const { return m_descriptor; }
-
-private:
-    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
-};
-
 std::wstring sidText(PSID sid, const std::wstring& message)
 {
     LPWSTR text = nullptr;
@@ -98,7 +78,7 @@ CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWO
     const std::wstring message = L"WinAPI::openPlainFolder(" + path + L") failed.";
     created = false;
     {
-        const CSecurityFromText security(sddl);
+        const CSecurityFromText security(sddl, message);
         SECURITY_ATTRIBUTES attributes{};
         attributes.nLength = sizeof attributes;
         attributes.lpSecurityDescriptor = security.get();

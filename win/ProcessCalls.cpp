@@ -82,8 +82,8 @@ CSharedHandle getCurrentProcess()
     return CSharedHandle(::GetCurrentProcess());
 }
 
-CSharedHandle createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
-                            const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited)
+StartedProcess createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
+                             const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited)
 {
     // CreateProcessW may write into the command line: hand it a private copy.
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
@@ -105,8 +105,15 @@ CSharedHandle createProcess(const std::wstring& application, const std::wstring&
     {
         throwLastError(L"WinAPI::createProcess(" + commandLine + L") failed.");
     }
-    CSharedHandle thread(process.hThread);
-    return CSharedHandle(process.hProcess);
+    return {CSharedHandle(process.hProcess), CSharedHandle(process.hThread)};
+}
+
+void resumeThread(HANDLE thread)
+{
+    if (::ResumeThread(thread) == static_cast<DWORD>(-1))
+    {
+        throwLastError(L"WinAPI::resumeThread() failed.");
+    }
 }
 
 CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable)
@@ -117,5 +124,36 @@ CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable)
         throwLastError(L"WinAPI::duplicateHandle() failed.");
     }
     return CSharedHandle(copy);
+}
+
+std::uint32_t tryGetProcessId(HANDLE process)
+{
+    return ::GetProcessId(process);
+}
+
+std::wstring getProcessImageName(HANDLE process)
+{
+    DWORD count = 0;
+    DWORD error = ERROR_SUCCESS;
+    const auto buffer = growAndRetry<wchar_t>(MAX_PATH + 1, [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+        count = sizeOf(b);
+        error = ::QueryFullProcessImageNameW(process, 0, b.data(), &count) ? ERROR_SUCCESS : ::GetLastError();
+        return error == ERROR_INSUFFICIENT_BUFFER ? std::optional<std::size_t>(doubled(b.size())) : std::nullopt;
+    });
+    if (error != ERROR_SUCCESS)
+    {
+        throw CTavException(error, L"WinAPI::getProcessImageName() failed.");
+    }
+    return std::wstring(buffer.data(), count);
+}
+
+bool isInJob()
+{
+    BOOL inJob = FALSE;
+    if (!::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob))
+    {
+        throwLastError(L"WinAPI::isInJob() failed.");
+    }
+    return inJob != FALSE;
 }
 }  // namespace WinAPI

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,25 @@ std::wstring getModuleFileName(HMODULE module = nullptr);
 // The same without throwing: the empty text when the path cannot be read.
 std::wstring tryGetModuleFileName(HMODULE module = nullptr);
 CSharedHandle getCurrentProcess();
-// Starts a program with its own copy of commandLine; the thread handle is closed, the process
-// handle returned. The child inherits exactly the handles listed (each must be inheritable), no
-// others.
-CSharedHandle createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
-                            const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited = {});
+// A started program: its process and its first thread.
+struct StartedProcess
+{
+    CSharedHandle process;
+    CSharedHandle thread;
+};
+// Starts a program with its own copy of commandLine. The child inherits exactly the handles listed
+// (each must be inheritable), no others.
+StartedProcess createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
+                             const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited = {});
+// Lets a thread started with CREATE_SUSPENDED run.
+void resumeThread(HANDLE thread);
 // A second handle of this process to the same object, with the given access.
 CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable);
+// The id of the process a handle (with PROCESS_QUERY_LIMITED_INFORMATION) refers to; 0 when the
+// handle is no process handle, or not one with that access.
+std::uint32_t tryGetProcessId(HANDLE process);
+// The path of the program a process runs (the handle needs PROCESS_QUERY_LIMITED_INFORMATION).
+std::wstring getProcessImageName(HANDLE process);
+// True when this process runs inside a job object.
+bool isInJob();
 }  // namespace WinAPI

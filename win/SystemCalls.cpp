@@ -91,6 +91,26 @@ std::wstring getUserName()
                            ERROR_INSUFFICIENT_BUFFER, L"WinAPI::getUserName() failed.");
 }
 
+bool hasAdministratorsGroup()
+{
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                    &administrators))
+    {
+        throwLastError(L"WinAPI::hasAdministratorsGroup() failed.");
+    }
+    BOOL member = FALSE;
+    const BOOL checked = ::CheckTokenMembership(nullptr, administrators, &member);
+    const DWORD error = ::GetLastError();
+    ::FreeSid(administrators);
+    if (!checked)
+    {
+        throw CTavException(error, L"WinAPI::hasAdministratorsGroup() failed.");
+    }
+    return member != FALSE;
+}
+
 std::wstring expandEnvironmentStrings(const std::wstring& text)
 {
     if (text.empty())

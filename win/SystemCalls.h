@@ -14,5 +14,9 @@ std::wstring getSystemDirectory();
 std::wstring shGetSpecialFolderPath();
 std::wstring getComputerName();
 std::wstring getUserName();
+// True when the Administrators group is enabled in this process's token: an elevated
+// administrator, the system account, an administrator where UAC is off (and every process under
+// Wine). Such a process may own what it makes by the administrators and keep others out of it.
+bool hasAdministratorsGroup();
 std::wstring expandEnvironmentStrings(const std::wstring& text);
 }  // namespace WinAPI

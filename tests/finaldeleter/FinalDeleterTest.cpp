@@ -5,11 +5,16 @@
 // duration; this program runs alone, so no other run of Tidewell sees the change.
 #include "app/FinalDeleter.h"
 #include "support/TestSupport.h"
+#include "win/MoveCalls.h"
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -72,6 +77,66 @@ public:
     CScriptHostingOff(const CScriptHostingOff&) = delete;
     CScriptHostingOff& operator=(const CScriptHostingOff&) = delete;
 };
+
+// A job object with the given limits, closed (and so ending its processes where it kills on
+// close) when close() is called or the object goes.
+class CJob
+{
+public:
+    explicit CJob(DWORD limits) : m_job(::CreateJobObjectW(nullptr, nullptr))
+    {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION information{};
+        information.BasicLimitInformation.LimitFlags = limits;
+        EXPECT_TRUE(
+            ::SetInformationJobObject(m_job, JobObjectExtendedLimitInformation, &information, sizeof information));
+    }
+    ~CJob() { close(); }
+    CJob(const CJob&) = delete;
+    CJob& operator=(const CJob&) = delete;
+
+    // Starts exe with arguments inside the job.
+    void start(test::CProcess& process, const CFilePath& exe, const std::wstring& arguments)
+    {
+        test::start(process, exe, arguments, L"", CREATE_SUSPENDED);
+        EXPECT_TRUE(::AssignProcessToJobObject(m_job, process.info.hProcess));
+        ::ResumeThread(process.info.hThread);
+    }
+    void close()
+    {
+        if (m_job != nullptr)
+        {
+            ::CloseHandle(m_job);
+            m_job = nullptr;
+        }
+    }
+
+private:
+    HANDLE m_job;
+};
+
+// The access list of an entry as SDDL ("D:...").
+std::wstring accessListOf(const std::wstring& path)
+{
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                                nullptr, &descriptor) != ERROR_SUCCESS)
+    {
+        return L"(unreadable)";
+    }
+    LPWSTR text = nullptr;
+    ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           &text, nullptr);
+    const std::wstring result = text != nullptr ? text : L"";
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    return result;
+}
+
+bool underWine()
+{
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
 
 // Every entry below a folder with its attributes, and for files size and time of last change.
 using CTreeState = std::map<std::wstring, std::tuple<DWORD, ULONGLONG, ULONGLONG>>;
@@ -183,6 +248,15 @@ protected:
 
     CTreeState state() const { return treeState(temp.path()); }
 
+    // Waits until the log of the running copy <name>.exe has a line that starts with start.
+    static bool waitForLine(const std::wstring& name, const std::wstring& start)
+    {
+        return test::waitUntil([&] {
+            const auto texts = test::logTexts(test::defaultLogPath(name));
+            return test::indexOfStart(texts, start) < texts.size();
+        });
+    }
+
     test::CTempDir temp;
     // The temporary folder of the programs the test starts, and of the test itself.
     CFilePath tempFolder = temp / L"temp folder";
@@ -286,6 +360,27 @@ TEST_P(DeleteSelf, RunThatOutlivesAShortenedBound)
     expectOnlyGone(before, {exe, target});
 }
 
+// An installer that runs its uninstall inside a job that ends every process in it when it is
+// closed: the job ends the run while it waits, and the deleter, which left the job, still removes
+// the executable.
+TEST_P(DeleteSelf, ExecutableGoesWhenTheInstallersJobEndsTheRun)
+{
+    const std::wstring name = test::uniqueName(L"TwJob");
+    const test::CChildHolder mutex(L"mutex", name);
+    ASSERT_TRUE(mutex.holds());
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    CJob job(JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK);
+    test::CProcess run;
+    job.start(run, exe, L"/Path:\"" + target + L"\" /Wait:0 /DeleteSelf /WaitOnMutex:" + name);
+    ASSERT_TRUE(waitForLine(name, L"Waiting for mutex "));
+    job.close();
+    EXPECT_EQ(::WaitForSingleObject(run.info.hProcess, kGoneWithinMs), static_cast<DWORD>(WAIT_OBJECT_0));
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
+    expectOnlyGone(before, {exe});
+}
+
 // A scanner or an editor holding the script name of earlier versions changes nothing.
 TEST_F(SelfDeletion, BusyOldScriptFileStopsNothing)
 {
@@ -347,8 +442,8 @@ TEST_F(SelfDeletion, DeepestStartableExecutableGoesByTheCopy)
     expectOnlyGone(before, {exe, target});
 }
 
-// Beyond 260 characters no program starts under Wine, so the deleter is started for a file there
-// while another copy runs, as a run would for its own executable.
+// Beyond 260 characters no program starts under Wine, so the deleter is started for a name there
+// of a running copy (a second name of its file), as a run would for its own executable.
 TEST_F(SelfDeletion, FileDeeperThan260CharactersGoes)
 {
     const std::wstring name = test::uniqueName(L"TwDeeper");
@@ -359,8 +454,8 @@ TEST_F(SelfDeletion, FileDeeperThan260CharactersGoes)
         ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + deepFolder).c_str(), nullptr));
     }
     const CFilePath deepFile = deepFolder / (name + L".exe");
-    ASSERT_TRUE(::CopyFileW(test::tidewellExe().c_str(), (L"\\\\?\\" + deepFile).c_str(), FALSE));
     const CFilePath exe = place(exeFolder, name);
+    ASSERT_TRUE(::CreateHardLinkW((L"\\\\?\\" + deepFile).c_str(), exe.c_str(), nullptr));
     const CTreeState before = state();
 
     test::CProcess standIn;
@@ -387,7 +482,7 @@ TEST_F(SelfDeletion, UnpreparedDeleterNeverStopsTheRun)
     const test::CRunResult result = run(exe);
     EXPECT_EQ(result.exitCode, 0u);
     const auto texts = result.texts();
-    EXPECT_LT(test::indexOfStart(texts, L"Could not prepare final deleter. WinAPI::createNewFile("), texts.size());
+    EXPECT_LT(test::indexOfStart(texts, L"Could not prepare final deleter. WinAPI::createHeldFolder("), texts.size());
     EXPECT_LT(test::indexOfStart(texts, L"Could not start final deleter as a copy of the executable. "), texts.size());
     expectOnlyGone(before, {target});
 }
@@ -407,5 +502,120 @@ TEST_F(SelfDeletion, ExecutableGoesWhenTheMutexCannotBeCreated)
     EXPECT_LT(test::indexOfStart(result.texts(), L"Caught exception: Error creating mutex " + eventName + L" "),
               result.texts().size());
     expectOnlyGone(before, {exe});
+}
+
+// A job that keeps its processes' children in it: the deleter runs inside it, and the log says so.
+TEST_F(SelfDeletion, JobThatKeepsTheDeleterIsNamedInTheLog)
+{
+    const std::wstring name = test::uniqueName(L"TwInJob");
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    CJob job(JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE);
+    test::CProcess run;
+    job.start(run, exe, L"/Path:\"" + target + L"\" /Wait:0 /DeleteSelf");
+    EXPECT_EQ(run.wait(), 0u);
+    const auto texts = test::logTexts(test::defaultLogPath(name));
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
+    const std::size_t inJob = test::indexOf(texts,
+                                            L"The final deleter runs inside the job of this process, which does "
+                                            L"not let it leave: it ends when the job is closed, and the "
+                                            L"executable may then stay.");
+    ASSERT_LT(inJob + 1, texts.size());
+    EXPECT_TRUE(texts[inJob + 1].starts_with(L"Final deleter started successfully at "));
+    expectOnlyGone(before, {exe, target});
+}
+
+// While the run waits on its mutex, the copy that is to delete its executable runs from a new
+// folder that only the system and the administrators may change (under Wine: no one but the
+// system and the owner, see docs/platform.md), and no other process can write, rename or delete
+// the copy.
+TEST_F(SelfDeletion, RunningCopyCannotBeChanged)
+{
+    const CScriptHostingOff hostingOff;
+    const std::wstring name = test::uniqueName(L"TwShield");
+    test::CChildHolder mutex(L"mutex", name);
+    ASSERT_TRUE(mutex.holds());
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+
+    test::CProcess run;
+    test::start(run, exe, L"/Path:\"" + target + L"\" /Wait:0 /DeleteSelf /WaitOnMutex:" + name);
+    ASSERT_TRUE(waitForLine(name, L"Waiting for mutex "));
+    const CFilePath folder = tempFolder / (name + L"." + std::to_wstring(run.info.dwProcessId));
+    const CFilePath copy = folder / (name + L".exe");
+    EXPECT_EQ(accessListOf(folder), underWine() ? L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + WinAPI::getProcessUser() + L")"
+                                                : std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
+
+    HANDLE writer = ::CreateFileW(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (writer != INVALID_HANDLE_VALUE)
+    {
+        ::CloseHandle(writer);
+    }
+    EXPECT_FALSE(::MoveFileW(copy.c_str(), (folder / L"moved.exe").c_str()));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(::DeleteFileW(copy.c_str()));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    mutex.release();
+    EXPECT_EQ(run.wait(), 0u);
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
+    expectOnlyGone(before, {exe, target});
+}
+
+// A running program can be renamed: someone renames the executable while the run waits and puts
+// a file of his own at its name. The copy deletes the file the run identified when it started the
+// copy, or nothing (when it finds the name changed before it runs, or under Wine, which opens a
+// file again by its old name), never the file that took the name.
+TEST_F(SelfDeletion, FileThatTakesTheExecutablesNameStays)
+{
+    const CScriptHostingOff hostingOff;
+    const std::wstring name = test::uniqueName(L"TwSwap");
+    test::CChildHolder mutex(L"mutex", name);
+    ASSERT_TRUE(mutex.holds());
+    const CFilePath exe = place(exeFolder, name);
+
+    test::CProcess run;
+    test::start(run, exe, L"/Path:\"" + target + L"\" /Wait:0 /DeleteSelf /WaitOnMutex:" + name);
+    ASSERT_TRUE(waitForLine(name, L"Waiting for mutex "));
+    ASSERT_TRUE(::MoveFileW(exe.c_str(), (exe + L".renamed").c_str()));
+    test::writeTextFile(exe, "someone else's");
+    mutex.release();
+    EXPECT_EQ(run.wait(), 0u);
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
+    // The copy has ended when its file is gone, from its folder or beside it.
+    const CFilePath folder = tempFolder / (name + L"." + std::to_wstring(run.info.dwProcessId));
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return !test::exists(folder / (name + L".exe")) && !test::exists(folder + L".exe"); }, kGoneWithinMs));
+    EXPECT_EQ(test::readBytes(exe), "someone else's");
+}
+
+// Typed by hand, the numbers of the deleter mode name whatever handles a new process holds (under
+// Wine signalled files at small values), in the mode's arguments of today and of earlier versions:
+// nothing is deleted, and the mode ends with -1.
+TEST_F(SelfDeletion, DeleterModeTypedByHandDeletesNothing)
+{
+    const CFilePath canary = temp / L"canary.txt";
+    test::writeTextFile(canary);
+    const CFilePath exe = place(exeFolder, test::uniqueName(L"TwByHand"));
+    std::vector<std::pair<std::wstring, std::unique_ptr<test::CProcess>>> runs;
+    for (int value = 4; value <= 40; value += 4)
+    {
+        const std::wstring handle = std::to_wstring(value) + L" ";
+        for (const std::wstring& handles : {handle + handle, handle + handle + handle})
+        {
+            const std::wstring arguments = L"/_FinalDeleter " + handles + L"0 \"" + canary + L"\"";
+            runs.emplace_back(arguments, std::make_unique<test::CProcess>());
+            test::start(*runs.back().second, exe, arguments);
+        }
+    }
+    for (const auto& [arguments, process] : runs)
+    {
+        EXPECT_EQ(process->wait(10000), 0xFFFFFFFFu) << test::narrow(arguments);
+    }
+    EXPECT_TRUE(test::exists(canary));
 }
 }  // namespace

@@ -71,12 +71,12 @@ std::uint32_t CProcess::wait(DWORD timeoutMs)
 }
 
 void start(CProcess& process, const std::wstring& exe, const std::wstring& arguments,
-           const std::wstring& currentDirectory)
+           const std::wstring& currentDirectory, DWORD creationFlags)
 {
     std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    ASSERT_TRUE(::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    ASSERT_TRUE(::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
                                  currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup,
                                  &process.info))
         << "cannot start program, error " << ::GetLastError();

@@ -32,7 +32,7 @@ struct CProcess
     std::uint32_t wait(DWORD timeoutMs = 60000);
 };
 void start(CProcess& process, const std::wstring& exe, const std::wstring& arguments,
-           const std::wstring& currentDirectory = L"");
+           const std::wstring& currentDirectory = L"", DWORD creationFlags = 0);
 std::uint32_t runProgram(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = 60000);
 
 // A named event to hand to tw_child.

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "fs/FilePath.h"
+#include "win/SharedHolder.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// The folder of a deleter's files: made new in the temporary folder as <stem>.<id> (the next free
+// name when that one is taken, never an existing entry or a link planted at the name) and held
+// open from its creation on, so that it can be neither renamed nor replaced while the run uses
+// it. A process with the Administrators group enabled makes it owned by the administrators and
+// open to them and the system only: a deleter that runs with those rights runs what this run
+// wrote and no one else could change. Otherwise it is a folder like any of the user's, whose
+// other processes could change a deleter no more than they could change the run itself.
+class CDeleterFolder
+{
+public:
+    // Throws CTavException.
+    CDeleterFolder(const std::wstring& stem, std::uint32_t id);
+    // Removes the folder as remove() does unless kept.
+    ~CDeleterFolder();
+    CDeleterFolder(const CDeleterFolder&) = delete;
+    CDeleterFolder& operator=(const CDeleterFolder&) = delete;
+
+    const CFilePath& path() const { return m_path; }
+
+    // Creates the file name in the folder with the given content and returns a handle on it with
+    // the given access and flags (those of CreateFileW) through which others can only read it:
+    // while the handle is open the file can be neither changed, renamed nor deleted. The file is
+    // written through a handle of its own, which a program's loader or a script host could not
+    // share; the returned handle is opened after it, and the file must then still be the file
+    // written, with the content written (CTavException otherwise).
+    CSharedHandle addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
+                          bool inheritable);
+    // Deletes the file name that addFile made, if it is still there and still that file; never
+    // throws.
+    void removeFile(const std::wstring& name);
+    // Deletes the files that addFile made (callers close their handles first), lets go of the
+    // folder and deletes it when it is still this folder and nothing else is in it. Never throws.
+    void remove();
+    // Lets go of the folder, which stays with what is in it: a deleter started from it removes it.
+    void keep();
+
+private:
+    CFilePath m_path;
+    CSharedHandle m_folder;
+    BY_HANDLE_FILE_INFORMATION m_identity{};
+    std::vector<std::pair<std::wstring, BY_HANDLE_FILE_INFORMATION>> m_files;
+};

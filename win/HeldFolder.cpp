@@ -1,0 +1,64 @@
+#include "win/HeldFolder.h"
+
+#include "win/NativeCalls.h"
+#include "win/SecurityText.h"
+#include "win/TavException.h"
+#include "win/WinText.h"
+
+#include <optional>
+
+namespace WinAPI
+{
+CSharedHandle createHeldFolder(const std::wstring& parentPath, const std::wstring& name, const wchar_t* sddl)
+{
+    const std::wstring path =
+        parentPath.empty() || parentPath.back() == L'\\' ? parentPath + name : parentPath + L"\\" + name;
+    const std::wstring message = L"WinAPI::createHeldFolder(" + path + L") failed.";
+    const CSharedHandle parent(::CreateFileW(parentPath.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!parent.isValid())
+    {
+        throwLastError(message);
+    }
+    std::optional<CSecurityFromText> security;
+    if (sddl != nullptr)
+    {
+        security.emplace(sddl, message);
+    }
+
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = parent.get();
+    attributes.ObjectName = &text;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    attributes.SecurityDescriptor = security ? security->get() : nullptr;
+    IO_STATUS_BLOCK io{};
+    HANDLE handle = nullptr;
+    // FILE_CREATE: only a name that is free; a link at the name is an existing entry.
+    const LONG status = native().createFile(
+        &handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, &attributes,
+        &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0)
+    {
+        throw CTavException(native().statusToError(status), message);
+    }
+    CSharedHandle folder(handle);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(folder.get(), &information))
+    {
+        throwLastError(message);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    {
+        throw CTavException(ERROR_DIRECTORY, message);
+    }
+    return folder;
+}
+}  // namespace WinAPI

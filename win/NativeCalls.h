@@ -1,0 +1,32 @@
+#pragma once
+
+#include <windows.h>
+#include <winternl.h>
+
+using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
+                                    ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using NtQueryDirectoryFileFn = LONG(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG,
+                                            BOOLEAN, PUNICODE_STRING, BOOLEAN);
+using NtQueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
+
+// The native calls behind the handle-relative opens and creations. ntdll is mapped into every
+// process before the program itself, so it is looked up, not imported.
+struct CNativeCalls
+{
+    CNativeCalls();
+
+    NtCreateFileFn createFile;
+    NtQueryInformationFileFn queryInformationFile;
+    NtQueryDirectoryFileFn queryDirectoryFile;
+    NtQueryObjectFn queryObject;
+    NtSetInformationFileFn setInformationFile;
+    RtlNtStatusToDosErrorFn statusToError;
+    // True under Wine (ntdll exports wine_get_version).
+    bool followsLinks;
+};
+
+// The calls, looked up once.
+const CNativeCalls& native();
