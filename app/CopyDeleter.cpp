@@ -220,7 +220,7 @@ bool startCopyDeleter(const CDeleterJob& job)
 {
     try
     {
-        CDeleterFolder folder(job.executable.fileName().withoutExtension(), job.processId);
+        CDeleterFolder folder(job.folder, job.executable.fileName().withoutExtension(), job.processId);
         const CSharedHandle executable = WinAPI::openToIdentify(verbatimForm(job.executable), true);
         const std::wstring name = job.executable.fileName();
         const CFilePath copy = CFilePath::combine(folder.path(), name);

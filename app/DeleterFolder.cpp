@@ -16,12 +16,11 @@ namespace
 constexpr const wchar_t* kProtectedSecurity = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 }  // namespace
 
-CDeleterFolder::CDeleterFolder(const std::wstring& stem, std::uint32_t id)
+CDeleterFolder::CDeleterFolder(const CFilePath& base, const std::wstring& stem, std::uint32_t id)
 {
-    const CFilePath temp = WinAPI::getTempPath();
     const wchar_t* security = WinAPI::hasAdministratorsGroup() ? kProtectedSecurity : nullptr;
-    m_path = createUnique(temp, stem, id, L"", [&](const CFilePath& path) {
-        m_folder = WinAPI::createHeldFolder(temp, path.fileName(), security);
+    m_path = createUnique(base, stem, id, L"", [&](const CFilePath& path) {
+        m_folder = WinAPI::createHeldFolder(base, path.fileName(), security);
     });
     m_identity = WinAPI::getFileInformationByHandle(m_folder.get(), m_path);
 }

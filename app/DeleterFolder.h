@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-// The folder of a deleter's files: made new in the temporary folder as <stem>.<id> (the next free
+// The folder of a deleter's files: made new in a given folder as <stem>.<id> (the next free
 // name when that one is taken, never an existing entry or a link planted at the name) and held
 // open from its creation on, so that it can be neither renamed nor replaced while the run uses
 // it. A process with the Administrators group enabled makes it owned by the administrators and
@@ -21,8 +21,8 @@
 class CDeleterFolder
 {
 public:
-    // Throws CTavException.
-    CDeleterFolder(const std::wstring& stem, std::uint32_t id);
+    // Made in base (the temporary folder, as a rule). Throws CTavException.
+    CDeleterFolder(const CFilePath& base, const std::wstring& stem, std::uint32_t id);
     // Removes the folder as remove() does unless kept.
     ~CDeleterFolder();
     CDeleterFolder(const CDeleterFolder&) = delete;

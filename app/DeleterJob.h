@@ -18,4 +18,7 @@ struct CDeleterJob
     HANDLE process = nullptr;
     // How long the deleter keeps trying to delete the file after the process has ended.
     std::uint32_t retrySeconds = 0;
+    // Where the deleter's own folder is made: the temporary folder, or another one where that lies
+    // inside the folder the run deletes (the deleter's files there would keep it alive).
+    CFilePath folder;
 };

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/DeleterJob.h"
+#include "fs/Place.h"
 
 #include <cstdint>
+#include <optional>
 
 // Seconds a deleter keeps trying after the process has ended (a scanner may still hold the file).
 constexpr std::uint32_t kRetrySeconds = 60;
@@ -14,5 +16,6 @@ constexpr std::uint32_t kRetrySeconds = 60;
 // the job object of the process where the job allows it (DeleterProcess.h). Never throws
 // CTavException: every failure is one error line in the log, and the run goes on.
 void startFinalDeleter(const CDeleterJob& job);
-// The same for this process and its own executable.
-void startFinalDeleter();
+// The same for this process and its own executable. target: where the folder the run deletes lies
+// (none when it is not there): the deleter's files are made outside it.
+void startFinalDeleter(const std::optional<CPlace>& target);

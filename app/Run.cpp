@@ -50,6 +50,23 @@ void waitForMutex(const std::wstring& name)
     lock.release();
 }
 
+// Where the target lies, when it is there and that can be told.
+std::optional<CPlace> placeOfTarget(const CFilePath& path)
+{
+    try
+    {
+        if (const std::optional<CDeletionTarget> target = CDeletionTarget::find(path))
+        {
+            return target->place();
+        }
+    }
+    catch (const CTavException&)
+    {
+        // Then the deletion reports why it cannot have it.
+    }
+    return std::nullopt;
+}
+
 // Finds the target, moves a log that lies inside it out of the way and deletes it: 0 when it is
 // gone (or was not there), 1 when it could not be removed completely.
 int deleteTarget(const CFilePath& path, const CFilePath& shown, CInUseDeferral* deferral)
@@ -149,7 +166,7 @@ int run(const CCommandLine& options)
 
     if (options.getOption(L"DeleteSelf") != nullptr)
     {
-        startFinalDeleter();
+        startFinalDeleter(placeOfTarget(path));
     }
 
     if (const wchar_t* mutexName = options.getOption(L"WaitOnMutex"))

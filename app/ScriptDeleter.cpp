@@ -245,7 +245,7 @@ bool startScriptDeleter(const CDeleterJob& job)
     try
     {
         systemFolder = WinAPI::getSystemDirectory();
-        folder.emplace(stem, job.processId);
+        folder.emplace(job.folder, stem, job.processId);
         hold = folder->addFile(stem + L".vbs", kScript, GENERIC_READ, 0, false);
     }
     catch (const CTavException& error)

@@ -6,6 +6,7 @@
 #include "app/FinalDeleter.h"
 #include "support/TestSupport.h"
 #include "win/MoveCalls.h"
+#include "win/SystemCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -196,6 +197,19 @@ std::string differences(const CTreeState& expected, const CTreeState& actual)
     return text;
 }
 
+// True when folder holds an entry whose name starts with name.
+bool hasEntryOf(const std::wstring& folder, const std::wstring& name)
+{
+    for (const auto& [path, entry] : treeState(folder))
+    {
+        if (CFilePath(path).fileName().starts_with(name))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 class SelfDeletion : public ::testing::Test
 {
 protected:
@@ -323,6 +337,29 @@ TEST_P(DeleteSelf, OnlyTheExecutableGoesWhereverItIsAndWhateverIsPlanted)
     ::SetEnvironmentVariableW(L"TW_SUB", nullptr);
 }
 
+TEST_P(DeleteSelf, TemporaryFolderInsideTheTargetGoesWithIt)
+{
+    const CFilePath insideTemp = target / L"temp";
+    test::makeFolder(insideTemp);
+    const std::wstring name = test::uniqueName(L"TwInside");
+    const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
+    test::CRunResult result;
+    {
+        test::CTempFolderOverride scoped(insideTemp);
+        result = run(exe);
+    }
+    EXPECT_EQ(result.exitCode, 0u);
+    const CFilePath windowsTemp = CFilePath(WinAPI::getWindowsDirectory()) / L"Temp";
+    EXPECT_LT(test::indexOf(result.texts(), L"The temporary folder lies in the folder to be deleted; the final "
+                                            L"deleter starts from " + windowsTemp),
+              result.texts().size());
+    expectOnlyGone(before, {exe, target});
+    // The deleter's own folder there went too.
+    EXPECT_TRUE(test::waitUntil([&] { return !hasEntryOf(windowsTemp, name); },
+                                kGoneWithinMs));
+}
+
 TEST_P(DeleteSelf, TwoSameNamedCopiesAtOnce)
 {
     const std::wstring name = test::uniqueName(L"TwTwin");
@@ -354,7 +391,7 @@ TEST_P(DeleteSelf, RunThatOutlivesAShortenedBound)
 
     test::CProcess longRun;
     test::start(longRun, exe, L"/Path:\"" + target + L"\" /Wait:3");
-    startFinalDeleter({exe, longRun.info.dwProcessId, longRun.info.hProcess, 1});
+    startFinalDeleter({exe, longRun.info.dwProcessId, longRun.info.hProcess, 1, WinAPI::getTempPath()});
     EXPECT_EQ(longRun.wait(), 0u);
     ::DeleteFileW(test::defaultLogPath(name).c_str());
     expectOnlyGone(before, {exe, target});
@@ -460,7 +497,7 @@ TEST_F(SelfDeletion, FileDeeperThan260CharactersGoes)
 
     test::CProcess standIn;
     test::start(standIn, exe, L"/Path:\"" + target + L"\" /Wait:1");
-    startFinalDeleter({deepFile, standIn.info.dwProcessId, standIn.info.hProcess, kRetrySeconds});
+    startFinalDeleter({deepFile, standIn.info.dwProcessId, standIn.info.hProcess, kRetrySeconds, WinAPI::getTempPath()});
     EXPECT_EQ(standIn.wait(), 0u);
     ::DeleteFileW(test::defaultLogPath(name).c_str());
     expectOnlyGone(before, {deepFile, target});
