@@ -9,7 +9,7 @@
 // program can be renamed) changes nothing. Where the platform opens a second handle by the first
 // one's name (Wine), a second handle that leads to another file is refused.
 //
-// The copy starts from a folder of its own (CDeleterFolder), never directly from the shared
+// The copy starts from a folder of its own (CRunFolder), never directly from the shared
 // temporary folder, where a library planted beside it would be loaded in place of a system one.
 // The run holds the copy open, readable by others but neither writable, renamable nor deletable,
 // and hands that handle down: the copy's file cannot be changed between its writing and the end of
@@ -28,7 +28,7 @@
 
 #include "app/CopyDeleter.h"
 
-#include "app/DeleterFolder.h"
+#include "fs/RunFolder.h"
 #include "app/DeleterJob.h"
 #include "app/DeleterProcess.h"
 #include "app/DriverLog.h"
@@ -220,7 +220,7 @@ bool startCopyDeleter(const CDeleterJob& job)
 {
     try
     {
-        CDeleterFolder folder(job.folder, job.executable.fileName().withoutExtension(), job.processId);
+        CRunFolder folder(job.folder, job.executable.fileName().withoutExtension(), job.processId);
         const CSharedHandle executable = WinAPI::openToIdentify(verbatimForm(job.executable), true);
         const std::wstring name = job.executable.fileName();
         const CFilePath copy = CFilePath::combine(folder.path(), name);

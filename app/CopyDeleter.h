@@ -5,7 +5,7 @@
 
 struct CDeleterJob;
 
-// Copies the executable into a new private folder of the temporary folder (CDeleterFolder) and
+// Copies the executable into a new private folder of the temporary folder (CRunFolder) and
 // starts the copy in its deleter mode. The copy is opened to be deleted when its last handle
 // closes, and so that others can only read it; that handle goes to the copy: the copy's file
 // cannot be changed while it runs, vanishes once it has ended, and at once if it cannot start.

@@ -9,7 +9,7 @@
 //
 // The host runs with this process's rights, so no one else may change the script between its
 // writing and the host's reading it, and the script must still delete its own file as its answer.
-// The script is written into a new folder of the run (CDeleterFolder), which the run holds open
+// The script is written into a new folder of the run (CRunFolder), which the run holds open
 // so that it can be neither renamed nor replaced; elevated, only the system and the
 // administrators may change anything in it, and no one else ever could write the script. On top
 // of that the run holds the script itself (others may only read it) from its writing until the
@@ -20,7 +20,7 @@
 
 #include "app/ScriptDeleter.h"
 
-#include "app/DeleterFolder.h"
+#include "fs/RunFolder.h"
 #include "app/DeleterJob.h"
 #include "app/DeleterProcess.h"
 #include "app/DriverLog.h"
@@ -239,7 +239,7 @@ bool startScriptDeleter(const CDeleterJob& job)
     }
 
     const std::wstring stem = job.executable.fileName().withoutExtension();
-    std::optional<CDeleterFolder> folder;
+    std::optional<CRunFolder> folder;
     CSharedHandle hold;
     CFilePath systemFolder;
     try

@@ -32,26 +32,18 @@ CProfileFile::CProfileFile(const std::wstring& path) : m_readPath(path)
     {
         return;
     }
-    m_readPath = WinAPI::getTempFileName(WinAPI::getTempPath(), L"qor");
-    m_copied = true;
-    try
-    {
-        WinAPI::copyFile(longPathForm(path), m_readPath);
-    }
-    catch (...)
-    {
-        WinAPI::tryDeleteFile(m_readPath);
-        throw;
-    }
+    const std::wstring longPath = longPathForm(path);
+    const CSharedHandle source = WinAPI::reopenFile(WinAPI::openToIdentify(longPath).get(), GENERIC_READ, path);
+    const std::string content = WinAPI::readToEnd(source.get(), path);
+    const std::wstring name = CFilePath(path).fileName();
+    m_copyFolder = std::make_unique<CRunFolder>(WinAPI::getTempPath(), CFilePath(name).withoutExtension(),
+                                                ::GetCurrentProcessId());
+    m_copy = m_copyFolder->addFile(name, content, GENERIC_READ, 0, false);
+    m_readPath = CFilePath::combine(m_copyFolder->path(), name);
 }
 
-CProfileFile::~CProfileFile()
-{
-    if (m_copied)
-    {
-        WinAPI::tryDeleteFile(m_readPath);
-    }
-}
+// The copy's hold goes first (it is declared last), then the folder with the copy.
+CProfileFile::~CProfileFile() = default;
 
 std::wstring CProfileFile::getString(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText) const
 {

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "fs/RunFolder.h"
+#include "win/SharedHolder.h"
+
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 // A profile (configuration) file read with the platform's profile functions, so that sections,
@@ -9,8 +13,10 @@
 //
 // Those functions take paths of fewer than MAX_PATH characters only: with a longer path they
 // behave as if the file were empty. A file whose path is that long (beside an executable deep in
-// a folder tree) is therefore read through a copy in the temporary folder, which is removed again
-// when the object ends.
+// a folder tree) is therefore read through a copy in a folder of this run (fs/RunFolder.h) in the
+// temporary folder: made new, protected when the process runs with the administrators' rights,
+// and held while the copy is read so that no one can change, rename or delete the copy between
+// its writing and its reading. Both go when the object ends.
 class CProfileFile
 {
 public:
@@ -30,5 +36,7 @@ public:
 private:
     // The file the profile functions are given: the file itself or its copy.
     std::wstring m_readPath;
-    bool m_copied = false;
+    // For a copy: its folder, and the copy held so that others can only read it.
+    std::unique_ptr<CRunFolder> m_copyFolder;
+    CSharedHandle m_copy;
 };

@@ -132,3 +132,39 @@ TEST(TraceSettingsRun, ConfigurationFileBesideADeepExecutableIsRead)
     EXPECT_EQ(runIn(exe, L"", current.path()), 0xFFFFFFFFu);
     EXPECT_EQ(countOf(test::logTexts(logs / L"t.log"), kMissingPath), 1u);
 }
+
+TEST(TraceSettingsRun, CopyOfADeepConfigurationFileIsNeverMadeThroughALinkAtItsName)
+{
+    test::CTempDir programs;
+    test::CTempDir logs;
+    test::CTempDir planted;
+    test::CTempDir temp;
+    const std::wstring exeName = L"t.exe";
+    const CFilePath deep = programs / std::wstring(MAX_PATH - 3 - programs.path().size() - exeName.size(), L'd');
+    test::makeFolder(deep);
+    const CFilePath exe = deep / exeName;
+    ASSERT_TRUE(::CopyFileW(test::tidewellExe().c_str(), exe.c_str(), FALSE));
+    test::writeTextFile(deep / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + test::narrow(logs.path()) + "\r\n");
+    const std::string plantedSettings = "[Trace]\r\nTargetDir=" + test::narrow(planted.path()) + "\r\n";
+    test::writeTextFile(planted / L"MxQorSetup.cfg", plantedSettings);
+
+    // The copy's folder is named after the process: a link waits at that name before the run starts.
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    {
+        test::CTempFolderOverride scoped(temp.path());
+        ASSERT_TRUE(::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                     nullptr, nullptr, &startup, &process));
+    }
+    test::makeUnixLink(temp / (L"MxQorSetup." + std::to_wstring(process.dwProcessId)), planted.path());
+    ::ResumeThread(process.hThread);
+    EXPECT_EQ(::WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+
+    EXPECT_EQ(countOf(test::logTexts(logs / L"t.log"), kMissingPath), 1u) << "the settings of the program's own file";
+    EXPECT_EQ(test::readBytes(planted / L"MxQorSetup.cfg"), plantedSettings);
+    EXPECT_FALSE(test::exists(planted / L"t.log"));
+}

@@ -1,4 +1,4 @@
-#include "app/UniqueName.h"
+#include "fs/UniqueName.h"
 
 #include "win/TavException.h"
 

@@ -11,22 +11,24 @@
 #include <utility>
 #include <vector>
 
-// The folder of a deleter's files: made new in a given folder as <stem>.<id> (the next free
-// name when that one is taken, never an existing entry or a link planted at the name) and held
-// open from its creation on, so that it can be neither renamed nor replaced while the run uses
-// it. A process with the Administrators group enabled makes it owned by the administrators and
-// open to them and the system only: a deleter that runs with those rights runs what this run
-// wrote and no one else could change. Otherwise it is a folder like any of the user's, whose
-// other processes could change a deleter no more than they could change the run itself.
-class CDeleterFolder
+// A folder of this run for files that others must not change between their writing and their use
+// (a final deleter's script or copy, a copy of the settings): made new in a given folder as
+// <stem>.<id> (the next free name when that one is taken, never an existing entry or a link
+// planted at the name) and held open from its creation on, so that it can be neither renamed nor
+// replaced while the run uses it. A process with the Administrators group enabled makes it owned
+// by the administrators and open to them and the system only: what runs or is read with those
+// rights is what this run wrote and no one else could change. Otherwise it is a folder like any of
+// the user's, whose other processes could change its files no more than they could change the run
+// itself.
+class CRunFolder
 {
 public:
     // Made in base (the temporary folder, as a rule). Throws CTavException.
-    CDeleterFolder(const CFilePath& base, const std::wstring& stem, std::uint32_t id);
+    CRunFolder(const CFilePath& base, const std::wstring& stem, std::uint32_t id);
     // Removes the folder as remove() does unless kept.
-    ~CDeleterFolder();
-    CDeleterFolder(const CDeleterFolder&) = delete;
-    CDeleterFolder& operator=(const CDeleterFolder&) = delete;
+    ~CRunFolder();
+    CRunFolder(const CRunFolder&) = delete;
+    CRunFolder& operator=(const CRunFolder&) = delete;
 
     const CFilePath& path() const { return m_path; }
 

@@ -1,6 +1,6 @@
-#include "app/DeleterFolder.h"
+#include "fs/RunFolder.h"
 
-#include "app/UniqueName.h"
+#include "fs/UniqueName.h"
 #include "fs/SameFile.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
@@ -16,7 +16,7 @@ namespace
 constexpr const wchar_t* kProtectedSecurity = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 }  // namespace
 
-CDeleterFolder::CDeleterFolder(const CFilePath& base, const std::wstring& stem, std::uint32_t id)
+CRunFolder::CRunFolder(const CFilePath& base, const std::wstring& stem, std::uint32_t id)
 {
     const wchar_t* security = WinAPI::hasAdministratorsGroup() ? kProtectedSecurity : nullptr;
     m_path = createUnique(base, stem, id, L"", [&](const CFilePath& path) {
@@ -25,12 +25,12 @@ CDeleterFolder::CDeleterFolder(const CFilePath& base, const std::wstring& stem, 
     m_identity = WinAPI::getFileInformationByHandle(m_folder.get(), m_path);
 }
 
-CDeleterFolder::~CDeleterFolder()
+CRunFolder::~CRunFolder()
 {
     remove();
 }
 
-CSharedHandle CDeleterFolder::addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
+CSharedHandle CRunFolder::addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
                                       bool inheritable)
 {
     const CFilePath file = CFilePath::combine(m_path, name);
@@ -52,7 +52,7 @@ CSharedHandle CDeleterFolder::addFile(const std::wstring& name, std::string_view
     return held;
 }
 
-void CDeleterFolder::removeFile(const std::wstring& name)
+void CRunFolder::removeFile(const std::wstring& name)
 {
     if (!m_folder.isValid())
     {
@@ -80,7 +80,7 @@ void CDeleterFolder::removeFile(const std::wstring& name)
     }
 }
 
-void CDeleterFolder::remove()
+void CRunFolder::remove()
 {
     if (!m_folder.isValid())
     {
@@ -110,7 +110,7 @@ void CDeleterFolder::remove()
     }
 }
 
-void CDeleterFolder::keep()
+void CRunFolder::keep()
 {
     m_folder.reset();
     m_files.clear();
