@@ -20,6 +20,7 @@ packages=(
   googletest
   wine
   wine64
+  nsis       # makensis: the demo product's installers of the tests and the demo
 )
 
 sudo=""

@@ -109,10 +109,10 @@ void CEvent::set() const
     ::SetEvent(m_handle);
 }
 
-CChildHolder::CChildHolder(const std::wstring& command, const std::wstring& target)
+CChildHolder::CChildHolder(const std::wstring& command, const std::wstring& target, const CFilePath& program)
     : m_ready(L"ready"), m_release(L"release")
 {
-    start(m_child, childExe(), command + L" \"" + target + L"\" " + m_ready.name() + L" " + m_release.name());
+    start(m_child, program, command + L" \"" + target + L"\" " + m_ready.name() + L" " + m_release.name());
     m_holds = m_ready.wait();
     EXPECT_TRUE(m_holds) << "the child does not hold " << narrow(target);
 }
