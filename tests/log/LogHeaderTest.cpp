@@ -126,7 +126,7 @@ TEST(LogHeaderRun, InformationLibraryBesideTheProgram)
     const std::size_t commandLine = test::indexOfStart(header, L"   Commandline:");
     ASSERT_LT(commandLine, header.size());
     EXPECT_TRUE(header[commandLine].ends_with(L"           /Wait:0'"));
-    EXPECT_TRUE(hasLine(header, L"   Version:\t\t1.0.0.1"));
+    EXPECT_TRUE(hasLine(header, L"   Version:\t\t" TIDEWELL_VERSION));
 }
 
 TEST(LogHeaderRun, WithoutInformationLibraryAndNotFromTheCurrentDirectory)
