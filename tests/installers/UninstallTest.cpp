@@ -1,8 +1,10 @@
-// A product installed by an NSIS installer (integrations/nsis/Example.nsi, built for each stub and
-// each set of Tidewell options) is removed by its uninstaller as on a user's machine: the
+// Products installed and removed by real setup engines under Wine, as on a user's machine.
+// NSIS (integrations/nsis/Example.nsi, built for each stub and each set of Tidewell options): the
 // installer runs silently into Program Files\<vendor>\Demo App, and "Uninstall.exe /S" copies
 // itself to the temporary folder, starts Tidewell through Tidewell.nsh and ends. Tidewell then
 // runs on its own; the test waits for its log and its deleter.
+// Windows Installer (integrations/msi/Example.wxs, built with wixl): msiexec removes the package's
+// files, and Tidewell the product's data folder, from a custom action.
 #include "fs/InUseDeferral.h"
 #include "support/TestSupport.h"
 #include "win/Platform.h"
@@ -208,3 +210,42 @@ INSTANTIATE_TEST_SUITE_P(Installers, Uninstall, testing::Combine(testing::Values
                          caseName);
 INSTANTIATE_TEST_SUITE_P(DISABLED_NewOptions, Uninstall,
                          testing::Combine(testing::ValuesIn(kCasesOfNewOptions), testing::ValuesIn(kStubs)), caseName);
+
+TEST(MsiUninstall, RemovesTheProductsDataFolder)
+{
+    const CFilePath package = test::buildFolder() / (TIDEWELL_X86 ? L"installers\\msi-x86.msi" : L"installers\\msi-x64.msi");
+    ASSERT_TRUE(test::exists(package));
+    const CFilePath msiexec = CFilePath(WinAPI::getSystemDirectory()) / L"msiexec.exe";
+    // The package names its folders; the program's Program Files is the package's.
+    const CFilePath programs = CFilePath(WinAPI::expandEnvironmentStrings(L"%ProgramFiles%")) / L"Demo Vendor";
+    const CFilePath data = CFilePath(WinAPI::expandEnvironmentStrings(L"%ProgramData%")) / L"Demo Vendor";
+    struct CRemoved
+    {
+        std::wstring folders[2];
+        ~CRemoved()
+        {
+            for (const std::wstring& folder : folders)
+            {
+                test::removeTree(folder);
+            }
+        }
+    } cleanUp{{programs, data}};
+
+    ASSERT_EQ(test::runProgram(msiexec, L"/i \"" + package + L"\" /qn"), 0u);
+    ASSERT_TRUE(test::exists(programs / L"Demo App\\Tidewell.exe"));
+    // What the product made at run time, and another product's data beside it.
+    test::makeFolder(data);
+    test::makeFolder(data / L"Demo App");
+    test::makeFolder(data / L"Demo App\\cache");
+    test::writeTextFile(data / L"Demo App\\cache\\state.bin");
+    test::makeFolder(data / L"Other Product");
+    test::writeTextFile(data / L"Other Product\\settings.ini");
+
+    EXPECT_EQ(test::runProgram(msiexec, L"/x \"" + package + L"\" /qn"), 0u);
+    const std::vector<std::wstring> log = runLog(data / L"Demo App");
+    ASSERT_TRUE(finished(log));
+    EXPECT_EQ(log.back(), L"Tidewell finished successfully.");
+    EXPECT_FALSE(test::exists(data / L"Demo App"));
+    EXPECT_TRUE(test::exists(data / L"Other Product\\settings.ini"));
+    EXPECT_FALSE(test::exists(programs / L"Demo App"));
+}
