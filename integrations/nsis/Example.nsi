@@ -25,7 +25,7 @@ Target ${TARGET}
   !define OUTFILE "DemoSetup.exe"
 !endif
 
-!include "${__FILEDIR__}\Tidewell.nsh"
+!include "Tidewell.nsh"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
