@@ -193,7 +193,8 @@ TEST_P(Uninstall, RemovesTheProductFolder)
     // A running program's file waits for the restart in the volume's folder of moved entries.
     if (c.programRuns && c.stays == nullptr)
     {
-        const std::wstring moved = L"In use, deleted at the next restart: " + product / L"bin\\DemoApp.exe" + L" moved to ";
+        const std::wstring moved =
+            L"In use, deleted at the next restart: " + product / L"bin\\DemoApp.exe" + L" moved to ";
         const std::size_t line = test::indexOfStart(log, moved);
         ASSERT_LT(line, log.size());
         const CFilePath target(log[line].substr(moved.size()));
@@ -213,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(DISABLED_NewOptions, Uninstall,
 
 TEST(MsiUninstall, RemovesTheProductsDataFolder)
 {
-    const CFilePath package = test::buildFolder() / (TIDEWELL_X86 ? L"installers\\msi-x86.msi" : L"installers\\msi-x64.msi");
+    const CFilePath package =
+        test::buildFolder() / (TIDEWELL_X86 ? L"installers\\msi-x86.msi" : L"installers\\msi-x64.msi");
     ASSERT_TRUE(test::exists(package));
     const CFilePath msiexec = CFilePath(WinAPI::getSystemDirectory()) / L"msiexec.exe";
     // The package names its folders; the program's Program Files is the package's.

@@ -201,7 +201,7 @@ TEST(LogHeaderRun, SystemInformationLibraryDescribesTheSystem)
     test::CTempDir dir;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
-                                                                      SDDL_REVISION_1, &descriptor, nullptr));
+                                                                       SDDL_REVISION_1, &descriptor, nullptr));
     SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
     const CFilePath programs = dir / L"programs";
     const BOOL made = ::CreateDirectoryW(programs.c_str(), &security);

@@ -89,7 +89,8 @@ CRestartOperationsKept::~CRestartOperationsKept()
     if (m_existed)
     {
         ::RegSetValueExW(key, WinAPI::kPendingOperationsValue, 0, REG_MULTI_SZ,
-                         reinterpret_cast<const BYTE*>(m_data.data()), static_cast<DWORD>(m_data.size() * sizeof(wchar_t)));
+                         reinterpret_cast<const BYTE*>(m_data.data()),
+                         static_cast<DWORD>(m_data.size() * sizeof(wchar_t)));
     }
     else
     {
