@@ -24,7 +24,9 @@
 ;   sections: Tidewell waits for it, so it starts deleting when that thread (and the uninstaller)
 ;   has ended.
 ; - Tidewell.exe starts with /Path:"FOLDER" /Wait:0 /WaitOnMutex:Tidewell.<GUID> /DeleteSelf and
-;   OPTIONS; it removes its own copy when it has ended.
+;   OPTIONS; it removes its own copy when it has ended. The folder, then empty, is scheduled for
+;   deletion at the next restart (the copy too, should its own removal fail); that needs
+;   administrator rights and is left out without them.
 ; The error flag is set when Tidewell could not be prepared or started; FOLDER is then untouched
 ; by it and the uninstaller may fall back to RMDir /r /REBOOTOK.
 ;
@@ -105,7 +107,7 @@
 
   ; FILE_LIST_DIRECTORY, shared for reading and writing only, FILE_FLAG_BACKUP_SEMANTICS.
   System::Call 'kernel32::CreateFileW(w r4, i 0x1, i 0x3, p 0, i 3, i 0x02000000, p 0) p .r7'
-  ${If} $7 = -1
+  ${If} $7 P= -1
     RMDir $4
     SetErrors
     Goto tidewell_done
@@ -121,7 +123,7 @@
 
   ; Owned by this thread; the handle stays open until the uninstaller ends.
   System::Call 'kernel32::CreateMutexW(p 0, i 1, w r3) p .r5'
-  ${If} $5 = 0
+  ${If} $5 P= 0
     Delete "$4\Tidewell.exe"
     System::Call 'kernel32::CloseHandle(p r7)'
     RMDir $4
