@@ -8,7 +8,9 @@
 #include "fs/FilePath.h"
 #include "fs/FolderDeletion.h"
 #include "fs/InUseDeferral.h"
+#include "fs/TargetPath.h"
 #include "log/TraceLog.h"
+#include "win/FileCalls.h"
 #include "win/NamedMutex.h"
 #include "win/TavException.h"
 
@@ -48,7 +50,47 @@ void waitForMutex(const std::wstring& name)
     lock.release();
 }
 
-// Schedules the deferral's folder after its entries and tells how many wait for the restart.
+// Finds the target, moves a log that lies inside it out of the way and deletes it: 0 when it is
+// gone (or was not there), 1 when it could not be removed completely.
+int deleteTarget(const CFilePath& path, const CFilePath& shown, CInUseDeferral* deferral)
+{
+    std::optional<CDeletionTarget> target;
+    std::optional<CTavException> failure;
+    try
+    {
+        target = CDeletionTarget::find(path);
+    }
+    catch (const CTavException& error)
+    {
+        failure = error;
+    }
+    if (target)
+    {
+        // A log inside the folder would keep it alive (and be lost with it).
+        CTraceLog::moveOutOf(target->place());
+    }
+    driverLine(kSeverityInfo, L"Deleting ", shown, L" now.");
+    try
+    {
+        if (failure)
+        {
+            throw *failure;
+        }
+        if (target)
+        {
+            deleteCompletely(*target, {}, deferral);
+        }
+    }
+    catch (const CTavException& error)
+    {
+        driverLine(kSeverityError, L"Could not remove ", shown, L" completely: ", error.fullText());
+        return 1;
+    }
+    return 0;
+}
+
+// Confirms the restart's deletions of the deferral's entries and tells how many wait for the
+// restart; 3010 only when every one is in the list.
 int finishDeferral(CInUseDeferral& deferral, int result)
 {
     try
@@ -57,7 +99,15 @@ int finishDeferral(CInUseDeferral& deferral, int result)
     }
     catch (const CTavException& error)
     {
-        driverLine(kSeverityWarning, L"The folder of the entries in use stays after the restart: ", error.fullText());
+        if (deferral.unconfirmedCount() != 0)
+        {
+            driverLine(kSeverityError, L"Entries moved aside that the next restart does not delete: ",
+                       deferral.unconfirmedCount(), L" of ", deferral.movedCount(), L", in ", deferral.folder(), L": ",
+                       error.fullText());
+            return 1;
+        }
+        driverLine(kSeverityWarning, L"The folder of the entries in use may stay after the restart: ",
+                   error.fullText());
     }
     if (deferral.movedCount() == 0)
     {
@@ -77,14 +127,16 @@ int run(const CCommandLine& options)
         driverLine(kSeverityError, L"Missing argument Path");
         return -1;
     }
-    if (const wchar_t* reason = refusedTargetReason(pathValue))
+    const CTargetPath target = parseTargetPath(pathValue);
+    if (target.refusal != nullptr)
     {
-        driverLine(kSeverityError, L"Refusing Path \"", pathValue, L"\": ", reason, L".");
+        driverLine(kSeverityError, L"Refusing Path \"", pathValue, L"\": ", target.refusal, L".");
         return -1;
     }
-    // Resolved once: the deletion, and every line about it, use this absolute form.
-    const CFilePath path = CFilePath(pathValue).absolute();
-    driverLine(kSeverityInfo, L"Working on Path ", path);
+    // Resolved once: the deletion uses this absolute form; the lines about it show its long names.
+    const CFilePath& path = target.path;
+    const CFilePath shown = WinAPI::tryGetLongPathName(path);
+    driverLine(kSeverityInfo, L"Working on Path ", shown);
 
     const wchar_t* waitValue = options.getOption(L"Wait");
     if (waitValue == nullptr)
@@ -115,9 +167,6 @@ int run(const CCommandLine& options)
         ::Sleep(waitSeconds * 1000);
     }
 
-    // A log inside the folder would keep it alive (and be lost with it).
-    CTraceLog::moveOutOf(path);
-
     CDeferralLog deferralLog;
     std::optional<CInUseDeferral> deferral;
     if (options.getOption(L"DeferInUse") != nullptr)
@@ -125,16 +174,6 @@ int run(const CCommandLine& options)
         deferral.emplace(path, deferralLog);
     }
 
-    driverLine(kSeverityInfo, L"Deleting ", path, L" now.");
-    int result = 0;
-    try
-    {
-        deleteCompletely(path, {}, deferral ? &*deferral : nullptr);
-    }
-    catch (const CTavException& error)
-    {
-        driverLine(kSeverityError, L"Could not remove ", path, L" completely: ", error.fullText());
-        result = 1;
-    }
+    const int result = deleteTarget(path, shown, deferral ? &*deferral : nullptr);
     return deferral ? finishDeferral(*deferral, result) : result;
 }

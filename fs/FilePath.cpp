@@ -220,33 +220,15 @@ void CFilePath::removeDirectory() const
     }
 }
 
-const wchar_t* refusedTargetReason(const std::wstring& text)
+std::wstring verbatimForm(const CFilePath& absolute)
 {
-    if (text.find(L'"') != std::wstring::npos)
+    if (hasLongLeadIn(absolute) || startsWith(absolute, L"\\\\.\\"))
     {
-        return L"no Windows name contains a double quote";
+        return absolute;
     }
-    const CFilePath path(text);
-    std::wstring last = path.substr(path.rfind(L'\\') + 1);
-    // "C:." is the current folder of drive C.
-    if (last.size() >= 2 && last[1] == L':' && path.find(L'\\') == std::wstring::npos)
+    if (startsWith(absolute, L"\\\\"))
     {
-        last.erase(0, 2);
+        return L"\\\\?\\UNC\\" + absolute.substr(2);
     }
-    if (!last.empty() && last.find_first_not_of(L". ") == std::wstring::npos)
-    {
-        return L"a last part made only of dots and blanks names no entry of its own";
-    }
-    return nullptr;
-}
-
-bool isSameOrInside(const std::wstring& path, const std::wstring& folder)
-{
-    const int length = static_cast<int>(folder.size());
-    if (path.size() < folder.size() ||
-        ::CompareStringOrdinal(path.c_str(), length, folder.c_str(), length, TRUE) != CSTR_EQUAL)
-    {
-        return false;
-    }
-    return path.size() == folder.size() || path[folder.size()] == L'\\' || folder.back() == L'\\';
+    return L"\\\\?\\" + absolute;
 }

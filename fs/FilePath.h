@@ -45,11 +45,6 @@ public:
     void removeDirectory() const;
 };
 
-// Why text cannot name an entry to delete, or null when it can. No Windows name contains a double
-// quote (an installer's "C:\dir\" arrives as C:\dir" under the quoting rules of command lines),
-// and a last part made only of dots and blanks names the folder itself, its parent or nothing.
-const wchar_t* refusedTargetReason(const std::wstring& text);
-
-// True when path is folder or lies inside it. Both are taken as they stand (absolute and in the
-// same form); letter case is ignored as the file system ignores it.
-bool isSameOrInside(const std::wstring& path, const std::wstring& folder);
+// The verbatim form of an absolute path ("\\?\C:\..." or "\\?\UNC\..."), which Windows takes as
+// it stands: no length limit, nothing dropped or changed. A verbatim or device path stays as it is.
+std::wstring verbatimForm(const CFilePath& absolute);

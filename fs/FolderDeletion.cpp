@@ -10,7 +10,9 @@
 // links, and they are removed themselves; other reparse points (cloud placeholders, deduplicated
 // files) are the user's data and go as what they are. Where the platform follows links whatever
 // it is asked (Wine), a handle counts only when its resolved name is its folder's plus the listed
-// name; links found that way are reported and left, with their targets untouched. A folder that
+// name (compared without trailing dots and blanks, which the platform drops from resolved names);
+// links found that way are reported and left, with their targets untouched, while an entry that
+// fails the check because someone else deleted it meanwhile (it is no longer listed) is no failure. A folder that
 // another process holds without delete sharing (as its current directory, say) is opened without
 // delete access, checked the same way and emptied; only its removal fails, and names the holder.
 //
@@ -39,6 +41,7 @@
 #include "fs/FolderDeletion.h"
 
 #include "fs/InUseDeferral.h"
+#include "fs/Place.h"
 #include "fs/ResolvedName.h"
 #include "fs/WorkerPool.h"
 #include "win/EntryCalls.h"
@@ -379,6 +382,34 @@ bool deleteOpenFile(HANDLE file, const CFilePath& shown, CInUseDeferral* deferra
     }
 }
 
+// Where the platform follows links: true when the open entry's resolved name is its folder's plus
+// its listed name, and resolvedName is then the name its own entries resolve under. An entry that
+// fails the check is a link to somewhere else, or an entry that someone else deleted meanwhile (the
+// platform then names the handle as it likes): the latter is no failure (false), the former throws.
+bool resolvesInto(HANDLE entry, HANDLE folder, const std::wstring& folderName, const DirectoryEntry& listed,
+                  EntryKind kind, const CFilePath& shown, std::wstring& resolvedName)
+{
+    try
+    {
+        const std::wstring resolved = WinAPI::queryEntryName(entry, kind, shown);
+        if (isEntryOf(resolved, folderName, listed.name))
+        {
+            resolvedName = resolved;
+            return true;
+        }
+    }
+    catch (const CTavException&)
+    {
+        // Unnamed: judged below like a wrong name.
+    }
+    DirectoryEntry now;
+    if (!WinAPI::findEntry(folder, listed.name, now, shown))
+    {
+        return false;
+    }
+    throw CTavException(ERROR_CANT_RESOLVE_FILENAME, WinAPI::entryFailure(kind, shown));
+}
+
 // Deletes one entry of an open folder, or opens it for walking when it is a folder to enter.
 // lingers: the deleted name stays until others let go of the entry.
 std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderName, const DirectoryEntry& entry,
@@ -450,10 +481,9 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
     std::wstring resolvedName;
     if (WinAPI::platformFollowsLinks())
     {
-        resolvedName = WinAPI::queryEntryName(handle.get(), kind, shown);
-        if (!isEntryOf(resolvedName, folderName, entry.name))
+        if (!resolvesInto(handle.get(), folder, folderName, entry, kind, shown, resolvedName))
         {
-            throw CTavException(ERROR_CANT_RESOLVE_FILENAME, WinAPI::entryFailure(kind, shown));
+            return std::nullopt;  // deleted by someone else meanwhile
         }
     }
     if (kind == EntryKind::File)
@@ -614,31 +644,32 @@ CFailures walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
     }
 }
 
-// A deleted file that others still hold open stays visible: wait for it, but not forever.
-void waitUntilGone(const std::wstring& systemPath, const CFilePath& shown)
+// A deleted file that others still hold open stays listed: wait for it, but not forever.
+void waitUntilGone(const CDeletionTarget& target)
 {
     const ULONGLONG deadline = ::GetTickCount64() + kLingerWaitMs;
-    while (pathExists(systemPath))
+    DirectoryEntry listed;
+    while (WinAPI::findEntry(target.folder(), target.entry().name, listed, target.shown()))
     {
         if (::GetTickCount64() >= deadline)
         {
-            throw CTavException(ERROR_TIMEOUT, WinAPI::entryFailure(EntryKind::File, shown));
+            throw CTavException(ERROR_TIMEOUT, WinAPI::entryFailure(EntryKind::File, target.shown()));
         }
         ::Sleep(5);
     }
 }
 
 // A folder that is the current directory of a process cannot be removed: move ours elsewhere.
-void leaveFolder(const CFilePath& folder)
+void leaveFolder(const CPlace& folder)
 {
     try
     {
-        if (!isSameOrInside(WinAPI::getCurrentDirectory(), folder))
+        if (!folder.contains(CPlace::ofPath(WinAPI::getCurrentDirectory())))
         {
             return;
         }
         CFilePath elsewhere = WinAPI::getTempPath();
-        if (isSameOrInside(elsewhere, folder))
+        if (folder.contains(CPlace::ofPath(elsewhere)))
         {
             elsewhere = WinAPI::getWindowsDirectory();
         }
@@ -668,19 +699,6 @@ void clearReadOnly(const std::wstring& path, DWORD attributes)
 }
 }  // namespace
 
-std::wstring verbatimForm(const CFilePath& absolute)
-{
-    if (absolute.compare(0, 4, L"\\\\?\\") == 0 || absolute.compare(0, 4, L"\\\\.\\") == 0)
-    {
-        return absolute;
-    }
-    if (absolute.compare(0, 2, L"\\\\") == 0)
-    {
-        return L"\\\\?\\UNC\\" + absolute.substr(2);
-    }
-    return L"\\\\?\\" + absolute;
-}
-
 void deleteFileForced(const CFilePath& file)
 {
     const DWORD attributes = ::GetFileAttributesW(file.c_str());
@@ -695,42 +713,24 @@ void deleteFileForced(const CFilePath& file)
 void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening, CInUseDeferral* deferral,
                       unsigned workers)
 {
-    if (path.empty())
+    if (const std::optional<CDeletionTarget> target = CDeletionTarget::find(path))
     {
-        return;
+        deleteCompletely(*target, beforeOpening, deferral, workers);
     }
-    const CFilePath absolute = path.absolute();
-    const std::wstring systemPath = verbatimForm(absolute);
-    if (!pathExists(systemPath))
-    {
-        return;
-    }
-    // Judged on the absolute form, so "\", "." in a drive root or "C:\x\.." are refused as well.
-    if (absolute.isRoot())
-    {
-        throw CTavException(0xFFFFFFFF, L"Do Not EMPTY complete Disks");
-    }
-    leaveFolder(absolute);
+}
 
-    // The entry itself is taken like every entry inside it: through its folder's handle. The
-    // folder keeps its backslash: "\\?\C:\" is the drive's root folder, "\\?\C:" the volume.
-    const std::size_t cut = systemPath.rfind(L'\\');
-    const std::wstring parentPath = systemPath.substr(0, cut + 1);
-    const CSharedHandle parent = WinAPI::openFolder(parentPath);
-    DirectoryEntry entry;
-    if (!parent.isValid() || !WinAPI::findEntry(parent.get(), systemPath.substr(cut + 1), entry, parentPath))
-    {
-        return;
-    }
-    const std::wstring parentName = WinAPI::platformFollowsLinks()
-                                        ? WinAPI::queryEntryName(parent.get(), EntryKind::Folder, parentPath)
-                                        : std::wstring();
+void deleteCompletely(const CDeletionTarget& target, const EntryObserver& beforeOpening, CInUseDeferral* deferral,
+                      unsigned workers)
+{
+    leaveFolder(target.place());
     if (beforeOpening)
     {
-        beforeOpening(path);
+        beforeOpening(target.shown());
     }
+    // The entry itself is taken like every entry inside it: through its folder's handle.
     bool lingers = false;
-    std::optional<CFolderLevel> folder = takeEntry(parent.get(), parentName, entry, path, lingers, deferral);
+    std::optional<CFolderLevel> folder =
+        takeEntry(target.folder(), target.folderName(), target.entry(), target.shown(), lingers, deferral);
     if (folder)
     {
         if (workers == 0)
@@ -747,6 +747,6 @@ void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening,
     }
     else if (lingers)
     {
-        waitUntilGone(systemPath, path);
+        waitUntilGone(target);
     }
 }

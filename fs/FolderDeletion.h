@@ -1,14 +1,12 @@
 #pragma once
 
+#include "fs/DeletionTarget.h"
 #include "fs/FilePath.h"
 
 #include <functional>
 
 class CInUseDeferral;
 
-// The verbatim form of an absolute path ("\\?\C:\..." or "\\?\UNC\..."), which Windows takes as
-// it stands: no length limit, nothing dropped or changed.
-std::wstring verbatimForm(const CFilePath& absolute);
 // Removes one file, clearing its read-only attribute first; a missing file is success.
 void deleteFileForced(const CFilePath& file);
 
@@ -26,4 +24,7 @@ using EntryObserver = std::function<void(const CFilePath& entry)>;
 // most eight. The failures and their order are the same for any number. beforeOpening is called
 // from all of them, one call at a time.
 void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening = {},
+                      CInUseDeferral* deferral = nullptr, unsigned workers = 0);
+// The same for a target already found.
+void deleteCompletely(const CDeletionTarget& target, const EntryObserver& beforeOpening = {},
                       CInUseDeferral* deferral = nullptr, unsigned workers = 0);

@@ -1,12 +1,14 @@
 #include "fs/InUseDeferral.h"
 
 #include "fs/ResolvedName.h"
+#include "fs/RestartList.h"
 #include "fs/SameFile.h"
 #include "win/EntryCalls.h"
 #include "win/MoveCalls.h"
 #include "win/ProcessCalls.h"
 #include "win/RestartCalls.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace
@@ -72,6 +74,7 @@ bool CInUseDeferral::availableLocked()
 void CInUseDeferral::prepare()
 {
     WinAPI::checkRestartDeletion();
+    CRestartList::read();
     m_target = m_target.absolute();
     if (m_target.isNetworkPath())
     {
@@ -90,9 +93,16 @@ void CInUseDeferral::prepare()
     }
 }
 
+void CInUseDeferral::giveUp(const CTavException& reason)
+{
+    m_state = EState::unavailable;
+    m_listener.unavailable(reason);
+}
+
 void CInUseDeferral::openFolder()
 {
-    m_folderHandle = WinAPI::openPlainFolder(m_folder, kFolderSecurity, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    m_folderHandle =
+        WinAPI::openPlainFolder(m_folder, kFolderSecurity, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, m_madeFolder);
     using WinAPI::EntryKind;
     // Wine (the platform that follows links) shows a Unix link to a folder as that folder: only
     // its resolved name gives it away. Wine keeps no owners either.
@@ -147,17 +157,28 @@ bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
     {
         return false;
     }
+    std::optional<CRestartListTurn> turn;
+    try
+    {
+        turn.emplace();
+    }
+    catch (const CTavException& reason)
+    {
+        giveUp(reason);
+        return false;
+    }
     if (!m_folderHandle.isValid())
     {
         try
         {
+            // No folder is made for a list that cannot take its entries.
+            CRestartList::read();
             openFolder();
         }
         catch (const CTavException& reason)
         {
-            m_state = EState::unavailable;
             m_folderHandle.reset();
-            m_listener.unavailable(reason);
+            giveUp(reason);
             return false;
         }
     }
@@ -176,39 +197,47 @@ bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
             throw CTavException(error, message);
         }
     }
+    const std::wstring folderName = restartName(m_folder);
     std::wstring name;
-    try
+    std::wstring nameAtRestart;
+    std::uint32_t error = ERROR_ALREADY_EXISTS;
+    for (int attempt = 0; attempt < kNameAttempts && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+         ++attempt)
     {
-        const CRestartListTurn turn;
-        std::uint32_t error = ERROR_ALREADY_EXISTS;
-        for (int attempt = 0; attempt < kNameAttempts && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
-             ++attempt)
+        name = uniqueName();
+        nameAtRestart = restartName(CFilePath::combine(m_folder, name));
+        try
         {
-            name = uniqueName();
-            WinAPI::deleteAtRestart(CFilePath::combine(m_folder, name));
-            error = WinAPI::tryRenameInto(entry, m_folderHandle.get(), name);
+            CRestartList::update({folderName}, {nameAtRestart, folderName});
         }
-        if (error != ERROR_SUCCESS)
+        catch (const CTavException& reason)
         {
-            throw CTavException(error, message);
+            if (readOnly)
+            {
+                WinAPI::trySetEntryAttributes(entry, attributes);
+            }
+            giveUp(reason);
+            return false;
         }
+        error = WinAPI::tryRenameInto(entry, m_folderHandle.get(), name);
     }
-    catch (const CTavException&)
+    if (error != ERROR_SUCCESS)
     {
         if (readOnly)
         {
             WinAPI::trySetEntryAttributes(entry, attributes);
         }
-        throw;
+        throw CTavException(error, message);
     }
     checkLanded(entry, shown, name);
-    ++m_moved;
+    m_movedNames.push_back(nameAtRestart);
     m_listener.moved(shown, CFilePath::combine(m_folder, name));
     return true;
 }
 
 // Wine renames into the folder by the path it was opened by, so a link put in its place from
-// outside Wine redirects the entry: then it is reported where it went, and nothing more is moved.
+// outside Wine redirects the entry: then it is reported where it went, nothing more is moved, and
+// the folder's deletion leaves the list (its path leads elsewhere now). Runs with the turn held.
 void CInUseDeferral::checkLanded(HANDLE entry, const CFilePath& shown, const std::wstring& name)
 {
     if (!WinAPI::platformFollowsLinks())
@@ -224,27 +253,123 @@ void CInUseDeferral::checkLanded(HANDLE entry, const CFilePath& shown, const std
     {
         // Not known where it is: as bad as elsewhere.
     }
-    if (!isEntryOf(landed, m_folderName, name))
+    if (isEntryOf(landed, m_folderName, name))
     {
-        m_state = EState::unavailable;
-        m_folderHandle.reset();
-        throw CTavException(ERROR_CANT_RESOLVE_FILENAME,
-                            L"Moving " + shown + L" aside failed: it went to " + landed + L", not into " + m_folder + L".");
+        return;
     }
+    m_state = EState::unavailable;
+    m_folderHandle.reset();
+    std::wstring message =
+        L"Moving " + shown + L" aside failed: it went to " + landed + L", not into " + m_folder + L".";
+    try
+    {
+        CRestartList::update({restartName(m_folder)}, {});
+    }
+    catch (const CTavException& error)
+    {
+        message += L" The folder's deletion at the next restart stays: " + error.message;
+    }
+    throw CTavException(ERROR_CANT_RESOLVE_FILENAME, message);
 }
 
 void CInUseDeferral::finish()
 {
     CLock::CScope lock(m_lock);
-    if (m_state != EState::ready)
+    if (m_state == EState::finished)
     {
         return;
     }
     m_state = EState::finished;
-    m_folderHandle.reset();
-    if (m_moved != 0)
+    if (!m_folderHandle.isValid())
     {
-        const CRestartListTurn turn;
-        WinAPI::deleteAtRestart(m_folder);
+        return;  // never opened, or it led elsewhere
+    }
+    const CRestartListTurn turn;
+    if (m_movedNames.empty())
+    {
+        if (m_madeFolder)
+        {
+            removeFolderIfEmpty();
+        }
+        m_folderHandle.reset();
+        return;
+    }
+    m_folderHandle.reset();
+    confirmMoved();
+}
+
+// Another program that read the list before this run's write and wrote it afterwards dropped this
+// run's names: they are added again, with the folder after them.
+void CInUseDeferral::confirmMoved()
+{
+    const CRestartList list = CRestartList::read();
+    const std::wstring folderName = restartName(m_folder);
+    std::vector<std::wstring> missing;
+    std::size_t last = 0;
+    for (const std::wstring& name : m_movedNames)
+    {
+        if (const std::optional<std::size_t> at = list.lastDeletion(name))
+        {
+            last = std::max(last, *at);
+        }
+        else
+        {
+            missing.push_back(name);
+        }
+    }
+    const std::optional<std::size_t> folderAt = list.lastDeletion(folderName);
+    if (missing.empty() && folderAt && *folderAt > last)
+    {
+        return;
+    }
+    m_unconfirmed = missing.size();
+    missing.push_back(folderName);
+    CRestartList::update({folderName}, missing);
+    m_unconfirmed = 0;
+}
+
+// Removes the folder this run made when nothing is in it; another run that holds it open, or has
+// moved an entry into it, keeps it.
+void CInUseDeferral::removeFolderIfEmpty()
+{
+    using WinAPI::EntryKind;
+    const std::uint64_t made = WinAPI::queryEntry(m_folderHandle.get(), EntryKind::Folder, m_folder).fileId;
+    const CSharedHandle root = WinAPI::openFolder(m_root);
+    m_folderHandle.reset();
+    if (!root.isValid())
+    {
+        return;
+    }
+    CSharedHandle folder;
+    try
+    {
+        folder = WinAPI::openEntry(root.get(), kFolderName, EntryKind::Folder, m_folder);
+    }
+    catch (const CTavException& error)
+    {
+        if (error.errorCode == ERROR_SHARING_VIOLATION)
+        {
+            return;  // another run holds it
+        }
+        throw;
+    }
+    // Only the folder made, never what took its name since (under Wine a link shows as its target).
+    if (!folder.isValid() || WinAPI::queryEntry(folder.get(), EntryKind::Folder, m_folder).fileId != made ||
+        (WinAPI::platformFollowsLinks() &&
+         !isEntryOf(WinAPI::queryEntryName(folder.get(), EntryKind::Folder, m_folder),
+                    WinAPI::queryEntryName(root.get(), EntryKind::Folder, m_root), kFolderName)))
+    {
+        return;
+    }
+    try
+    {
+        WinAPI::deleteOpenEntry(folder.get(), EntryKind::Folder, m_folder);
+    }
+    catch (const CTavException& error)
+    {
+        if (error.errorCode != ERROR_DIR_NOT_EMPTY)
+        {
+            throw;
+        }
     }
 }

@@ -1,5 +1,6 @@
 #include "log/LogFile.h"
 
+#include "fs/Place.h"
 #include "fs/SameFile.h"
 #include "log/LogHeader.h"
 #include "log/SyncLock.h"
@@ -159,7 +160,10 @@ CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
     static_assert(sizeof attributes == 12, "SECURITY_ATTRIBUTES of the 32-bit program");
 #endif
     std::uint32_t error = ERROR_SUCCESS;
-    return WinAPI::tryCreateMutex(syncMutexName(path), false, &attributes, existed, error);
+    // Every spelling of the folder (letter case, short names, a substituted drive) meets one mutex;
+    // a path spelled as the file system spells it keeps the name its peers derive from it.
+    return WinAPI::tryCreateMutex(syncMutexName(withFolderAsFileSystemSpellsIt(path)), false, &attributes, existed,
+                                  error);
 }
 
 void repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::wstring& newPath)

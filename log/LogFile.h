@@ -29,7 +29,9 @@ void rotateBackups(const CTraceConfig& settings, const std::wstring& path, std::
 // of the path.
 std::wstring syncMutexName(const std::wstring& path);
 // Creates or opens the sync mutex shared by every writer of one log file (any account may use
-// it); invalid when it cannot be created. existed tells whether another writer had created it.
+// it), named after the path with its folder as the file system spells it, so that every spelling
+// of one folder meets one mutex; invalid when it cannot be created. existed tells whether another
+// writer had created it.
 CSharedHandle createSyncMutex(const std::wstring& path, bool& existed);
 
 // Moves a thread's target to newPath, carrying the older file along. The caller holds the line

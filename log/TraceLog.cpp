@@ -62,15 +62,6 @@ const std::wstring kSyncBusyWarning = L"Another writer has held this log file's 
                                       std::to_wstring(CSyncLock::kWaitMs / 1000) +
                                       L" seconds; lines are written without it until it is free again.";
 
-// True when path names something inside folder (both taken as absolute paths; letter case
-// ignored).
-bool liesInside(const std::wstring& path, const std::wstring& folder)
-{
-    const std::wstring inner = WinAPI::fullpath(path);
-    const std::wstring outer = WinAPI::fullpath(folder);
-    return inner.size() > outer.size() && isSameOrInside(inner, outer);
-}
-
 CCurrentLine& currentLine()
 {
     return g_log.begun[std::min(g_log.depth, kNesting) - 1];
@@ -514,7 +505,7 @@ void CTraceLog::openForCrashReport(std::uint32_t threadId)
     open(threadId, g_log.options);
 }
 
-void CTraceLog::moveOutOf(const std::wstring& folder)
+void CTraceLog::moveOutOf(const CPlace& folder)
 {
     if (g_log.openCount == 0)
     {
@@ -525,12 +516,12 @@ void CTraceLog::moveOutOf(const std::wstring& folder)
     {
         try
         {
-            if (target.path.empty() || !liesInside(target.path, folder))
+            if (!target.file.isValid() || !folder.contains(CPlace::of(target.file.get(), target.path)))
             {
                 continue;
             }
             std::wstring elsewhere = WinAPI::getTempPath();
-            if (liesInside(elsewhere, folder))
+            if (folder.contains(CPlace::ofPath(elsewhere)))
             {
                 elsewhere = WinAPI::getWindowsDirectory();
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/TraceConfig.h"
+#include "fs/Place.h"
 
 #include <windows.h>
 
@@ -49,7 +50,7 @@ public:
     // temporary folder (the Windows folder when that lies inside too), carrying along what it
     // holds, after a line that says where the log continues. Never throws: a log that cannot move
     // stays where it is.
-    static void moveOutOf(const std::wstring& folder);
+    static void moveOutOf(const CPlace& folder);
 
     // For the crash handler, on a thread that faulted in the middle of a line, an open or a header:
     // it still holds the line lock and perhaps a log file's sync mutex, but the crash report is

@@ -59,6 +59,7 @@ constexpr LONG kStatusNoSuchFile = static_cast<LONG>(0xC000000F);
 constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
 constexpr LONG kStatusObjectPathNotFound = static_cast<LONG>(0xC000003A);
 constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056);
+constexpr LONG kStatusNoMoreFiles = static_cast<LONG>(0x80000006);
 constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 constexpr ULONG kObjectNameInformation = 1;
@@ -100,8 +101,17 @@ bool isGone(LONG status)
     throw CTavException(error, message);
 }
 
+// How an entry is opened relative to its folder.
+struct COpenRequest
+{
+    ACCESS_MASK access;
+    ULONG options;
+    ULONG disposition = FILE_OPEN;
+    ULONG sharing = kShareAll;
+};
+
 // Opens name relative to folder (an empty name: the folder itself again). Returns the status.
-LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options, CSharedHandle& opened)
+LONG openRelative(HANDLE folder, const std::wstring& name, const COpenRequest& request, CSharedHandle& opened)
 {
     UNICODE_STRING text;
     text.Buffer = const_cast<PWSTR>(name.c_str());
@@ -113,15 +123,19 @@ LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, U
     attributes.ObjectName = &text;
     IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
-    const LONG status = native().createFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll,
-                                            FILE_OPEN,
-                                            options | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT,
-                                            nullptr, 0);
+    const LONG status = native().createFile(
+        &handle, request.access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, request.sharing,
+        request.disposition, request.options | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status >= 0)
     {
         opened = CSharedHandle(handle);
     }
     return status;
+}
+
+LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options, CSharedHandle& opened)
+{
+    return openRelative(folder, name, COpenRequest{access, options}, opened);
 }
 
 // openRelative for an entry of the walk: an invalid holder when the entry is gone, an exception
@@ -161,11 +175,12 @@ bool deleteExtended(HANDLE entry, const std::wstring& message)
     throwError(error, message);
 }
 
+// The number of names of an open file; 0 when it cannot be read.
 std::uint32_t linkCount(HANDLE entry)
 {
     FILE_STANDARD_INFO standard{};
     return ::GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof standard) ? standard.NumberOfLinks
-                                                                                               : 1;
+                                                                                               : 0;
 }
 
 void deleteClassic(HANDLE entry, WinAPI::EntryKind kind, const std::wstring& message)
@@ -201,7 +216,7 @@ void deleteClassic(HANDLE entry, WinAPI::EntryKind kind, const std::wstring& mes
         setInformation(entry, FileBasicInfo, &restore, sizeof restore);
         throwError(retryError, message);
     }
-    if (kind == WinAPI::EntryKind::File && linkCount(entry) > 1)
+    if (kind == WinAPI::EntryKind::File && linkCount(entry) != 1)
     {
         setInformation(entry, FileBasicInfo, &restore, sizeof restore);
     }
@@ -279,30 +294,74 @@ bool findEntry(HANDLE folder, const std::wstring& name, DirectoryEntry& entry, c
     const LONG opened = openRelative(folder, L"", FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE, search);
     if (opened < 0)
     {
-        throwStatus(opened, L"WinAPI::openFolder(" + shownPath + L") failed.");
+        throwStatus(opened, L"WinAPI::findEntry(" + shownPath + L") failed.");
     }
+    return findListedEntry(search.get(), name, entry, shownPath);
+}
+
+bool findListedEntry(HANDLE listing, const std::wstring& name, DirectoryEntry& entry, const std::wstring& shownPath)
+{
     std::vector<std::uint64_t> buffer((sizeof(FILE_ID_BOTH_DIR_INFO) + MAX_PATH * sizeof(wchar_t)) / 8 + 1);
     UNICODE_STRING pattern;
     pattern.Buffer = const_cast<PWSTR>(name.c_str());
     pattern.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     pattern.MaximumLength = pattern.Length;
     IO_STATUS_BLOCK io{};
-    const LONG status = native().queryDirectoryFile(search.get(), nullptr, nullptr, nullptr, &io, buffer.data(),
+    const LONG status = native().queryDirectoryFile(listing, nullptr, nullptr, nullptr, &io, buffer.data(),
                                                     static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)),
                                                     kFileIdBothDirectoryInformation, TRUE, &pattern, TRUE);
-    if (status < 0 || io.Information == 0)
+    if (status == kStatusNoSuchFile || status == kStatusNoMoreFiles || isGone(status))
     {
-        // Errors and warnings (no such file, no more files): nothing by that name.
         return false;
+    }
+    if (status < 0)
+    {
+        // Not allowed to list, say: that is no answer to whether the entry is there.
+        throwStatus(status, L"WinAPI::findEntry(" + shownPath + L") failed.");
     }
     const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
     entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
     entry.attributes = record->FileAttributes;
     entry.reparseTag = (record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? record->EaSize : 0;
     entry.fileId = static_cast<std::uint64_t>(record->FileId.QuadPart);
-    // A pattern character in the name would have matched something else.
-    return ::CompareStringOrdinal(entry.name.c_str(), static_cast<int>(entry.name.size()), name.c_str(),
-                                  static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+    // The file system matches a name against the long and the short name of each entry; a pattern
+    // character in the name would have matched something else.
+    const std::wstring shortName(record->ShortName, record->ShortNameLength / sizeof(wchar_t));
+    const auto same = [&name](const std::wstring& listed) {
+        return ::CompareStringOrdinal(listed.c_str(), static_cast<int>(listed.size()), name.c_str(),
+                                      static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+    };
+    return same(entry.name) || (!shortName.empty() && same(shortName));
+}
+
+CSharedHandle openEntryToQuery(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
+{
+    return openUnlessGone(folder, name, FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, EntryKind::File, shownPath);
+}
+
+CSharedHandle openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
+                               const std::wstring& shownPath)
+{
+    COpenRequest request{access, FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE};
+    request.disposition = create ? FILE_CREATE : FILE_OPEN;
+    request.sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    CSharedHandle file;
+    const LONG status = openRelative(folder, name, request, file);
+    if (status < 0 && (create || !isGone(status)))
+    {
+        throwStatus(status, L"WinAPI::openFile(" + shownPath + L") failed.");
+    }
+    return file;
+}
+
+std::uint32_t getLinkCount(HANDLE entry, const std::wstring& shownPath)
+{
+    const std::uint32_t count = linkCount(entry);
+    if (count == 0)
+    {
+        throwError(::GetLastError(), L"WinAPI::getLinkCount(" + shownPath + L") failed.");
+    }
+    return count;
 }
 
 EntryFacts queryEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath)

@@ -68,8 +68,24 @@ CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const s
 // gone.
 CSharedHandle reopenFolder(HANDLE folder, bool forRemoval, const std::wstring& shownPath);
 
-// The entry of folder called name (the file system's comparison), or false when there is none.
+// The entry of folder called name, by its long or its short name (the file system's comparison),
+// as the listing shows it: false when there is none. Any other failure (the folder may not be
+// listed, say) throws: it tells nothing about the entry.
 bool findEntry(HANDLE folder, const std::wstring& name, DirectoryEntry& entry, const std::wstring& shownPath);
+// The same through a listing handle that the caller opened (with FILE_LIST_DIRECTORY) for this
+// one search.
+bool findListedEntry(HANDLE listing, const std::wstring& name, DirectoryEntry& entry, const std::wstring& shownPath);
+// Opens the entry name of folder only to read its attributes, id and name, without following a
+// link at that name. An invalid holder when it is not found; any other failure throws.
+CSharedHandle openEntryToQuery(HANDLE folder, const std::wstring& name, const std::wstring& shownPath);
+// Opens the file name of folder for access (with SYNCHRONIZE) without following a link at that
+// name, shared for reading and writing (never for deleting). Without create: an invalid holder when
+// it is not found. With create: a new file, failing with ERROR_ALREADY_EXISTS when any entry (a link
+// too, even one that leads nowhere) has that name. Any other failure throws.
+CSharedHandle openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
+                               const std::wstring& shownPath);
+// How many names the open file has.
+std::uint32_t getLinkCount(HANDLE entry, const std::wstring& shownPath);
 
 // Attributes, reparse tag and id of an open entry.
 EntryFacts queryEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath);

@@ -311,6 +311,47 @@ UINT getDriveType(const std::wstring& path)
     }
     return ::GetDriveTypeW((drive + L"\\").c_str());
 }
+
+std::wstring tryGetLongPathName(const std::wstring& path)
+{
+    DWORD count = 0;
+    const auto buffer = growAndRetry<wchar_t>(MAX_PATH + 1, [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+        count = ::GetLongPathNameW(path.c_str(), b.data(), sizeOf(b));
+        return count >= b.size() ? std::optional<std::size_t>(count + 1) : std::nullopt;
+    });
+    return count == 0 ? path : std::wstring(buffer.data(), count);
+}
+
+CSharedHandle openToIdentify(const std::wstring& path)
+{
+    CSharedHandle entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!entry.isValid())
+    {
+        const DWORD error = ::GetLastError();
+        if (!isMissing(error))
+        {
+            throw CTavException(error, L"WinAPI::openToIdentify(" + path + L") failed.");
+        }
+    }
+    return entry;
+}
+
+std::wstring getFinalPathName(HANDLE entry, const std::wstring& shownPath, bool dosVolume)
+{
+    const DWORD flags = FILE_NAME_NORMALIZED | (dosVolume ? VOLUME_NAME_DOS : VOLUME_NAME_NT);
+    DWORD count = 0;
+    const auto buffer = growAndRetry<wchar_t>(MAX_PATH + 1, [&](std::vector<wchar_t>& b) -> std::optional<std::size_t> {
+        count = ::GetFinalPathNameByHandleW(entry, b.data(), sizeOf(b), flags);
+        return count >= b.size() ? std::optional<std::size_t>(count + 1) : std::nullopt;
+    });
+    if (count == 0)
+    {
+        throwLastError(L"WinAPI::getFinalPathName(" + shownPath + L") failed.");
+    }
+    return std::wstring(buffer.data(), count);
+}
 }  // namespace WinAPI
 
 bool pathExists(const std::wstring& path)

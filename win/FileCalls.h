@@ -71,6 +71,21 @@ bool createDirectory(const std::wstring& path);
 // Creates a folder that must not exist yet (ERROR_ALREADY_EXISTS otherwise).
 void createNewDirectory(const std::wstring& path);
 UINT getDriveType(const std::wstring& path);
+
+// The path with every part that exists in its long form and the letter case as stored (a short
+// name "APPLIC~1" as "Application Folder"); the path as it stands when that cannot be read. For
+// messages only: the result is not meant to be parsed again.
+std::wstring tryGetLongPathName(const std::wstring& path);
+// Opens an existing file or folder, following links on the way and at its end, only to ask what
+// it is and where it lies; everything stays shared. An invalid holder when it is not found (file
+// or path not found); any other failure throws.
+CSharedHandle openToIdentify(const std::wstring& path);
+// The file system's own name of an open entry: its volume's device and the normalised path on it,
+// with long names, links resolved and the letter case as stored ("\Device\HarddiskVolume3\Apps\Acme").
+// Every handle of one entry gives the same name, however it was opened. With dosVolume, the volume
+// as a drive letter or a share ("\\?\C:\Apps\Acme", "\\?\UNC\server\share\dir"), which
+// fails for a volume without either.
+std::wstring getFinalPathName(HANDLE entry, const std::wstring& shownPath, bool dosVolume = false);
 }  // namespace WinAPI
 
 // True for text that names an existing entry. Tests the attributes first and falls back to a

@@ -74,15 +74,17 @@ BY_HANDLE_FILE_INFORMATION getFileInformationByHandle(HANDLE entry, const std::w
     return information;
 }
 
-CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated)
+CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated, bool& created)
 {
     const std::wstring message = L"WinAPI::openPlainFolder(" + path + L") failed.";
+    created = false;
     {
         const CSecurityFromText security(sddl);
         SECURITY_ATTRIBUTES attributes{};
         attributes.nLength = sizeof attributes;
         attributes.lpSecurityDescriptor = security.get();
-        if (::CreateDirectoryW(path.c_str(), &attributes))
+        created = ::CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+        if (created)
         {
             ::SetFileAttributesW(path.c_str(), attributesWhenCreated);
         }

@@ -18,9 +18,11 @@ BY_HANDLE_FILE_INFORMATION getFileInformationByHandle(HANDLE entry, const std::w
 // Creates the folder when it is missing, with the given security (SDDL) and attributes (set where
 // the file system keeps them), then opens it without following a reparse point, shared for
 // reading and writing but not for deleting, so that the name cannot be renamed or replaced while
-// the handle is open; the handle may read the folder's security. Throws ERROR_DIRECTORY when the
-// entry is not a plain folder (a file, a link, any reparse point).
-CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated);
+// the handle is open; the handle may read the folder's security. created tells whether this call
+// made the folder. Throws ERROR_DIRECTORY when the entry is not a plain folder (a file, a link,
+// any reparse point).
+CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated,
+                              bool& created);
 // The owner of an open entry (with READ_CONTROL) as a SID text ("S-1-5-32-544").
 std::wstring getOwner(HANDLE entry, const std::wstring& shownPath);
 // The user this process runs as, as a SID text.

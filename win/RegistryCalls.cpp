@@ -3,6 +3,7 @@
 #include "win/GrowBuffer.h"
 #include "win/TavException.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace
@@ -27,10 +28,10 @@ bool regKeyExists(HKEY parent, const std::wstring& subkey)
     return true;
 }
 
-CSharedRegKey regOpenKeyEx(HKEY parent, const std::wstring& subkey)
+CSharedRegKey regOpenKeyEx(HKEY parent, const std::wstring& subkey, REGSAM access)
 {
     HKEY key = nullptr;
-    const LONG result = ::RegOpenKeyExW(parent, subkey.c_str(), 0, KEY_READ, &key);
+    const LONG result = ::RegOpenKeyExW(parent, subkey.c_str(), 0, access, &key);
     if (result != ERROR_SUCCESS)
     {
         throw CTavException(static_cast<std::uint32_t>(result), L"WinAPI::regOpenKeyEx() failed for " + subkey);
@@ -46,10 +47,10 @@ bool regValueExists(HKEY key, const std::wstring& name)
     return result == ERROR_SUCCESS || result == ERROR_MORE_DATA;
 }
 
-RegValue regQueryValueEx(HKEY key, const std::wstring& name)
+std::optional<RegValue> regQueryValueIfPresent(HKEY key, const std::wstring& name)
 {
-    // The size a refused call reports is not trusted (the value may grow in between): the
-    // buffer only doubles, and the next call tells again whether it is enough.
+    // The size a refused call reports is not trusted to be enough (the value may grow in between):
+    // the buffer grows to it or doubles, whichever is more, and the next call tells again.
     DWORD type = 0;
     DWORD size = 0;
     LONG result = ERROR_SUCCESS;
@@ -58,14 +59,48 @@ RegValue regQueryValueEx(HKEY key, const std::wstring& name)
         [&](std::vector<std::uint8_t>& b) -> std::optional<std::size_t> {
             size = static_cast<DWORD>(b.size());
             result = ::RegQueryValueExW(key, name.c_str(), nullptr, &type, b.data(), &size);
-            return result == ERROR_MORE_DATA ? std::optional<std::size_t>(doubled(b.size())) : std::nullopt;
+            return result == ERROR_MORE_DATA
+                       ? std::optional<std::size_t>(std::max<std::size_t>(doubled(b.size()), size))
+                       : std::nullopt;
         },
         std::numeric_limits<DWORD>::max());
+    if (result == ERROR_FILE_NOT_FOUND)
+    {
+        return std::nullopt;
+    }
     if (result != ERROR_SUCCESS)
     {
         throw CTavException(static_cast<std::uint32_t>(result), L"WinAPI::regQueryValueEx failed for " + name);
     }
     buffer.resize(size);
     return RegValue{name, std::move(buffer), type};
+}
+
+RegValue regQueryValueEx(HKEY key, const std::wstring& name)
+{
+    std::optional<RegValue> value = regQueryValueIfPresent(key, name);
+    if (!value)
+    {
+        throw CTavException(ERROR_FILE_NOT_FOUND, L"WinAPI::regQueryValueEx failed for " + name);
+    }
+    return std::move(*value);
+}
+
+void regSetValueEx(HKEY key, const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data)
+{
+    const LONG result = ::RegSetValueExW(key, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    if (result != ERROR_SUCCESS)
+    {
+        throw CTavException(static_cast<std::uint32_t>(result), L"WinAPI::regSetValueEx failed for " + name);
+    }
+}
+
+void regDeleteValue(HKEY key, const std::wstring& name)
+{
+    const LONG result = ::RegDeleteValueW(key, name.c_str());
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+    {
+        throw CTavException(static_cast<std::uint32_t>(result), L"WinAPI::regDeleteValue failed for " + name);
+    }
 }
 }  // namespace WinAPI

@@ -26,18 +26,6 @@ void checkRestartDeletion()
     }
     CSharedRegKey(key).reset();
 }
-
-void deleteAtRestart(const std::wstring& path)
-{
-    // Some implementations fail without setting a last error: then the refusal is reported.
-    ::SetLastError(ERROR_SUCCESS);
-    if (!::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-    {
-        const DWORD error = ::GetLastError();
-        throw CTavException(error != ERROR_SUCCESS ? error : ERROR_ACCESS_DENIED,
-                            L"WinAPI::deleteAtRestart(" + path + L") failed.");
-    }
-}
 }  // namespace WinAPI
 
 CRestartListTurn::CRestartListTurn()

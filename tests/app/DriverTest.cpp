@@ -221,13 +221,13 @@ TEST(Driver, MalformedCommandLinesNeverDeleteWhatWasNotNamed)
         {L"/Foo:bar -x " + keep, L"", {}},                                  // unknown options only
         {L"/Path: /Wait:0", L"", {}},                                       // empty path
         {L"\"/Path:" + keep + L" /Wait:0", L"", {}},                        // unbalanced quote
-        {L"/Path:" + keep + L"\\* /Wait:0", L"", {}},                       // a pattern
+        {L"/Path:" + keep + L"\\* /Wait:0", L"", {}},                       // a pattern: no name
         {L"/Path:" + std::wstring(30000, L'x') + L" /Wait:0", L"", {}},     // 30,000 characters
-        {L"/Path:C:\\" + std::wstring(5000, L'p') + L" /Wait:0", L"", {}},  // a 5,000-character path
+        {L"/Path:C:\\" + std::wstring(5000, L'p') + L" /Wait:0", L"", {}},  // a 5,000-character name
         {L"\"/Path:" + unicode + L"\" /Wait:0", L"", {}},                   // non-ASCII, deleted
     };
     runTogether(dir, runs);
-    const std::uint32_t exitCodes[] = {kMinusOne, 0, kMinusOne, 0, 0, 0, 0};
+    const std::uint32_t exitCodes[] = {kMinusOne, 0, kMinusOne, kMinusOne, kMinusOne, kMinusOne, 0};
     for (std::size_t i = 0; i < runs.size(); ++i)
     {
         EXPECT_EQ(runs[i].result.exitCode, exitCodes[i]) << "run " << i;

@@ -14,6 +14,8 @@
 #include <optional>
 #include <thread>
 
+using namespace std::literals;
+
 namespace
 {
 const std::wstring kFolder = std::wstring(L"Q:\\") + CInUseDeferral::kFolderName;
@@ -44,32 +46,82 @@ std::vector<std::wstring> readPending()
     return strings;
 }
 
-// The pending operations as they were before the test, put back at its end.
+// A registry value as stored: its type and exact bytes, or absent.
+struct CStoredValue
+{
+    bool present = false;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    bool operator==(const CStoredValue&) const = default;
+};
+
+void PrintTo(const CStoredValue& value, std::ostream* out)
+{
+    if (!value.present)
+    {
+        *out << "absent";
+        return;
+    }
+    *out << "type " << value.type << ":";
+    for (std::size_t i = 0; i + 1 < value.data.size(); i += 2)
+    {
+        const wchar_t unit = static_cast<wchar_t>(value.data[i] | (value.data[i + 1] << 8));
+        *out << (unit == L'\0' ? std::string("|") : test::narrow(std::wstring(1, unit)));
+    }
+    *out << " (" << value.data.size() << " bytes)";
+}
+
+CStoredValue multiString(const std::wstring& units, DWORD type = REG_MULTI_SZ)
+{
+    const auto* bytes = reinterpret_cast<const BYTE*>(units.data());
+    return {true, type, std::vector<BYTE>(bytes, bytes + units.size() * sizeof(wchar_t))};
+}
+
+CStoredValue readStored()
+{
+    // RegQueryValueExW returns the bytes as stored (RegGetValueW would mend missing terminators).
+    CStoredValue value;
+    HKEY key = nullptr;
+    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinAPI::kSessionManagerKey, 0, KEY_QUERY_VALUE, &key);
+    DWORD size = 0;
+    if (::RegQueryValueExW(key, WinAPI::kPendingOperationsValue, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS)
+    {
+        value.data.resize(size);
+        value.present = ::RegQueryValueExW(key, WinAPI::kPendingOperationsValue, nullptr, &value.type,
+                                           value.data.data(), &size) == ERROR_SUCCESS;
+        value.data.resize(size);
+    }
+    ::RegCloseKey(key);
+    return value;
+}
+
+void writeStored(const CStoredValue& value)
+{
+    HKEY key = nullptr;
+    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinAPI::kSessionManagerKey, 0, KEY_SET_VALUE, &key);
+    if (value.present)
+    {
+        ::RegSetValueExW(key, WinAPI::kPendingOperationsValue, 0, value.type, value.data.data(),
+                         static_cast<DWORD>(value.data.size()));
+    }
+    else
+    {
+        ::RegDeleteValueW(key, WinAPI::kPendingOperationsValue);
+    }
+    ::RegCloseKey(key);
+}
+
+// The pending operations as they were before the test, put back byte for byte at its end; the
+// test starts with the given value.
 class CPendingOperations
 {
 public:
-    CPendingOperations() : m_saved(readPending()) {}
-    ~CPendingOperations()
+    explicit CPendingOperations(const CStoredValue& start = {}) : m_saved(readStored())
     {
-        HKEY key = nullptr;
-        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinAPI::kSessionManagerKey, 0, KEY_SET_VALUE, &key);
-        if (m_saved.empty())
-        {
-            ::RegDeleteValueW(key, WinAPI::kPendingOperationsValue);
-        }
-        else
-        {
-            std::wstring data;
-            for (const std::wstring& text : m_saved)
-            {
-                data += text + L'\0';
-            }
-            data += L'\0';
-            ::RegSetValueExW(key, WinAPI::kPendingOperationsValue, 0, REG_MULTI_SZ,
-                             reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size() * 2));
-        }
-        ::RegCloseKey(key);
+        writeStored(start);
+        m_start = readPending();
     }
+    ~CPendingOperations() { writeStored(m_saved); }
     CPendingOperations(const CPendingOperations&) = delete;
     CPendingOperations& operator=(const CPendingOperations&) = delete;
 
@@ -77,12 +129,13 @@ public:
     std::vector<std::wstring> added() const
     {
         std::vector<std::wstring> now = readPending();
-        EXPECT_TRUE(now.size() >= m_saved.size() && std::equal(m_saved.begin(), m_saved.end(), now.begin()));
-        return std::vector<std::wstring>(now.begin() + static_cast<std::ptrdiff_t>(m_saved.size()), now.end());
+        EXPECT_TRUE(now.size() >= m_start.size() && std::equal(m_start.begin(), m_start.end(), now.begin()));
+        return std::vector<std::wstring>(now.begin() + static_cast<std::ptrdiff_t>(m_start.size()), now.end());
     }
 
 private:
-    std::vector<std::wstring> m_saved;
+    CStoredValue m_saved;
+    std::vector<std::wstring> m_start;
 };
 
 // A folder on Q: for the test, with the shared folder of moved entries removed before and after.
@@ -140,7 +193,8 @@ std::vector<std::pair<std::wstring, std::wstring>> movedEntries(const test::CRun
 
 TEST(DeferInUse, LoadedLibrariesWaitForTheRestartAndTheFolderGoes)
 {
-    CPendingOperations pending;
+    // Entries of other programs (one in the form current Windows writes) stay as they are.
+    CPendingOperations pending(multiString(L"*1\\??\\Q:\\other.tmp\0\0\\??\\Q:\\a.tmp\0!\\??\\Q:\\b.tmp\0\0"s));
     CQTarget target;
     test::makeFolder(target / L"sub");
     ASSERT_TRUE(::CopyFileW(library().c_str(), (target / L"ext.dll").c_str(), FALSE));
@@ -360,4 +414,61 @@ TEST(DeferInUse, WinesRestartDeletesWhatWasMoved)
     EXPECT_FALSE(test::exists(moved[0].second));
     EXPECT_FALSE(test::exists(kFolder));
     EXPECT_TRUE(readPending().empty());
+}
+
+TEST(DeferInUse, RestartListsOfOtherShapesAreLeftAsTheyAre)
+{
+    // A list that cannot take an entry without changing what another program scheduled is left
+    // byte for byte, and nothing moves: the file is reported in use as without the option. An
+    // empty value is an empty list; the restart then removes the entry and the folder.
+    const std::wstring other = L"\\??\\Q:\\other.tmp"s;
+    struct Case
+    {
+        const char* what;
+        CStoredValue value;
+        std::uint32_t exitCode;
+    };
+    const Case cases[] = {
+        {"no final terminator", multiString(other + L"\0\0"s), 1},
+        {"REG_SZ", multiString(other + L"\0"s, REG_SZ), 1},
+        {"REG_BINARY", multiString(other + L"\0\0\0"s, REG_BINARY), 1},
+        {"empty", multiString(L""), 3010},  // last: moves the file
+    };
+    CPendingOperations pending;
+    CQTarget target;
+    ASSERT_TRUE(::CopyFileW(library().c_str(), (target / L"ext.dll").c_str(), FALSE));
+    test::CChildHolder holder(L"load", target / L"ext.dll");
+    test::CTempDir dir;
+    const std::vector<std::wstring> plain =
+        test::runTidewell(dir.path(), test::uniqueName(L"tw"), L"/Path:" + target.path() + L" /Wait:0").texts();
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        writeStored(c.value);
+        const test::CRunResult run = runDeferring(target.path());
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        const auto moved = movedEntries(run);
+        if (c.exitCode == 1)
+        {
+            EXPECT_EQ(readStored(), c.value);
+            EXPECT_TRUE(moved.empty());
+            std::vector<std::wstring> texts = run.texts();
+            const std::size_t why = test::indexOfStart(texts, L"Entries in use cannot wait for the next restart: ");
+            EXPECT_LT(why, texts.size()) << "the reason, once";
+            if (why < texts.size())
+            {
+                texts.erase(texts.begin() + static_cast<std::ptrdiff_t>(why));
+            }
+            EXPECT_EQ(texts, plain);
+        }
+        else
+        {
+            ASSERT_EQ(moved.size(), 1u);
+            EXPECT_EQ(readStored(), multiString(L"\\??\\" + moved[0].second + L"\0\0\\??\\"s + kFolder + L"\0\0\0"s));
+            holder.release();
+            const CFilePath wineboot = CFilePath(WinAPI::getSystemDirectory()) / L"wineboot.exe";
+            EXPECT_EQ(test::runProgram(wineboot, L"-r"), 0u);
+        }
+        EXPECT_FALSE(test::exists(kFolder));
+    }
 }

@@ -1,4 +1,5 @@
 #include "fs/FolderDeletion.h"
+#include "win/EntryCalls.h"
 #include "win/ErrorText.h"
 #include "win/FileCalls.h"
 #include "win/TavException.h"
@@ -131,6 +132,36 @@ TEST(FolderDeletion, FolderRemovedByAnotherDeleterDuringTheWalkIsNoFailure)
     }));
     EXPECT_TRUE(removed);
     EXPECT_FALSE(test::exists(root));
+}
+
+TEST(FolderDeletion, TreeEmptiedFromOutsideDuringTheWalkIsNoFailure)
+{
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    for (int folder = 0; folder < 20; ++folder)
+    {
+        const CFilePath sub = root / (L"sub" + std::to_wstring(folder));
+        test::makeFolder(sub);
+        for (int file = 0; file < 100; ++file)
+        {
+            test::writeTextFile(sub / (L"f" + std::to_wstring(file)));
+        }
+    }
+    // Another program removes the whole tree while the walk is in it: entries vanish between being
+    // opened and being checked.
+    bool started = false;
+    EXPECT_NO_THROW(deleteCompletely(
+        root,
+        [&](const CFilePath&) {
+            if (!started)
+            {
+                started = true;
+                test::startUnixProgram(L"/bin/rm -rf \"" + test::unixPath(root) + L"\"");
+            }
+        },
+        nullptr, 1));
+    EXPECT_TRUE(test::waitUntil([&] { return !test::exists(root); }));
 }
 
 TEST(FolderDeletion, FileHeldWithoutDeleteSharingIsReportedAndEverythingElseGoes)
@@ -317,17 +348,42 @@ TEST(FolderDeletionGuards, MissingDriveRootIsNotAnError)
     EXPECT_NO_THROW(deleteCompletely(CFilePath(L"R:\\")));
 }
 
-TEST(FolderDeletionGuards, WildcardsNeverMatchOtherEntries)
+TEST(FolderDeletionGuards, WildcardsMatchNothingAndAreNoMissingEntry)
 {
     test::CTempDir dir;
     test::writeTextFile(dir / L"a.txt");
     test::makeFolder(dir / L"sub");
+    // No entry can have such a name: that is an error to report, not an entry that is missing.
     for (const wchar_t* pattern : {L"*", L"*.txt", L"a.tx?", L"su<", L"a\"txt"})
     {
-        EXPECT_NO_THROW(deleteCompletely(dir / pattern));
+        EXPECT_THROW(deleteCompletely(dir / pattern), CTavException) << test::narrow(pattern);
     }
     EXPECT_TRUE(test::exists(dir / L"a.txt"));
     EXPECT_TRUE(test::exists(dir / L"sub"));
+}
+
+TEST(FolderDeletionGuards, OnlyNotFoundMeansMissing)
+{
+    test::CTempDir dir;
+    test::writeTextFile(dir / L"a.txt");
+    const auto open = [&](DWORD access) {
+        return CSharedHandle(::CreateFileW(dir.path().c_str(), access | SYNCHRONIZE, 7, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    };
+    WinAPI::DirectoryEntry entry;
+    const CSharedHandle listing = open(FILE_LIST_DIRECTORY);
+    EXPECT_FALSE(WinAPI::findListedEntry(listing.get(), L"missing.txt", entry, dir / L"missing.txt"));
+    // A folder that may be traversed but not listed says nothing about its entries.
+    const CSharedHandle traverseOnly = open(FILE_TRAVERSE);
+    try
+    {
+        WinAPI::findListedEntry(traverseOnly.get(), L"a.txt", entry, dir / L"a.txt");
+        ADD_FAILURE() << "a refused listing was taken for an answer";
+    }
+    catch (const CTavException& error)
+    {
+        EXPECT_EQ(error.errorCode, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+    }
 }
 
 TEST(FolderDeletionGuards, LinksAreNeverEntered)

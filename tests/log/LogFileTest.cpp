@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <map>
 #include <memory>
 #include <set>
@@ -329,4 +330,39 @@ TEST(LogSharing, WriterHangingWithTheSyncMutexDoesNotHoldUpTheLines)
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_TRUE(texts[0].starts_with(L"Another writer has held this log file's sync mutex")) << test::narrow(texts[0]);
     EXPECT_TRUE(texts[1].starts_with(L"line ") && texts[2].starts_with(L"line "));
+}
+
+TEST(LogSharing, TwoSpellingsOfOneLogFolderShareOneFile)
+{
+    test::CTempDir first;
+    test::CTempDir second;
+    test::CTempDir logs;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    // The same folder in another letter case and with a doubled separator.
+    std::wstring otherSpelling = logs.path();
+    for (wchar_t& c : otherSpelling)
+    {
+        c = static_cast<wchar_t>(std::towupper(c));
+    }
+    otherSpelling.insert(otherSpelling.rfind(L'\\'), L"\\");
+    const CFilePath running = writerWithLogFolder(first, name, logs.path());
+    const CFilePath other = writerWithLogFolder(second, name, otherSpelling);
+    test::CEvent ready(L"ready");
+    test::CEvent go(L"go");
+    test::CProcess firstWriter;
+    test::start(firstWriter, running, L"1 " + ready.name() + L" " + go.name() + L" first");
+    ASSERT_TRUE(ready.wait());
+    EXPECT_EQ(test::runProgram(other, L"1 - - second"), 0u);
+    go.set();
+    EXPECT_EQ(firstWriter.wait(), 0u);
+
+    const std::vector<std::wstring> lines = test::readLogLines(logs / (name + L".log"));
+    EXPECT_EQ(test::headerRulers(lines), 2u) << "one header";
+    EXPECT_FALSE(test::exists(logs / (name + L"1.log"))) << "the live log was never rotated away";
+    std::vector<std::wstring> texts;
+    for (const std::wstring& text : test::logTexts(logs / (name + L".log")))
+    {
+        texts.push_back(text.substr(0, text.find(L' ')));
+    }
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"second", L"first"}));
 }

@@ -1,0 +1,98 @@
+#include "fs/Place.h"
+
+#include "fs/FilePath.h"
+#include "win/FileCalls.h"
+#include "win/TavException.h"
+
+namespace
+{
+bool startsWith(const std::wstring& text, const wchar_t* lead)
+{
+    return text.compare(0, std::wcslen(lead), lead) == 0;
+}
+
+bool sameText(const wchar_t* a, std::size_t aSize, const wchar_t* b, std::size_t bSize)
+{
+    return ::CompareStringOrdinal(a, static_cast<int>(aSize), b, static_cast<int>(bSize), TRUE) == CSTR_EQUAL;
+}
+
+// "\\?\C:\x" as "C:\x", "\\?\UNC\server\share" as "\\server\share".
+std::wstring withoutVerbatimLeadIn(const std::wstring& path)
+{
+    if (startsWith(path, L"\\\\?\\UNC\\"))
+    {
+        return L"\\\\" + path.substr(8);
+    }
+    return startsWith(path, L"\\\\?\\") ? path.substr(4) : path;
+}
+}  // namespace
+
+CPlace::CPlace(std::wstring name) : m_name(std::move(name))
+{
+    // A volume's root ends in a backslash; no other place does.
+    while (!m_name.empty() && m_name.back() == L'\\')
+    {
+        m_name.pop_back();
+    }
+}
+
+CPlace CPlace::of(HANDLE entry, const std::wstring& shownPath)
+{
+    return CPlace(WinAPI::getFinalPathName(entry, shownPath));
+}
+
+CPlace CPlace::ofPath(const std::wstring& path)
+{
+    CFilePath existing = CFilePath(path).absolute();
+    std::wstring missing;
+    for (;;)
+    {
+        const CSharedHandle entry = WinAPI::openToIdentify(verbatimForm(existing));
+        if (entry.isValid())
+        {
+            return CPlace(CPlace::of(entry.get(), existing).m_name + missing);
+        }
+        const CFilePath above = existing.parent();
+        if (above.empty() || above == existing)
+        {
+            throw CTavException(ERROR_PATH_NOT_FOUND, L"CPlace::ofPath(" + path + L") failed: no part of it exists.");
+        }
+        missing = L"\\" + existing.fileName() + missing;
+        existing = above;
+    }
+}
+
+bool CPlace::contains(const CPlace& other) const
+{
+    const std::wstring& inner = other.m_name;
+    if (inner.size() < m_name.size() || !sameText(inner.c_str(), m_name.size(), m_name.c_str(), m_name.size()))
+    {
+        return false;
+    }
+    return inner.size() == m_name.size() || inner[m_name.size()] == L'\\';
+}
+
+bool CPlace::operator==(const CPlace& other) const
+{
+    return sameText(m_name.c_str(), m_name.size(), other.m_name.c_str(), other.m_name.size());
+}
+
+std::wstring withFolderAsFileSystemSpellsIt(const std::wstring& path)
+{
+    try
+    {
+        const CFilePath absolute = CFilePath(path).absolute();
+        const CFilePath folder = absolute.parent();
+        if (const CSharedHandle entry = WinAPI::openToIdentify(verbatimForm(folder)); entry.isValid())
+        {
+            const std::wstring spelled =
+                withoutVerbatimLeadIn(WinAPI::getFinalPathName(entry.get(), folder, true));
+            return CFilePath::combine(spelled, absolute.fileName());
+        }
+    }
+    catch (const CTavException&)
+    {
+        // Then as it stands.
+    }
+    return path;
+}
