@@ -151,10 +151,11 @@ void startUnixProgram(const std::wstring& commandLine)
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
+    // Wine succeeds without handles for a Unix program and leaves stray values in info (a thread
+    // "handle" of 0x24 was seen): closing them would close some other handle of this process,
+    // such as its registry key of HKEY_LOCAL_MACHINE. Nothing here is closed.
     ASSERT_TRUE(
         ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
 }
 
 CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
