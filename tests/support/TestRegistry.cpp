@@ -56,7 +56,8 @@ void CTestRegKey::setString(const std::wstring& name, const std::wstring& text, 
 
 namespace
 {
-// The raw value, its list terminator included; false when there is none.
+// The value as its strings' characters, its list terminator included (mended where missing);
+// false when there is none.
 bool readRestartOperations(std::wstring& data)
 {
     DWORD size = 0;
@@ -75,7 +76,21 @@ bool readRestartOperations(std::wstring& data)
 
 CRestartOperationsKept::CRestartOperationsKept()
 {
-    m_existed = readRestartOperations(m_data);
+    // The bytes as stored, whatever their type (RegGetValueW would mend a missing terminator).
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinAPI::kSessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    {
+        return;
+    }
+    DWORD size = 0;
+    if (::RegQueryValueExW(key, WinAPI::kPendingOperationsValue, nullptr, &m_type, nullptr, &size) == ERROR_SUCCESS)
+    {
+        m_data.resize(size);
+        m_existed = ::RegQueryValueExW(key, WinAPI::kPendingOperationsValue, nullptr, &m_type, m_data.data(), &size) ==
+                    ERROR_SUCCESS;
+        m_data.resize(size);
+    }
+    ::RegCloseKey(key);
 }
 
 CRestartOperationsKept::~CRestartOperationsKept()
@@ -88,9 +103,8 @@ CRestartOperationsKept::~CRestartOperationsKept()
     }
     if (m_existed)
     {
-        ::RegSetValueExW(key, WinAPI::kPendingOperationsValue, 0, REG_MULTI_SZ,
-                         reinterpret_cast<const BYTE*>(m_data.data()),
-                         static_cast<DWORD>(m_data.size() * sizeof(wchar_t)));
+        ::RegSetValueExW(key, WinAPI::kPendingOperationsValue, 0, m_type, m_data.data(),
+                         static_cast<DWORD>(m_data.size()));
     }
     else
     {

@@ -35,8 +35,8 @@ private:
 };
 
 // The deletions and renames of the next restart (PendingFileRenameOperations) as they were when
-// the object was made, put back when it goes: what a test's runs schedule never reaches Wine's
-// next start.
+// the object was made, put back byte for byte when it goes: what a test's runs schedule never
+// reaches Wine's next start.
 class CRestartOperationsKept
 {
 public:
@@ -50,6 +50,7 @@ public:
 
 private:
     bool m_existed = false;
-    std::wstring m_data;
+    DWORD m_type = REG_NONE;
+    std::vector<BYTE> m_data;
 };
 }  // namespace test
