@@ -165,6 +165,7 @@ TEST_P(Uninstall, RemovesTheProductFolder)
     ASSERT_TRUE(test::waitUntil([&] { return finished(log = runLog(product)); }, 60000))
         << "no finished run in the log, " << log.size() << " lines";
     EXPECT_EQ(log.back(), c.lastLine);
+    EXPECT_TRUE(!program || program->running()) << "the product's program ended during the run";
 
     // Tidewell's private folder, whose executable its deleter removes; the folder goes at the next
     // restart. NSIS leaves its own copy of the uninstaller (~nsu*.tmp) there for the next restart.

@@ -117,6 +117,11 @@ CChildHolder::CChildHolder(const std::wstring& command, const std::wstring& targ
     EXPECT_TRUE(m_holds) << "the child does not hold " << narrow(target);
 }
 
+bool CChildHolder::running() const
+{
+    return m_child.info.hProcess != nullptr && ::WaitForSingleObject(m_child.info.hProcess, 0) == WAIT_TIMEOUT;
+}
+
 void CChildHolder::release()
 {
     m_release.set();

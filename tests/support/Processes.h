@@ -65,6 +65,8 @@ public:
     CChildHolder& operator=(const CChildHolder&) = delete;
 
     bool holds() const { return m_holds; }
+    // The child has not ended (it holds its object until released).
+    bool running() const;
     // Lets go and waits for the child to end.
     void release();
 
