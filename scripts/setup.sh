@@ -20,6 +20,8 @@ packages=(
   googletest
   wine
   wine64
+  nsis       # makensis: the demo product's installers of the tests and the demo
+  wixl       # the demo product's Windows Installer package of the tests
 )
 
 sudo=""

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # start BUILD_DIR: makes the Wine prefix of a build tree (once) and starts its server detached,
 #                  so that test runners reading a child's output never wait for Wine's own
-#                  processes; maps the spare drive Q: to BUILD_DIR/qdrive for the tests.
+#                  processes; maps the spare drive Q: to BUILD_DIR/qdrive for the tests (before
+#                  the server starts, so that its mount manager knows the drive).
 #                  A prefix made before 32-bit Wine was installed cannot start 32-bit programs
 #                  ("could not load kernel32.dll"): where the x86 build can run, such a prefix is
 #                  made again.
@@ -27,10 +28,13 @@ case "$action" in
       wine wineboot -i </dev/null >/dev/null 2>&1
       wineserver -w
     fi
-    setsid wineserver -p </dev/null >/dev/null 2>&1 &
-    wine wineboot </dev/null >/dev/null 2>&1
+    # Before the server starts: a drive letter made while it runs is unknown to Wine's mount
+    # manager, and the final path of anything on it cannot be found (GetFinalPathNameByHandleW
+    # fails with "file not found").
     mkdir -p "$build/qdrive"
     ln -sfn "$build/qdrive" "$WINEPREFIX/dosdevices/q:"
+    setsid wineserver -p </dev/null >/dev/null 2>&1 &
+    wine wineboot </dev/null >/dev/null 2>&1
     ;;
   stop)
     wineserver -k 2>/dev/null || true

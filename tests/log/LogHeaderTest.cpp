@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 namespace
 {
 CLogTarget targetFor(const CFilePath& path)
@@ -124,7 +126,7 @@ TEST(LogHeaderRun, InformationLibraryBesideTheProgram)
     const std::size_t commandLine = test::indexOfStart(header, L"   Commandline:");
     ASSERT_LT(commandLine, header.size());
     EXPECT_TRUE(header[commandLine].ends_with(L"           /Wait:0'"));
-    EXPECT_TRUE(hasLine(header, L"   Version:\t\t1.0.0.1"));
+    EXPECT_TRUE(hasLine(header, L"   Version:\t\t" TIDEWELL_VERSION));
 }
 
 TEST(LogHeaderRun, WithoutInformationLibraryAndNotFromTheCurrentDirectory)
@@ -152,4 +154,62 @@ TEST(LogHeaderRun, WithoutInformationLibraryAndNotFromTheCurrentDirectory)
     const std::size_t row = test::indexOfStart(header, std::wstring(14, L' ') + L"comctl32.dll:     ");
     ASSERT_LT(row, header.size());
     EXPECT_EQ(std::count(header[row].begin(), header[row].end(), L'.'), 4) << "a.b.c.d after the name's own dot";
+}
+
+TEST(LogHeaderRun, SystemInformationLibraryDescribesTheSystem)
+{
+    // The library's own answer, through its export.
+    struct CSystemInformation
+    {
+        std::uint32_t size;
+        const wchar_t* text;
+        std::uint32_t isAdministrator;
+    };
+    const CFilePath library = test::buildFolder() / L"sysinfo\\MxQorTavUt.dll";
+    const HMODULE module = ::LoadLibraryW(library.c_str());
+    ASSERT_NE(module, nullptr);
+    const auto getInfo =
+        reinterpret_cast<void(__cdecl*)(CSystemInformation*)>(::GetProcAddress(module, "GetGeneralSystemInfo86"));
+    ASSERT_NE(getInfo, nullptr);
+    CSystemInformation record{sizeof record, nullptr, 0};
+    getInfo(&record);
+    const std::wstring description = record.text != nullptr ? record.text : L"";
+    ::FreeLibrary(module);
+
+    // What the system says of itself (a 32-bit program on 64-bit Windows reads the 64-bit view).
+    wchar_t product[256] = L"";
+    wchar_t build[32] = L"";
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
+                              KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
+    DWORD size = sizeof product;
+    ::RegGetValueW(key, nullptr, L"ProductName", RRF_RT_REG_SZ, nullptr, product, &size);
+    size = sizeof build;
+    ::RegGetValueW(key, nullptr, L"CurrentBuildNumber", RRF_RT_REG_SZ, nullptr, build, &size);
+    ::RegCloseKey(key);
+    BOOL wow64 = FALSE;
+    const bool system64 = sizeof(void*) == 8 || (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64);
+    ASSERT_NE(product[0], L'\0');
+    EXPECT_TRUE(description.starts_with(product)) << test::narrow(description);
+    EXPECT_NE(description.find(L" (build " + std::wstring(build)), std::wstring::npos) << test::narrow(description);
+    EXPECT_TRUE(description.ends_with(system64 ? L", 64-bit" : L", 32-bit")) << test::narrow(description);
+    // Under Wine every process runs elevated.
+    EXPECT_EQ(record.isAdministrator, 1u);
+
+    // Beside the program, in a folder that only the system and the administrators may change.
+    test::CTempDir dir;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                                       SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    const CFilePath programs = dir / L"programs";
+    const BOOL made = ::CreateDirectoryW(programs.c_str(), &security);
+    ::LocalFree(descriptor);
+    ASSERT_TRUE(made);
+    ASSERT_TRUE(::CopyFileW(library.c_str(), (programs / L"MxQorTavUt.dll").c_str(), FALSE));
+    const test::CRunResult run = test::runTidewell(programs, test::uniqueName(L"tw"), L"/Wait:0");
+    const std::vector<std::wstring> header = headerLines(run);
+    EXPECT_TRUE(hasLine(header, L"   Operating system:\t" + description));
+    EXPECT_TRUE(hasLine(header, L"   Executing user:\t" + WinAPI::getUserName() + L" (Administrator)"));
 }

@@ -109,12 +109,17 @@ void CEvent::set() const
     ::SetEvent(m_handle);
 }
 
-CChildHolder::CChildHolder(const std::wstring& command, const std::wstring& target)
+CChildHolder::CChildHolder(const std::wstring& command, const std::wstring& target, const CFilePath& program)
     : m_ready(L"ready"), m_release(L"release")
 {
-    start(m_child, childExe(), command + L" \"" + target + L"\" " + m_ready.name() + L" " + m_release.name());
+    start(m_child, program, command + L" \"" + target + L"\" " + m_ready.name() + L" " + m_release.name());
     m_holds = m_ready.wait();
     EXPECT_TRUE(m_holds) << "the child does not hold " << narrow(target);
+}
+
+bool CChildHolder::running() const
+{
+    return m_child.info.hProcess != nullptr && ::WaitForSingleObject(m_child.info.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 void CChildHolder::release()
@@ -151,10 +156,11 @@ void startUnixProgram(const std::wstring& commandLine)
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
+    // Wine succeeds without handles for a Unix program and leaves stray values in info (a thread
+    // "handle" of 0x24 was seen): closing them would close some other handle of this process,
+    // such as its registry key of HKEY_LOCAL_MACHINE. Nothing here is closed.
     ASSERT_TRUE(
         ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
 }
 
 void makeUnixLink(const std::wstring& link, const std::wstring& target)

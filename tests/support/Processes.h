@@ -54,16 +54,19 @@ private:
 
 // tw_child holding a file ("hold", "holdshared", "load" for a library), a mutex ("mutex") or an event ("event") of
 // the given name, from the constructor (which waits until it holds it) until release() or the end
-// of the scope, so a failed assertion never leaves a child holding on.
+// of the scope, so a failed assertion never leaves a child holding on. program is tw_child or a
+// copy of it (which then is a running program's file).
 class CChildHolder
 {
 public:
-    CChildHolder(const std::wstring& command, const std::wstring& target);
+    CChildHolder(const std::wstring& command, const std::wstring& target, const CFilePath& program = childExe());
     ~CChildHolder() { release(); }
     CChildHolder(const CChildHolder&) = delete;
     CChildHolder& operator=(const CChildHolder&) = delete;
 
     bool holds() const { return m_holds; }
+    // The child has not ended (it holds its object until released).
+    bool running() const;
     // Lets go and waits for the child to end.
     void release();
 

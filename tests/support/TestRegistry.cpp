@@ -1,6 +1,7 @@
 #include "support/TestRegistry.h"
 
 #include "support/TempFiles.h"
+#include "win/RestartCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -51,5 +52,83 @@ void CTestRegKey::setDword(const std::wstring& name, DWORD value) const
 void CTestRegKey::setString(const std::wstring& name, const std::wstring& text, DWORD type) const
 {
     setValue(name, type, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+namespace
+{
+// The value as its strings' characters, its list terminator included (mended where missing);
+// false when there is none.
+bool readRestartOperations(std::wstring& data)
+{
+    DWORD size = 0;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, WinAPI::kSessionManagerKey, WinAPI::kPendingOperationsValue,
+                       RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
+    {
+        return false;
+    }
+    data.assign(size / sizeof(wchar_t), L'\0');
+    const LONG result = ::RegGetValueW(HKEY_LOCAL_MACHINE, WinAPI::kSessionManagerKey, WinAPI::kPendingOperationsValue,
+                                       RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size);
+    data.resize(size / sizeof(wchar_t));
+    return result == ERROR_SUCCESS;
+}
+}  // namespace
+
+CRestartOperationsKept::CRestartOperationsKept()
+{
+    // The bytes as stored, whatever their type (RegGetValueW would mend a missing terminator).
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinAPI::kSessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    {
+        return;
+    }
+    DWORD size = 0;
+    if (::RegQueryValueExW(key, WinAPI::kPendingOperationsValue, nullptr, &m_type, nullptr, &size) == ERROR_SUCCESS)
+    {
+        m_data.resize(size);
+        m_existed = ::RegQueryValueExW(key, WinAPI::kPendingOperationsValue, nullptr, &m_type, m_data.data(), &size) ==
+                    ERROR_SUCCESS;
+        m_data.resize(size);
+    }
+    ::RegCloseKey(key);
+}
+
+CRestartOperationsKept::~CRestartOperationsKept()
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinAPI::kSessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    {
+        ADD_FAILURE() << "cannot put the restart's operations back";
+        return;
+    }
+    if (m_existed)
+    {
+        ::RegSetValueExW(key, WinAPI::kPendingOperationsValue, 0, m_type, m_data.data(),
+                         static_cast<DWORD>(m_data.size()));
+    }
+    else
+    {
+        ::RegDeleteValueW(key, WinAPI::kPendingOperationsValue);
+    }
+    ::RegCloseKey(key);
+}
+
+std::vector<std::wstring> CRestartOperationsKept::current()
+{
+    std::wstring data;
+    if (!readRestartOperations(data))
+    {
+        return {};
+    }
+    if (data.size() >= 2 && data.back() == L'\0' && data[data.size() - 2] == L'\0')
+    {
+        data.pop_back();  // the list's own terminator
+    }
+    std::vector<std::wstring> strings;
+    for (std::size_t start = 0, end; (end = data.find(L'\0', start)) != std::wstring::npos; start = end + 1)
+    {
+        strings.push_back(data.substr(start, end - start));
+    }
+    return strings;
 }
 }  // namespace test

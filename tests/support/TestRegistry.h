@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <string>
+#include <vector>
 
 namespace test
 {
@@ -31,5 +32,25 @@ private:
     HKEY m_hive;
     std::wstring m_path;
     HKEY m_key = nullptr;
+};
+
+// The deletions and renames of the next restart (PendingFileRenameOperations) as they were when
+// the object was made, put back byte for byte when it goes: what a test's runs schedule never
+// reaches Wine's next start.
+class CRestartOperationsKept
+{
+public:
+    CRestartOperationsKept();
+    ~CRestartOperationsKept();
+    CRestartOperationsKept(const CRestartOperationsKept&) = delete;
+    CRestartOperationsKept& operator=(const CRestartOperationsKept&) = delete;
+
+    // The strings of the value now, empty ones included (a deletion is a name and "").
+    static std::vector<std::wstring> current();
+
+private:
+    bool m_existed = false;
+    DWORD m_type = REG_NONE;
+    std::vector<BYTE> m_data;
 };
 }  // namespace test
