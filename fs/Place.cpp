@@ -38,7 +38,17 @@ CPlace::CPlace(std::wstring name) : m_name(std::move(name))
 
 CPlace CPlace::of(HANDLE entry, const std::wstring& shownPath)
 {
-    return CPlace(WinAPI::getFinalPathName(entry, shownPath));
+    try
+    {
+        return CPlace(WinAPI::getFinalPathName(entry, shownPath));
+    }
+    catch (const CTavException&)
+    {
+        // A volume the system cannot name as a device (Wine's mount manager knows only the drives
+        // that were there when it started): its drive letter then names it, and places of two
+        // spellings only ever compare as different, never as the same.
+        return CPlace(WinAPI::getFinalPathName(entry, shownPath, true));
+    }
 }
 
 CPlace CPlace::ofPath(const std::wstring& path)

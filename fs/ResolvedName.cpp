@@ -1,6 +1,14 @@
 #include "fs/ResolvedName.h"
 
+#include "fs/FilePath.h"
+#include "win/EntryCalls.h"
+#include "win/FileCalls.h"
+#include "win/TavException.h"
+
+#include <windows.h>
+
 #include <string_view>
+#include <vector>
 
 namespace
 {
@@ -45,4 +53,75 @@ bool isEntryOf(const std::wstring& resolved, const std::wstring& folder, const s
     }
     const std::wstring_view view = resolved;
     return trimmed(view.substr(cut + 1)) == trimmed(name) && samePath(view.substr(0, cut), folderName);
+}
+
+namespace
+{
+bool sameIgnoringCase(std::wstring_view a, std::wstring_view b)
+{
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The entries of the folder other than name whose names differ from it only by trailing dots and
+// blanks.
+std::vector<std::wstring> twinsOf(const CFilePath& folder, const std::wstring& name)
+{
+    std::vector<std::wstring> twins;
+    const CSharedHandle handle = WinAPI::openFolder(verbatimForm(folder) + L"\\");
+    if (!handle.isValid())
+    {
+        return twins;
+    }
+    WinAPI::CEntryReader reader(WinAPI::reopenFolder(handle.get(), false, folder));
+    std::vector<WinAPI::DirectoryEntry> batch;
+    while (reader.next(batch))
+    {
+        for (const WinAPI::DirectoryEntry& entry : batch)
+        {
+            if (!sameIgnoringCase(entry.name, name) && sameIgnoringCase(trimmed(entry.name), trimmed(name)))
+            {
+                twins.push_back(entry.name);
+            }
+        }
+    }
+    return twins;
+}
+}  // namespace
+
+std::vector<std::wstring> lookAlikesOf(const std::wstring& absolute)
+{
+    std::vector<std::wstring> lookAlikes;
+    if (!WinAPI::platformFollowsLinks())
+    {
+        return lookAlikes;
+    }
+    std::wstring below;
+    for (CFilePath path(absolute); !path.empty() && !path.isRoot() && path.parent() != path; path = path.parent())
+    {
+        for (const std::wstring& twin : twinsOf(path.parent(), path.fileName()))
+        {
+            lookAlikes.push_back(verbatimForm(CFilePath::combine(path.parent(), twin)) + below);
+        }
+        below.insert(0, L"\\" + path.fileName());
+    }
+    return lookAlikes;
+}
+
+bool isLookAlike(HANDLE entry, const std::vector<std::wstring>& lookAlikes, const std::wstring& relative)
+{
+    if (lookAlikes.empty())
+    {
+        return false;
+    }
+    const std::uint64_t id = WinAPI::queryEntry(entry, WinAPI::EntryKind::File, relative).fileId;
+    for (const std::wstring& place : lookAlikes)
+    {
+        const CSharedHandle there = WinAPI::openToLocate(place + relative);
+        if (there.isValid() && WinAPI::queryEntry(there.get(), WinAPI::EntryKind::File, place + relative).fileId == id)
+        {
+            return true;
+        }
+    }
+    return false;
 }

@@ -7,6 +7,7 @@
 #include "log/SyncLock.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
+#include "win/MoveCalls.h"
 #include "win/NamedMutex.h"
 #include "win/Platform.h"
 #include "win/SystemCalls.h"
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <optional>
 
 namespace
 {
@@ -102,13 +104,14 @@ void rotate(const CLogFolder& folder, const CTraceConfig& settings, const std::w
     }
 }
 
-// The old file of a moved log goes unless another writer still holds it.
-void removeUnlessHeld(const std::wstring& path)
+// The old file of a moved log goes unless another writer still holds it, and only while its name
+// still leads to the very file the log wrote (the folder may have been swapped for a link).
+void removeUnlessHeld(const std::wstring& path, const BY_HANDLE_FILE_INFORMATION& file)
 {
     try
     {
         const CFilePath full = WinAPI::fullpath(path);
-        CLogFolder(full.parent()).tryRemoveFile(full.fileName());
+        CLogFolder(full.parent()).tryRemoveFile(full.fileName(), &file);
     }
     catch (const CTavException&)
     {
@@ -166,6 +169,9 @@ CLogOpen openLogFile(CTraceConfig& settings, const std::wstring& path, bool comp
             result.notes.push_back(notPlainNote(path));
             return result;
         }
+        // Shared only with a writer that really holds the file: a sync mutex that someone else made
+        // (or left) beforehand does not make this log run on under another header.
+        settings.sharedFile = folder.isHeld(name);
         const bool continueFile = settings.appendMode || settings.sharedFile;
         if (!continueFile)
         {
@@ -267,20 +273,21 @@ bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
     for (std::uint32_t n = 1; n <= kLogNames; ++n)
     {
         const std::wstring candidate = logNameChoice(newPath, n);
-        bool live = false;
-        CSharedHandle mutex = createSyncMutex(candidate, live);
-        if (live)
-        {
-            // Another writer's log: this one's lines must not run on under that writer's header.
-            notes.push_back(candidate + L" is another writer's log: it was left alone.");
-            continue;
-        }
+        // Whether the mutex existed tells nothing here: whether another writer holds the file does.
+        bool existed = false;
+        CSharedHandle mutex = createSyncMutex(candidate, existed);
         CSyncLock newFile(mutex, CSyncLock::kWaitMs);
         try
         {
             const CFilePath full = WinAPI::fullpath(candidate);
             const CLogFolder folder(full.parent());
             const std::wstring name = full.fileName();
+            if (folder.isHeld(name))
+            {
+                // Another writer's log: this one's lines must not run on under that writer's header.
+                notes.push_back(candidate + L" is another writer's log: it was left alone.");
+                continue;
+            }
             if (folder.inspect(name) == CLogFolder::EEntry::other)
             {
                 notes.push_back(notPlainNote(candidate));
@@ -296,6 +303,11 @@ bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
             }
             requestCompression(file.get());
             const std::wstring oldPath = target.path;
+            std::optional<BY_HANDLE_FILE_INFORMATION> oldFileIdentity;
+            if (carried)
+            {
+                oldFileIdentity = WinAPI::getFileInformationByHandle(target.file.get(), oldPath);
+            }
             CLogTarget moved = target;
             moved.file = std::move(file);
             moved.path = candidate;
@@ -312,7 +324,10 @@ bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
             moved.headerPending = false;
             target = std::move(moved);
             oldFile.release();
-            removeUnlessHeld(oldPath);
+            if (oldFileIdentity)
+            {
+                removeUnlessHeld(oldPath, *oldFileIdentity);
+            }
             return true;
         }
         catch (const CTavException&)

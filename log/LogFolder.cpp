@@ -2,8 +2,10 @@
 
 #include "fs/FilePath.h"
 #include "fs/ResolvedName.h"
+#include "fs/SameFile.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
+#include "win/MoveCalls.h"
 #include "win/TavException.h"
 
 #include <vector>
@@ -19,7 +21,9 @@ constexpr int kRaceAttempts = 4;
 
 CLogFolder::CLogFolder(const std::wstring& path) : m_path(path)
 {
-    const std::wstring systemPath = verbatimForm(CFilePath(path).absolute()) + L"\\";
+    const CFilePath absolute = CFilePath(path).absolute();
+    m_lookAlikes = lookAlikesOf(absolute);
+    const std::wstring systemPath = verbatimForm(absolute) + L"\\";
     m_folder = WinAPI::openFolder(systemPath, FILE_ADD_FILE);
     if (!m_folder.isValid())
     {
@@ -46,7 +50,8 @@ bool CLogFolder::isPlainFile(HANDLE entry, const std::wstring& name) const
         return false;
     }
     return !WinAPI::platformFollowsLinks() ||
-           isEntryOf(WinAPI::queryEntryName(entry, EntryKind::File, shown), m_resolvedName, name);
+           (isEntryOf(WinAPI::queryEntryName(entry, EntryKind::File, shown), m_resolvedName, name) &&
+            !isLookAlike(entry, m_lookAlikes, L"\\" + name));
 }
 
 CSharedHandle CLogFolder::openPlain(const std::wstring& name, ACCESS_MASK access, EEntry& kind) const
@@ -72,12 +77,33 @@ CLogFolder::EEntry CLogFolder::inspect(const std::wstring& name) const
     try
     {
         openPlain(name, 0, kind);
+        if (kind == EEntry::missing)
+        {
+            // Nothing opens there; a link that leads nowhere still takes the name, and only an
+            // exclusive creation shows it. The probe vanishes with its handle.
+            WinAPI::openFileRelative(m_folder.get(), name, DELETE, true, pathOf(name), true);
+        }
     }
     catch (const CTavException&)
     {
         return EEntry::other;
     }
     return kind;
+}
+
+bool CLogFolder::isHeld(const std::wstring& name) const
+{
+    try
+    {
+        // Writers of a log share reading and writing, never deleting: an open for deleting fails
+        // while any of them holds the file.
+        WinAPI::openEntry(m_folder.get(), name, EntryKind::File, pathOf(name));
+        return false;
+    }
+    catch (const CTavException&)
+    {
+        return true;
+    }
 }
 
 CSharedHandle CLogFolder::openFile(const std::wstring& name, bool startNew) const
@@ -154,13 +180,14 @@ void CLogFolder::moveFile(const std::wstring& from, const std::wstring& to) cons
     tryRemoveFile(from);
 }
 
-void CLogFolder::tryRemoveFile(const std::wstring& name) const
+void CLogFolder::tryRemoveFile(const std::wstring& name, const BY_HANDLE_FILE_INFORMATION* sameAs) const
 {
     try
     {
         EEntry kind = EEntry::missing;
         const CSharedHandle file = openPlain(name, DELETE, kind);
-        if (kind == EEntry::plainFile)
+        if (kind == EEntry::plainFile &&
+            (sameAs == nullptr || isSameEntry(WinAPI::getFileInformationByHandle(file.get(), pathOf(name)), *sameAs)))
         {
             WinAPI::deleteOpenEntry(file.get(), EntryKind::File, pathOf(name));
         }

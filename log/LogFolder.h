@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The log's own files in one folder, reached only through the folder's open handle.
 //
@@ -34,7 +35,8 @@ public:
     const std::wstring& path() const { return m_path; }
     std::wstring pathOf(const std::wstring& name) const;
 
-    // What the name holds; an entry that cannot even be opened to look at counts as other.
+    // What the name holds; an entry that cannot even be opened to look at counts as other, and so
+    // does a name that cannot be created although nothing opens at it (a link that leads nowhere).
     EEntry inspect(const std::wstring& name) const;
     // The plain file name, opened for reading and writing (others may read and write it), or
     // created when there is no entry of that name; emptied when startNew is set. An invalid holder
@@ -49,8 +51,12 @@ public:
     // hold the file without sharing its deletion), a copy takes the name and the file is removed
     // as far as it can be. Throws CTavException when neither works.
     void moveFile(const std::wstring& from, const std::wstring& to) const;
-    // Deletes the plain file name; anything else stays. Errors are dropped.
-    void tryRemoveFile(const std::wstring& name) const;
+    // Deletes the plain file name; anything else stays. With sameAs, only when it is still that
+    // file (volume and file id). Errors are dropped.
+    void tryRemoveFile(const std::wstring& name, const BY_HANDLE_FILE_INFORMATION* sameAs = nullptr) const;
+    // True when another program (any writer of a log, which shares no deleting) holds the file
+    // name open, or when it cannot be told.
+    bool isHeld(const std::wstring& name) const;
     // Creates the file to with everything the open file from holds. Throws CTavException.
     void copyInto(HANDLE from, const std::wstring& to) const;
 
@@ -61,6 +67,8 @@ private:
 
     std::wstring m_path;
     CSharedHandle m_folder;
-    // The folder's resolved name, where the platform follows links.
+    // The folder's resolved name, where the platform follows links, and the places that could pass
+    // for the folder by their resolved names (lookAlikesOf).
     std::wstring m_resolvedName;
+    std::vector<std::wstring> m_lookAlikes;
 };

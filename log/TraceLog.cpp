@@ -219,9 +219,10 @@ void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, 
     CSyncLock sync(to.syncMutex, to.syncWait == SyncWait::taken ? CSyncLock::kWaitMs : 0);
     const bool warn = sync.timedOut() && to.syncWait != SyncWait::busy;
     to.syncWait = sync.timedOut() ? SyncWait::busy : SyncWait::taken;
-    // Other processes may have written since: append after them. Without a sync mutex the file
-    // is this process's alone and the pointer stays where its last write left it.
-    const std::uint64_t end = WinAPI::setFilePointer(file, 0, to.syncMutex.isValid() ? FILE_END : FILE_CURRENT);
+    // Other processes may have written since: append after them (without a sync mutex too, which
+    // a name taken by another kind of object can leave a file without: then lines of several
+    // writers may meet, but none overwrites another).
+    const std::uint64_t end = WinAPI::setFilePointer(file, 0, FILE_END);
     bool othersWrote = file != g_log.lastFile || end != g_log.lastEnd;
     if (warn)
     {
@@ -322,10 +323,11 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress, s
     for (std::uint32_t n = 1; n <= kLogNames; ++n)
     {
         const std::wstring candidate = logNameChoice(path, n);
-        bool shared = false;
-        target.syncMutex = createSyncMutex(candidate, shared);
+        // Whether the mutex existed tells little (anyone may make it): the file open asks whether
+        // another writer holds the file.
+        bool existed = false;
+        target.syncMutex = createSyncMutex(candidate, existed);
         CSyncLock sync(target.syncMutex, CSyncLock::kWaitMs);
-        g_log.settings.sharedFile = shared;
         CLogOpen opened = openLogFile(g_log.settings, candidate, compress);
         notes.insert(notes.end(), opened.notes.begin(), opened.notes.end());
         if (opened.nameTaken)
@@ -343,7 +345,13 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress, s
             notes.push_back(std::move(note));
         }
         target.headerPending = false;
-        target.startedFile = !shared;
+        target.startedFile = !g_log.settings.sharedFile;
+        if (!target.syncMutex.isValid())
+        {
+            notes.push_back(L"The sync mutex of " + candidate +
+                            L" could not be made (another kind of object has its name, say): lines of several "
+                            L"writers of the file may meet.");
+        }
         if (sync.timedOut())
         {
             target.syncWait = CLogTarget::SyncWait::busyUnreported;
@@ -454,16 +462,23 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
     CLogTarget& target = g_log.targets[threadId];
     target = CLogTarget{};
     target.threadId = threadId;
-    if (!openTargetAt(target, path, true, notes))
+    // A file that cannot be opened (at any of its names) goes to the temporary folder, then to the
+    // Windows folder.
+    bool opened = openTargetAt(target, path, true, notes);
+    for (const auto fallback : {&WinAPI::getTempPath, &WinAPI::getWindowsDirectory})
     {
+        if (opened)
+        {
+            break;
+        }
         try
         {
-            g_log.settings.TargetDir = WinAPI::getTempPath();
-            openTargetAt(target, composePath(g_log.settings), false, notes);
+            g_log.settings.TargetDir = fallback();
+            opened = openTargetAt(target, composePath(g_log.settings), false, notes);
         }
         catch (const CTavException&)
         {
-            // No temporary folder either: the run goes on without a log.
+            // No such folder: the next.
         }
     }
     if (!settingsProblem.empty())

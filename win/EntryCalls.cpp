@@ -300,9 +300,10 @@ CSharedHandle openEntryToQuery(HANDLE folder, const std::wstring& name, const st
 }
 
 CSharedHandle openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
-                               const std::wstring& shownPath)
+                               const std::wstring& shownPath, bool deleteOnClose)
 {
-    COpenRequest request{access, FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE};
+    const ULONG options = FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE | (deleteOnClose ? FILE_DELETE_ON_CLOSE : 0u);
+    COpenRequest request{access, options};
     request.disposition = create ? FILE_CREATE : FILE_OPEN;
     request.sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
     CSharedHandle file;

@@ -83,9 +83,10 @@ CSharedHandle openEntryToQuery(HANDLE folder, const std::wstring& name, const st
 // Opens the file name of folder for access (with SYNCHRONIZE) without following a link at that
 // name, shared for reading and writing (never for deleting). Without create: an invalid holder when
 // it is not found. With create: a new file, failing with ERROR_ALREADY_EXISTS when any entry (a link
-// too, even one that leads nowhere) has that name. Any other failure throws.
+// too, even one that leads nowhere) has that name; with deleteOnClose (and DELETE access) the new
+// file goes with the handle. Any other failure throws.
 CSharedHandle openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
-                               const std::wstring& shownPath);
+                               const std::wstring& shownPath, bool deleteOnClose = false);
 // How many names the open file has.
 std::uint32_t getLinkCount(HANDLE entry, const std::wstring& shownPath);
 

@@ -372,6 +372,20 @@ TEST(FolderDeletionGuards, OnlyNotFoundMeansMissing)
     }
 }
 
+TEST(FolderDeletionGuards, TargetBesideATwinNameIsRefusedWhereLinksIntoTheTwinLookAlike)
+{
+    // Wine names "tree." as "tree": a link in the tree to a file in "tree." would pass the check.
+    test::CTempDir dir;
+    const CFilePath root = dir / L"tree";
+    test::makeFolder(root);
+    ASSERT_TRUE(::CreateDirectoryW(verbatim(dir / L"tree.").c_str(), nullptr));
+    createVerbatimFile(dir / L"tree.\\victim");
+    test::makeUnixLink(root / L"victim", verbatim(dir / L"tree.\\victim"));
+    EXPECT_EQ(deletionError(root).errorCode, static_cast<std::uint32_t>(ERROR_CANT_RESOLVE_FILENAME));
+    EXPECT_NE(::GetFileAttributesW(verbatim(dir / L"tree.\\victim").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(test::exists(root));
+}
+
 TEST(FolderDeletionGuards, LinksAreNeverEntered)
 {
     test::CTempDir dir;

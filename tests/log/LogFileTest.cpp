@@ -382,6 +382,7 @@ TEST(LogLinks, LinksAtTheLogsNamesAreNeverWrittenMovedOrDeleted)
         {"at the log's name, its sync mutex made beforehand", {}, L".log", "9", true, L" (2).log"},
         {"at the first backup's name", {L".log"}, L"1.log", "9", false, L".log"},
         {"at the oldest backup's name", {L".log"}, L"1.log", "1", false, L".log"},
+        {"at the log's name, leading nowhere", {}, L".log", "9", false, L" (2).log"},
     };
     for (const auto& c : cases)
     {
@@ -396,7 +397,8 @@ TEST(LogLinks, LinksAtTheLogsNamesAreNeverWrittenMovedOrDeleted)
         {
             test::writeTextFile(logs / (name + file), "an older log");
         }
-        test::makeUnixLink(logs / (name + c.link), canary);
+        const bool dangling = std::string(c.what).ends_with("nowhere");
+        test::makeUnixLink(logs / (name + c.link), dangling ? outside / L"nothing.txt" : canary);
         // Another user of the machine can make the mutex that the log's name gives.
         const CSharedHandle mutex(
             c.ownMutex ? ::CreateMutexW(nullptr, FALSE, syncMutexName(logs / (name + L".log")).c_str()) : nullptr);
@@ -404,7 +406,11 @@ TEST(LogLinks, LinksAtTheLogsNamesAreNeverWrittenMovedOrDeleted)
         EXPECT_EQ(test::runProgram(exe, L"1 - -"), 0u);
 
         EXPECT_EQ(test::readBytes(canary), "precious");
-        EXPECT_EQ(test::readBytes(logs / (name + c.link)), "precious") << "the link is still there";
+        EXPECT_FALSE(test::exists(outside / L"nothing.txt")) << "nothing made through the link";
+        if (!dangling)
+        {
+            EXPECT_EQ(test::readBytes(logs / (name + c.link)), "precious") << "the link is still there";
+        }
         const std::vector<std::wstring> texts = test::logTexts(logs / (name + c.logLandsIn));
         ASSERT_FALSE(texts.empty());
         EXPECT_TRUE(texts.back().starts_with(L"line ")) << test::narrow(texts.back());
@@ -412,4 +418,74 @@ TEST(LogLinks, LinksAtTheLogsNamesAreNeverWrittenMovedOrDeleted)
                                                                L"was left alone."),
                   texts.size());
     }
+}
+
+TEST(LogLinks, LinkIntoAFolderBesideTheLogFolderWhoseNameLooksAlikeIsNoPlainFile)
+{
+    // Wine names "logs." as "logs": a link in the log folder to a file in "logs." would pass.
+    test::CTempDir dir;
+    test::CTempDir parent;
+    const CFilePath logs = parent / L"logs";
+    test::makeFolder(logs);
+    const std::wstring twin = L"\\\\?\\" + parent / L"logs.";
+    ASSERT_TRUE(::CreateDirectoryW(twin.c_str(), nullptr));
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    test::writeTextFile(twin + L"\\" + name + L".log", "precious");
+    test::makeUnixLink(logs / (name + L".log"), twin + L"\\" + name + L".log");
+    const CFilePath exe = writerWithLogFolder(dir, name, logs, "MaxBackup=0");
+    EXPECT_EQ(test::runProgram(exe, L"1 - -"), 0u);
+
+    EXPECT_EQ(test::readBytes(twin + L"\\" + name + L".log"), "precious");
+    const std::vector<std::wstring> texts = test::logTexts(logs / (name + L" (2).log"));
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], logs / (name + L".log") + L" is no plain file of this log (a link, say): it was left alone.");
+    EXPECT_TRUE(texts[1].starts_with(L"line "));
+}
+
+TEST(LogSharing, SyncMutexMadeBeforehandDoesNotPutARunUnderAnotherHeader)
+{
+    test::CTempDir dir;
+    test::CTempDir logs;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, name, logs.path());
+    EXPECT_EQ(test::runProgram(exe, L"1 - - first"), 0u);
+    // Anyone can make the mutex that the log's path names, without writing any log.
+    const CSharedHandle mutex(::CreateMutexW(nullptr, FALSE, syncMutexName(logs / (name + L".log")).c_str()));
+    ASSERT_TRUE(mutex.isValid());
+    EXPECT_EQ(test::runProgram(exe, L"1 - - second"), 0u);
+
+    for (const auto& [file, first] : {std::pair{name + L".log", L"second"}, std::pair{name + L"1.log", L"first"}})
+    {
+        const std::vector<std::wstring> lines = test::readLogLines(logs / file);
+        EXPECT_EQ(test::headerRulers(lines), 2u) << test::narrow(file);
+        const std::vector<std::wstring> texts = test::logTexts(logs / file);
+        ASSERT_EQ(texts.size(), 1u) << test::narrow(file);
+        EXPECT_TRUE(texts[0].starts_with(first)) << test::narrow(file);
+    }
+}
+
+TEST(LogSharing, WritersOfAFileWhoseSyncMutexNameIsTakenStillShareIt)
+{
+    test::CTempDir dir;
+    test::CTempDir logs;
+    const std::wstring name = test::uniqueName(L"writer") + L"x";
+    const CFilePath exe = writerWithLogFolder(dir, name, logs.path());
+    // An event takes the name: no writer can have the mutex.
+    const CSharedHandle squatter(
+        ::CreateEventW(nullptr, FALSE, FALSE, syncMutexName(logs / (name + L".log")).c_str()));
+    ASSERT_TRUE(squatter.isValid());
+    test::CEvent ready(L"ready");
+    test::CEvent go(L"go");
+    test::CProcess running;
+    test::start(running, exe, L"1 " + ready.name() + L" " + go.name() + L" first");
+    ASSERT_TRUE(ready.wait());
+    EXPECT_EQ(test::runProgram(exe, L"1 - - second"), 0u);
+    go.set();
+    EXPECT_EQ(running.wait(), 0u);
+
+    EXPECT_FALSE(test::exists(logs / (name + L"1.log"))) << "the live log was never rotated away";
+    const std::vector<std::wstring> texts = test::logTexts(logs / (name + L".log"));
+    EXPECT_EQ(test::indexOfStart(texts, L"The sync mutex of ") < texts.size(), true);
+    EXPECT_LT(test::indexOfStart(texts, L"second "), texts.size());
+    EXPECT_LT(test::indexOfStart(texts, L"first "), texts.size());
 }

@@ -165,12 +165,20 @@ void startUnixProgram(const std::wstring& commandLine)
 
 void makeUnixLink(const std::wstring& link, const std::wstring& target)
 {
-    startUnixProgram(L"/bin/ln -s \"" + unixPath(target) + L"\" \"" + unixPath(link) + L"\"");
-    // Unix programs started by Wine run detached from the handle: wait for the link itself.
-    ASSERT_TRUE(waitUntil([&] { return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000))
-        << "no link at " << narrow(link);
+    // A link that leads nowhere is invisible to Windows calls: the Unix side leaves a marker once
+    // the link is made (Unix programs started by Wine run detached from the handle).
+    const std::wstring made = link + L".made";
+    startUnixProgram(L"/bin/sh -c \"ln -s '" + unixPath(target) + L"' '" + unixPath(link) + L"' && touch '" +
+                     unixPath(made) + L"'\"");
+    ASSERT_TRUE(waitUntil([&] { return exists(made); }, 5000)) << "no link at " << narrow(link);
+    ::DeleteFileW(made.c_str());
+    const DWORD targetAttributes = ::GetFileAttributesW(target.c_str());
+    if (targetAttributes == INVALID_FILE_ATTRIBUTES)
+    {
+        return;
+    }
     // Wine shows a link to a folder as a reparse point, a link to a file as a plain file.
-    const bool toFolder = (::GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool toFolder = (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     ASSERT_EQ((::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0, toFolder);
 }
 

@@ -84,7 +84,7 @@ std::wstring unixPath(const std::wstring& path);
 void startUnixProgram(const std::wstring& commandLine);
 
 // Creates a Unix symbolic link at link that points at target (Windows calls cannot create one
-// that Wine's file system shows) and waits until it is there.
+// that Wine's file system shows; target need not exist) and waits until it is there.
 void makeUnixLink(const std::wstring& link, const std::wstring& target);
 // Removes a Unix symbolic link itself (under Wine a Windows delete would remove its target) and
 // waits until it is gone.
