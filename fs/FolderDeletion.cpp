@@ -220,7 +220,7 @@ struct CFolderLevel
         next = 0;
         try
         {
-            reader = WinAPI::CEntryReader(WinAPI::reopenFolder(handle.get(), false, shown));
+            reader = WinAPI::CEntryReader(WinAPI::reopenFolder(handle.get(), WinAPI::FolderUse::List, shown));
         }
         catch (const CTavException&)
         {
@@ -506,7 +506,7 @@ bool removeFolder(CFolderLevel& level)
     level.reader.reset();
     try
     {
-        const CSharedHandle folder = WinAPI::reopenFolder(level.handle.get(), true, level.shown);
+        const CSharedHandle folder = WinAPI::reopenFolder(level.handle.get(), WinAPI::FolderUse::Remove, level.shown);
         if (folder.isValid())
         {
             WinAPI::deleteOpenEntry(folder.get(), EntryKind::Folder, level.shown);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,4 +24,13 @@ CSharedHandle createProcess(const std::wstring& application, const std::wstring&
                             const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited = {});
 // A second handle of this process to the same object, with the given access.
 CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable);
+// Opens the process with that id only to wait for it (SYNCHRONIZE). While the handle is open the
+// id names this process and no other, even after it has ended. An invalid holder when there is no
+// process of that id (any more); any other failure (access denied) throws.
+CSharedHandle openProcessToWait(std::uint32_t processId);
+// The file name of the program a running process was started from, as the system's process list
+// shows it ("setup.exe"); the empty text when the list has no process of that id.
+std::wstring getProcessImageName(std::uint32_t processId);
+// Waits without a time limit until the object is signalled (a process has ended).
+void waitForever(HANDLE object, const std::wstring& shownName);
 }  // namespace WinAPI
