@@ -38,7 +38,17 @@ CPlace::CPlace(std::wstring name) : m_name(std::move(name))
 
 CPlace CPlace::of(HANDLE entry, const std::wstring& shownPath)
 {
-    return CPlace(WinAPI::getFinalPathName(entry, shownPath));
+    try
+    {
+        return CPlace(WinAPI::getFinalPathName(entry, shownPath));
+    }
+    catch (const CTavException&)
+    {
+        // A volume without a device name (under Wine a drive that its mount manager does not
+        // know, such as one linked in by hand): every entry on it is named by its drive instead,
+        // so places on it still compare among themselves.
+        return CPlace(WinAPI::getFinalPathName(entry, shownPath, true));
+    }
 }
 
 CPlace CPlace::ofPath(const std::wstring& path)
