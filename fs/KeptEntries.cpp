@@ -74,30 +74,39 @@ struct CWayFolder
     std::wstring resolvedName;
 };
 
-// Opens the listed subfolder of the folder held by parent (resolved as parentName, shown as
-// parentShown) to go on below it. Nothing when it is a link (the platform followed it, or someone
-// put a link there after the listing); throws when it is another folder than the listing showed.
-std::optional<CWayFolder> enter(HANDLE parent, const std::wstring& parentName, const CFilePath& parentShown,
-                                const DirectoryEntry& listed)
+// What became of a folder on the way.
+enum class EWay
 {
-    CWayFolder inner;
+    Entered,
+    // It is a link (the platform followed it, or someone put a link there after the listing).
+    Link,
+    // It is not there any more.
+    Gone,
+};
+
+// Opens the listed subfolder of the folder held by parent (resolved as parentName, shown as
+// parentShown) into inner, to go on below it. Throws when it is another folder than the listing
+// showed.
+EWay enter(HANDLE parent, const std::wstring& parentName, const CFilePath& parentShown, const DirectoryEntry& listed,
+           CWayFolder& inner)
+{
     inner.shown = CFilePath::combine(parentShown, listed.name);
     inner.handle = WinAPI::openFolderToEmpty(parent, listed.name, inner.shown);
     if (!inner.handle.isValid())
     {
-        throw CTavException(ERROR_FILE_NOT_FOUND, L"The folder " + inner.shown + L" went away while it was read.");
+        return EWay::Gone;
     }
     const WinAPI::EntryFacts facts = WinAPI::queryEntry(inner.handle.get(), EntryKind::Folder, inner.shown);
     if (WinAPI::isLink(facts.attributes, facts.reparseTag))
     {
-        return std::nullopt;
+        return EWay::Link;
     }
     if (WinAPI::platformFollowsLinks())
     {
         inner.resolvedName = WinAPI::queryEntryName(inner.handle.get(), EntryKind::Folder, inner.shown);
         if (!isEntryOf(inner.resolvedName, parentName, listed.name))
         {
-            return std::nullopt;
+            return EWay::Link;
         }
     }
     if (listed.fileId != 0 && facts.fileId != listed.fileId)
@@ -110,7 +119,7 @@ std::optional<CWayFolder> enter(HANDLE parent, const std::wstring& parentName, c
                             L"The file system of " + inner.shown + L" has no file ids to tell kept entries by.");
     }
     inner.fileId = facts.fileId;
-    return inner;
+    return EWay::Entered;
 }
 }  // namespace
 
@@ -159,17 +168,17 @@ CKeptEntries CKeptEntries::find(const CDeletionTarget& target, const std::vector
     {
         return kept;
     }
-    std::optional<CWayFolder> opened = enter(target.folder(), target.folderName(), target.shown().parent(), top);
-    if (!opened)
+    CWayFolder root;
+    if (enter(target.folder(), target.folderName(), target.shown().parent(), top, root) != EWay::Entered)
     {
         return kept;
     }
-    const CWayFolder root = std::move(*opened);
 
     for (CFinding& finding : findings)
     {
         const std::vector<std::wstring> parts = partsOf(finding.path);
-        std::vector<std::uint64_t> way{root.fileId};
+        // The ids of the folders on the way, the target's first.
+        std::vector<std::uint64_t> folders{root.fileId};
         CWayFolder folder = root;
         for (std::size_t i = 0; i < parts.size(); ++i)
         {
@@ -182,7 +191,7 @@ CKeptEntries CKeptEntries::find(const CDeletionTarget& target, const std::vector
             finding.shown = CFilePath::combine(folder.shown, listed.name);
             if (i + 1 == parts.size())
             {
-                kept.add(folder.fileId, listed, way);
+                kept.add(folder.fileId, listed, folders);
                 finding.found = EFound::Kept;
                 break;
             }
@@ -190,19 +199,22 @@ CKeptEntries CKeptEntries::find(const CDeletionTarget& target, const std::vector
             {
                 break;
             }
-            std::optional<CWayFolder> inner;
-            if (!WinAPI::isLink(listed.attributes, listed.reparseTag))
+            CWayFolder inner;
+            const EWay way = WinAPI::isLink(listed.attributes, listed.reparseTag)
+                                 ? EWay::Link
+                                 : enter(folder.handle.get(), folder.resolvedName, folder.shown, listed, inner);
+            if (way == EWay::Gone)
             {
-                inner = enter(folder.handle.get(), folder.resolvedName, folder.shown, listed);
+                break;
             }
-            if (!inner)
+            if (way == EWay::Link)
             {
-                kept.add(folder.fileId, listed, way);
+                kept.add(folder.fileId, listed, folders);
                 finding.found = EFound::LinkOnTheWay;
                 break;
             }
-            way.push_back(inner->fileId);
-            folder = std::move(*inner);
+            folders.push_back(inner.fileId);
+            folder = std::move(inner);
         }
     }
     return kept;
