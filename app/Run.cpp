@@ -183,7 +183,7 @@ std::optional<CKeptEntries> findKept(const CDeletionTarget& target, const std::v
                 break;
             case CKeptEntries::EFound::LinkOnTheWay:
                 driverLine(kSeverityWarning, dryRun ? L"Would keep the link " : L"Keeping the link ", finding.shown,
-                           L": the kept path ", finding.path, L" lies behind it, outside ", target.shown());
+                           L": the kept path ", finding.path, L" leads through it, and no link is followed");
                 break;
             case CKeptEntries::EFound::Missing:
                 driverLine(kSeverityWarning, L"The kept path ", finding.path, L" names nothing in ", target.shown(),

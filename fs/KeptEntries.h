@@ -39,8 +39,8 @@ struct CKeptName
 // identity: the file system's id of the folder they lie in (the target's, or a folder on the way),
 // their name as that folder lists it and their own id. Each path is followed from the target down
 // through handles, one name at a time relative to the folder before, never by a path and never
-// through a link: a link on the way is kept itself (what lies behind it is not inside the target
-// and the walk never reaches it), and a kept entry that is a link is kept as the link. The folders
+// through a link: a link on the way is kept itself (the walk never follows it, so nothing behind
+// it is looked for or reached), and a kept entry that is a link is kept as the link. The folders
 // on the way to a kept entry, the target included, stay; so does everything inside a kept folder.
 class CKeptEntries
 {

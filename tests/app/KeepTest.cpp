@@ -67,9 +67,10 @@ TEST(Keep, KeptLinksStayAsLinksAndWhatTheyLeadToIsUntouched)
     EXPECT_EQ(test::readBytes(outside / L"folder\\inside.txt"), "inside");
     const std::vector<std::wstring> texts = run.texts();
     EXPECT_LT(test::indexOf(texts, L"Keeping " + (target / L"filelink")), texts.size());
-    EXPECT_LT(test::indexOf(texts, L"Keeping the link " + (target / L"folderlink") +
-                                       L": the kept path folderlink\\inside.txt lies behind it, outside " + target),
-              texts.size());
+    EXPECT_LT(
+        test::indexOf(texts, L"Keeping the link " + (target / L"folderlink") +
+                                 L": the kept path folderlink\\inside.txt leads through it, and no link is followed"),
+        texts.size());
     test::removeUnixLink(target / L"folderlink");
     test::removeUnixLink(target / L"filelink");
 }
