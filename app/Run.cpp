@@ -5,19 +5,26 @@
 #include "app/DriverLog.h"
 #include "app/FinalDeleter.h"
 #include "app/NumberConversion.h"
+#include "app/ParentsLog.h"
+#include "app/ProcessWait.h"
+#include "fs/EmptyParents.h"
 #include "fs/FilePath.h"
 #include "fs/FolderDeletion.h"
 #include "fs/InUseDeferral.h"
+#include "fs/KeptEntries.h"
 #include "fs/TargetPath.h"
 #include "log/TraceLog.h"
+#include "win/EntryCalls.h"
 #include "win/FileCalls.h"
 #include "win/NamedMutex.h"
+#include "win/ProcessCalls.h"
 #include "win/TavException.h"
 
 #include <windows.h>
 
 #include <optional>
 #include <typeinfo>
+#include <vector>
 
 namespace
 {
@@ -67,43 +74,251 @@ std::optional<CPlace> placeOfTarget(const CFilePath& path)
     return std::nullopt;
 }
 
-// Finds the target, moves a log that lies inside it out of the way and deletes it: 0 when it is
-// gone (or was not there), 1 when it could not be removed completely.
-int deleteTarget(const CFilePath& path, const CFilePath& shown, CInUseDeferral* deferral)
+// The options that shape the deletion, each read and checked before anything is started, waited
+// for or deleted.
+struct CDeletionOptions
 {
+    bool whatIf = false;
+    std::optional<CProcessWait> process;
+    std::vector<CFilePath> kept;
+    bool removeParents = false;
+    std::optional<CPlace> stopParentsAt;
+};
+
+void refuse(const wchar_t* option, const std::wstring& value, const std::wstring& reason)
+{
+    driverLine(kSeverityError, L"Refusing /", option, L" \"", value, L"\": ", reason, L".");
+}
+
+// The folder given to /RemoveEmptyParents, when it is the target's folder or above it (compared as
+// places); nothing after an error line otherwise.
+std::optional<CPlace> readStopFolder(const std::wstring& value, const CFilePath& target)
+{
+    const CTargetPath stop = parseTargetPath(value);
+    if (stop.refusal != nullptr)
+    {
+        refuse(L"RemoveEmptyParents", value, stop.refusal);
+        return std::nullopt;
+    }
+    try
+    {
+        const CSharedHandle folder = WinAPI::openToIdentify(verbatimForm(stop.path));
+        if (!folder.isValid())
+        {
+            refuse(L"RemoveEmptyParents", value, L"it is not there");
+            return std::nullopt;
+        }
+        CPlace place = CPlace::of(folder.get(), stop.path);
+        if (target.isRoot() || !place.contains(CPlace::ofPath(target.parent())))
+        {
+            refuse(L"RemoveEmptyParents", value, L"it is no folder above " + target);
+            return std::nullopt;
+        }
+        return place;
+    }
+    catch (const CTavException& error)
+    {
+        refuse(L"RemoveEmptyParents", value, error.fullText());
+        return std::nullopt;
+    }
+}
+
+// Reads WhatIf, WaitOnProcess, Keep and RemoveEmptyParents; false after an error line when one of
+// them is bad.
+bool readDeletionOptions(const CCommandLine& options, const CFilePath& target, CDeletionOptions& read)
+{
+    if (const wchar_t* whatIf = options.getOption(L"WhatIf"))
+    {
+        if (*whatIf != L'\0')
+        {
+            refuse(L"WhatIf", whatIf, L"the option takes no value");
+            return false;
+        }
+        read.whatIf = true;
+    }
+    if (const wchar_t* processId = options.getOption(L"WaitOnProcess"))
+    {
+        read.process = CProcessWait::open(processId);
+        if (!read.process)
+        {
+            return false;
+        }
+    }
+    if (const wchar_t* keep = options.getOption(L"Keep"))
+    {
+        CKeptPaths paths = parseKeptPaths(keep);
+        if (paths.refusal != nullptr)
+        {
+            refuse(L"Keep", paths.refusedItem.empty() ? std::wstring(keep) : paths.refusedItem, paths.refusal);
+            return false;
+        }
+        read.kept = std::move(paths.paths);
+    }
+    if (const wchar_t* stopAt = options.getOption(L"RemoveEmptyParents"))
+    {
+        read.removeParents = true;
+        if (*stopAt != L'\0')
+        {
+            read.stopParentsAt = readStopFolder(stopAt, target);
+            if (!read.stopParentsAt)
+            {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// What became of the target.
+struct CTargetOutcome
+{
+    // 0 when it is gone, was not there or stays with only the kept entries in it; 1 when something
+    // else stays (in a dry run: would stay); -1 when the run ends before deleting.
+    int result = 0;
+    // The target stays: something in it is kept, or something else could not be removed.
+    bool stays = false;
+    // The file id of the folder the target lay in, and its name as the folder lists it; 0 and
+    // empty when it was not there.
+    std::uint64_t folderId = 0;
+    std::wstring listedName;
+};
+
+// Finds the kept entries in the target and logs them; nothing, after an error line, when they
+// cannot be looked for.
+std::optional<CKeptEntries> findKept(const CDeletionTarget& target, const std::vector<CFilePath>& paths, bool dryRun)
+{
+    std::vector<CKeptEntries::CFinding> findings;
+    try
+    {
+        CKeptEntries kept = CKeptEntries::find(target, paths, findings);
+        for (const CKeptEntries::CFinding& finding : findings)
+        {
+            switch (finding.found)
+            {
+            case CKeptEntries::EFound::Kept:
+                driverLine(kSeverityInfo, dryRun ? L"Would keep " : L"Keeping ", finding.shown);
+                break;
+            case CKeptEntries::EFound::LinkOnTheWay:
+                driverLine(kSeverityWarning, dryRun ? L"Would keep the link " : L"Keeping the link ", finding.shown,
+                           L": the kept path ", finding.path, L" leads through it, and no link is followed");
+                break;
+            case CKeptEntries::EFound::Missing:
+                driverLine(kSeverityWarning, L"The kept path ", finding.path, L" names nothing in ", target.shown(),
+                           dryRun ? L"; the dry run would keep nothing for it" : L"; nothing is kept for it");
+                break;
+            }
+        }
+        return kept;
+    }
+    catch (const CTavException& error)
+    {
+        driverLine(kSeverityError, L"Could not find the kept entries in ", target.shown(), L": ", error.fullText());
+        return std::nullopt;
+    }
+}
+
+// Finds the target, moves a log that lies inside it out of the way and deletes it, keeping the kept
+// entries. A dry run changes nothing (the log stays where it is too) and tells what the deletion
+// would do.
+CTargetOutcome deleteTarget(const CFilePath& path, const CFilePath& shown, const std::vector<CFilePath>& keptPaths,
+                            CInUseDeferral* deferral, bool dryRun)
+{
+    CTargetOutcome outcome;
     std::optional<CDeletionTarget> target;
     std::optional<CTavException> failure;
+    std::optional<CKeptEntries> kept;
     try
     {
         target = CDeletionTarget::find(path);
+        if (target)
+        {
+            outcome.folderId = WinAPI::queryFileId(target->folder(), path.parent());
+            outcome.listedName = target->entry().name;
+        }
     }
     catch (const CTavException& error)
     {
         failure = error;
     }
-    if (target)
+    if (target && !keptPaths.empty())
+    {
+        kept = findKept(*target, keptPaths, dryRun);
+        if (!kept)
+        {
+            outcome.result = -1;
+            return outcome;
+        }
+        outcome.stays = !kept->empty();
+    }
+    if (target && !dryRun)
     {
         // A log inside the folder would keep it alive (and be lost with it).
         CTraceLog::moveOutOf(target->place());
     }
-    driverLine(kSeverityInfo, L"Deleting ", shown, L" now.");
+    driverLine(kSeverityInfo, dryRun ? L"Would delete " : L"Deleting ", shown, L" now.");
     try
     {
         if (failure)
         {
             throw *failure;
         }
-        if (target)
+        if (target && dryRun)
         {
-            deleteCompletely(*target, {}, deferral);
+            const CDeletionForecast forecast = forecastDeletion(*target, kept ? &*kept : nullptr);
+            for (const std::wstring& line : forecast.failures)
+            {
+                driverLine(kSeverityWarning, L"Would fail: ", line);
+            }
+            driverLine(kSeverityInfo, L"Would remove ", forecast.files, L" files (", forecast.bytes, L" bytes) and ",
+                       forecast.folders, L" folders.");
+            if (!forecast.failures.empty())
+            {
+                driverLine(kSeverityError, L"Would not remove ", shown, L" completely: ", forecast.failures.size(),
+                           L" entries would fail.");
+                outcome.result = 1;
+            }
+        }
+        else if (target)
+        {
+            deleteCompletely(*target, {}, deferral, 0, kept ? &*kept : nullptr);
         }
     }
     catch (const CTavException& error)
     {
-        driverLine(kSeverityError, L"Could not remove ", shown, L" completely: ", error.fullText());
-        return 1;
+        driverLine(kSeverityError, dryRun ? L"Would not remove " : L"Could not remove ", shown, L" completely: ",
+                   dryRun ? L"would fail: " + error.fullText() : error.fullText());
+        outcome.result = 1;
     }
-    return 0;
+    if (outcome.result != 0)
+    {
+        outcome.stays = true;
+    }
+    else if (outcome.stays)
+    {
+        driverLine(kSeverityInfo, dryRun ? L"Would keep " : L"Kept ", shown,
+                   L" with only the kept entries and the folders on the way to them.");
+    }
+    return outcome;
+}
+
+// Removes the target's empty parents (in a dry run: tells which would go) once the target is gone.
+void removeParents(const CFilePath& path, const CFilePath& shown, const CDeletionOptions& read,
+                   const CTargetOutcome& outcome)
+{
+    if (outcome.stays)
+    {
+        driverLine(kSeverityInfo, read.whatIf ? L"Would leave the parent folders: " : L"Leaving the parent folders: ",
+                   shown, read.whatIf ? L" would stay." : L" stays.");
+        return;
+    }
+    CEmptyParents request;
+    request.target = path;
+    request.folderId = outcome.folderId;
+    request.stopAt = read.stopParentsAt;
+    request.dryRun = read.whatIf;
+    request.targetName = outcome.listedName;
+    CParentsLog log(read.whatIf);
+    removeEmptyParents(request, log);
 }
 
 // Confirms the restart's deletions of the deferral's entries and tells how many wait for the
@@ -164,11 +379,28 @@ int run(const CCommandLine& options)
     const std::uint32_t waitSeconds = readWait(waitValue);
     driverLine(kSeverityInfo, L"Waitime in seconds: ", waitSeconds);
 
+    CDeletionOptions read;
+    if (!readDeletionOptions(options, path, read))
+    {
+        return -1;
+    }
     if (options.getOption(L"DeleteSelf") != nullptr)
     {
-        startFinalDeleter(placeOfTarget(path));
+        if (read.whatIf)
+        {
+            driverLine(kSeverityInfo, L"Would remove ", WinAPI::tryGetModuleFileName(),
+                       L" once the run has ended (/DeleteSelf); a dry run leaves it.");
+        }
+        else
+        {
+            startFinalDeleter(placeOfTarget(path));
+        }
     }
 
+    if (read.process)
+    {
+        read.process->wait();
+    }
     if (const wchar_t* mutexName = options.getOption(L"WaitOnMutex"))
     {
         waitForMutex(mutexName);
@@ -184,13 +416,44 @@ int run(const CCommandLine& options)
         ::Sleep(waitSeconds * 1000);
     }
 
+    const bool deferInUse = options.getOption(L"DeferInUse") != nullptr;
+    if (read.whatIf)
+    {
+        driverLine(kSeverityInfo,
+                   L"Dry run (/WhatIf): from here on every line says what the run would do; "
+                   L"nothing is deleted or changed.");
+        if (deferInUse)
+        {
+            driverLine(kSeverityInfo,
+                       L"Would move files in use aside for the next restart (/DeferInUse); "
+                       L"the dry run lists them among the entries that would fail.");
+        }
+        const CTargetOutcome outcome = deleteTarget(path, shown, read.kept, nullptr, true);
+        if (outcome.result != -1 && read.removeParents)
+        {
+            removeParents(path, shown, read, outcome);
+        }
+        return outcome.result;
+    }
+
     CDeferralLog deferralLog;
     std::optional<CInUseDeferral> deferral;
-    if (options.getOption(L"DeferInUse") != nullptr)
+    if (deferInUse)
     {
         deferral.emplace(path, deferralLog);
     }
 
-    const int result = deleteTarget(path, shown, deferral ? &*deferral : nullptr);
-    return deferral ? finishDeferral(*deferral, result) : result;
+    const CTargetOutcome outcome = deleteTarget(path, shown, read.kept, deferral ? &*deferral : nullptr, false);
+    if (outcome.result == -1)
+    {
+        return -1;
+    }
+    const int result = deferral ? finishDeferral(*deferral, outcome.result) : outcome.result;
+    if (read.removeParents)
+    {
+        CTargetOutcome parents = outcome;
+        parents.stays = outcome.stays || (result != 0 && result != kExitRestartRequired);
+        removeParents(path, shown, read, parents);
+    }
+    return result;
 }

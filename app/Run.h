@@ -12,8 +12,12 @@ constexpr int kExitRestartRequired = 3010;
 
 class CCommandLine;
 
-// The run: reads Path, Wait, DeleteSelf, WaitOnMutex and DeferInUse from the command line, starts
-// the final deleter, waits for the mutex, sleeps and deletes the folder. Returns 0 on success,
+// The run: reads Path, Wait, DeleteSelf, WaitOnMutex, DeferInUse, WaitOnProcess, Keep,
+// RemoveEmptyParents and WhatIf from the command line (every value checked before anything is
+// started, waited for or deleted), starts the final deleter, waits for the process and the mutex,
+// sleeps, deletes the folder but the kept entries and removes its empty parents; with WhatIf it
+// changes nothing and tells what it would do. Returns 0 on success (only kept entries stay),
 // kExitRestartRequired when entries in use were moved aside and wait for the restart, 1 when the
-// deletion failed and -1 when an argument is missing; CTavException from the mutex leaves it.
+// deletion failed (would fail) and -1 when an argument is missing or bad; CTavException from the
+// mutex or the process wait leaves it.
 int run(const CCommandLine& options);

@@ -37,10 +37,22 @@
 // With a deferral (the option for entries in use), an open or a delete that fails because
 // something holds the entry is tried again while the run's retry time lasts; a file that stays in
 // use is then moved aside through the very handle that passed the checks above, never a new one.
+//
+// Kept entries (fs/KeptEntries.h) are known by the id of the folder they lie in, their listed name
+// and their own id, all found before the walk. A folder asks once whether it holds any, so an entry
+// costs nothing more unless its folder does; a kept entry is never opened, a folder on the way to
+// one is emptied of everything else and stays. Parts handed off carry their folder's kept names.
+//
+// The dry walk is the same walk with the same opens and checks, in the same order and on the same
+// workers, but each entry is opened without the right to change it and closed again: no delete, no
+// attribute change, no move, no retry, and the log is not moved out of the target. It counts what
+// would go and lists what would fail, one line per entry (its lists do not nest): a folder is
+// counted when nothing inside it stays and it opens for its removal.
 
 #include "fs/FolderDeletion.h"
 
 #include "fs/InUseDeferral.h"
+#include "fs/LeaveFolder.h"
 #include "fs/Place.h"
 #include "fs/ResolvedName.h"
 #include "fs/WorkerPool.h"
@@ -52,6 +64,7 @@
 #include "win/Thread.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <memory>
 #include <optional>
@@ -109,12 +122,7 @@ private:
     std::uint32_t m_lastCode = 0;
 };
 
-// A reparse point whose tag the platform does not report counts as a link.
-bool isLink(std::uint32_t attributes, std::uint32_t reparseTag)
-{
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-           (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag));
-}
+using WinAPI::isLink;
 
 EntryKind kindOf(const DirectoryEntry& entry)
 {
@@ -125,18 +133,30 @@ EntryKind kindOf(const DirectoryEntry& entry)
     return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
 }
 
+// What a dry walk counts: the entries it would remove, and the size of the files among them.
+struct CDryCount
+{
+    std::atomic<std::uint64_t> files{0};
+    std::atomic<std::uint64_t> folders{0};
+    std::atomic<std::uint64_t> bytes{0};
+};
+
 // What every worker of one walk shares.
 struct CWalk
 {
-    CWalk(const EntryObserver& observer, CInUseDeferral* inUse, CWorkerPool* workers)
-        : beforeOpening(observer), deferral(inUse), pool(workers)
+    CWalk(const EntryObserver& observer, CInUseDeferral* inUse, const CKeptEntries* keep, CDryCount* dryCount)
+        : beforeOpening(observer), deferral(inUse), kept(keep && !keep->empty() ? keep : nullptr), dry(dryCount)
     {
     }
 
     const EntryObserver& beforeOpening;
     CInUseDeferral* deferral;
+    // None when nothing is kept.
+    const CKeptEntries* kept;
+    // Set for a dry walk, which changes nothing and counts instead.
+    CDryCount* dry;
     // None for a walk on one thread.
-    CWorkerPool* pool;
+    CWorkerPool* pool = nullptr;
     // The observer is called by one worker at a time.
     CLock observerLock;
 };
@@ -156,6 +176,8 @@ public:
     ~CFolderFailures();
 
     void add(const CTavException& error) { tail().add(error); }
+    // The failures of an inner folder, each on its own line (a dry walk's list does not nest).
+    void add(const CFailures& inner) { tail().add(inner); }
     // Hands the part to a waiting worker; false (and the part dropped) when none took it.
     bool handOff(CWorkerPool& pool, std::unique_ptr<CEntriesTask> part);
     // Joins every part, in order; each one's failures take its place.
@@ -196,6 +218,10 @@ struct CFolderLevel
     CFolderFailures failures;
     // Set when the folder is first found not empty after a pass without failures.
     ULONGLONG relistUntil = 0;
+    // The entries of this folder that stay; null when none do.
+    const std::vector<CKeptName>* keptHere = nullptr;
+    // The folder lies on the way to a kept entry: it stays.
+    bool onTheWay = false;
 
     bool isPart() const { return borrowed != nullptr; }
     // The handle its entries are opened through.
@@ -208,6 +234,7 @@ struct CFolderLevel
         entries.shown = shown;
         entries.borrowed = folder();
         entries.resolvedName = resolvedName;
+        entries.keptHere = keptHere;
         entries.batch.assign(batch.begin() + static_cast<std::ptrdiff_t>(first),
                              batch.begin() + static_cast<std::ptrdiff_t>(last));
         return entries;
@@ -220,7 +247,7 @@ struct CFolderLevel
         next = 0;
         try
         {
-            reader = WinAPI::CEntryReader(WinAPI::reopenFolder(handle.get(), false, shown));
+            reader = WinAPI::CEntryReader(WinAPI::reopenFolder(handle.get(), WinAPI::FolderUse::List, shown));
         }
         catch (const CTavException&)
         {
@@ -410,10 +437,12 @@ bool resolvesInto(HANDLE entry, HANDLE folder, const std::wstring& folderName, c
     throw CTavException(ERROR_CANT_RESOLVE_FILENAME, WinAPI::entryFailure(kind, shown));
 }
 
-// Deletes one entry of an open folder, or opens it for walking when it is a folder to enter.
-// lingers: the deleted name stays until others let go of the entry.
-std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderName, const DirectoryEntry& entry,
-                                      const CFilePath& shown, bool& lingers, CInUseDeferral* deferral)
+// Deletes one entry of an open folder, or opens it for walking when it is a folder to enter. A dry
+// walk opens the entry the same way, but without the right to change it, checks it the same way
+// and counts it instead of deleting it. lingers: the deleted name stays until others let go of the
+// entry.
+std::optional<CFolderLevel> takeEntry(CWalk& walk, HANDLE folder, const std::wstring& folderName,
+                                      const DirectoryEntry& entry, const CFilePath& shown, bool& lingers)
 {
     const EntryKind kind = kindOf(entry);
     std::optional<CInUseRetry::CEntry> retry;
@@ -423,7 +452,10 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
     std::optional<CTavException> held;
     try
     {
-        handle = retryInUse(deferral, retry, [&] { return WinAPI::openEntry(folder, entry.name, kind, shown); });
+        handle = retryInUse(walk.deferral, retry, [&] {
+            return walk.dry ? WinAPI::openEntryToCheck(folder, entry.name, kind, shown)
+                            : WinAPI::openEntry(folder, entry.name, kind, shown);
+        });
     }
     catch (const CTavException& error)
     {
@@ -447,21 +479,31 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
     {
         return std::nullopt;  // gone already
     }
+    // A link goes as itself, never entered; a dry walk counts it as what the listing shows.
+    const auto takeLink = [&] {
+        if (walk.dry)
+        {
+            ++((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? walk.dry->folders : walk.dry->files);
+            return;
+        }
+        lingers = !WinAPI::deleteOpenEntry(handle.get(), EntryKind::Link, shown);
+    };
+    WinAPI::EntryFacts facts;
     if (kind == EntryKind::Link)
     {
         // A handle that is no link is the link's target (the platform followed it) or an entry that
         // replaced the link: deleting through it could reach outside the tree.
-        const WinAPI::EntryFacts facts = WinAPI::queryEntry(handle.get(), kind, shown);
+        facts = WinAPI::queryEntry(handle.get(), kind, shown);
         if (!isLink(facts.attributes, facts.reparseTag))
         {
             throw CTavException(ERROR_NOT_A_REPARSE_POINT, WinAPI::entryFailure(kind, shown));
         }
-        lingers = !WinAPI::deleteOpenEntry(handle.get(), kind, shown);
+        takeLink();
         return std::nullopt;
     }
     if (kind == EntryKind::Folder)
     {
-        const WinAPI::EntryFacts facts = WinAPI::queryEntry(handle.get(), kind, shown);
+        facts = WinAPI::queryEntry(handle.get(), kind, shown);
         if (isLink(facts.attributes, facts.reparseTag))
         {
             // Replaced by a link after the listing: it goes as a link, when it can go at all.
@@ -469,7 +511,7 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
             {
                 throw *held;
             }
-            lingers = !WinAPI::deleteOpenEntry(handle.get(), EntryKind::Link, shown);
+            takeLink();
             return std::nullopt;
         }
         if (entry.fileId != 0 && facts.fileId != entry.fileId)
@@ -488,25 +530,59 @@ std::optional<CFolderLevel> takeEntry(HANDLE folder, const std::wstring& folderN
     }
     if (kind == EntryKind::File)
     {
-        lingers = !deleteOpenFile(handle.get(), shown, deferral, retry);
+        if (walk.dry)
+        {
+            ++walk.dry->files;
+            walk.dry->bytes += entry.size;
+            return std::nullopt;
+        }
+        lingers = !deleteOpenFile(handle.get(), shown, walk.deferral, retry);
         return std::nullopt;
     }
     CFolderLevel level;
     level.shown = shown;
     level.handle = std::move(handle);
     level.resolvedName = std::move(resolvedName);
+    if (walk.kept != nullptr)
+    {
+        level.keptHere = walk.kept->keptIn(facts.fileId);
+        level.onTheWay = walk.kept->isOnTheWay(facts.fileId);
+    }
     level.startPass();
     return level;
 }
 
 // Removes a folder whose pass is over. False when it is to be listed again first: it is not empty
-// although nothing inside failed.
-bool removeFolder(CFolderLevel& level)
+// although nothing inside failed. A folder on the way to a kept entry stays. A dry walk counts a
+// folder that would go: nothing inside it would stay, and it opens for its removal.
+bool removeFolder(CWalk& walk, CFolderLevel& level)
 {
     level.reader.reset();
+    if (level.onTheWay)
+    {
+        return true;
+    }
+    if (walk.dry)
+    {
+        if (!level.failures.all().any())
+        {
+            try
+            {
+                if (WinAPI::reopenFolder(level.handle.get(), WinAPI::FolderUse::CheckRemoval, level.shown).isValid())
+                {
+                    ++walk.dry->folders;
+                }
+            }
+            catch (const CTavException& error)
+            {
+                level.failures.add(error);
+            }
+        }
+        return true;
+    }
     try
     {
-        const CSharedHandle folder = WinAPI::reopenFolder(level.handle.get(), true, level.shown);
+        const CSharedHandle folder = WinAPI::reopenFolder(level.handle.get(), WinAPI::FolderUse::Remove, level.shown);
         if (folder.isValid())
         {
             WinAPI::deleteOpenEntry(folder.get(), EntryKind::Folder, level.shown);
@@ -584,6 +660,10 @@ void takeNext(CWalk& walk, std::vector<CFolderLevel>& levels)
 {
     CFolderLevel& level = levels.back();
     const DirectoryEntry& entry = level.batch[level.next++];
+    if (level.keptHere != nullptr && CKeptEntries::keeps(*level.keptHere, entry))
+    {
+        return;
+    }
     // The batch's last folder stays: this worker would only wait for it.
     if (kindOf(entry) == EntryKind::Folder && level.next < level.batch.size() &&
         handOff(walk, level, level.next - 1, level.next))
@@ -595,8 +675,7 @@ void takeNext(CWalk& walk, std::vector<CFolderLevel>& levels)
     {
         observe(walk, shown);
         bool lingers = false;
-        std::optional<CFolderLevel> inner =
-            takeEntry(level.folder(), level.resolvedName, entry, shown, lingers, walk.deferral);
+        std::optional<CFolderLevel> inner = takeEntry(walk, level.folder(), level.resolvedName, entry, shown, lingers);
         if (inner)
         {
             // From here on level may have moved.
@@ -627,7 +706,7 @@ CFailures walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
             continue;
         }
         level.failures.joinParts(self);
-        if (!level.isPart() && !removeFolder(level))
+        if (!level.isPart() && !removeFolder(walk, level))
         {
             continue;
         }
@@ -637,7 +716,11 @@ CFailures walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
         {
             return failures;
         }
-        if (failures.any())
+        if (failures.any() && walk.dry)
+        {
+            levels.back().failures.add(failures);
+        }
+        else if (failures.any())
         {
             levels.back().failures.add(failures.error());
         }
@@ -656,28 +739,6 @@ void waitUntilGone(const CDeletionTarget& target)
             throw CTavException(ERROR_TIMEOUT, WinAPI::entryFailure(EntryKind::File, target.shown()));
         }
         ::Sleep(5);
-    }
-}
-
-// A folder that is the current directory of a process cannot be removed: move ours elsewhere.
-void leaveFolder(const CPlace& folder)
-{
-    try
-    {
-        if (!folder.contains(CPlace::ofPath(WinAPI::getCurrentDirectory())))
-        {
-            return;
-        }
-        CFilePath elsewhere = WinAPI::getTempPath();
-        if (folder.contains(CPlace::ofPath(elsewhere)))
-        {
-            elsewhere = WinAPI::getWindowsDirectory();
-        }
-        ::SetCurrentDirectoryW(elsewhere.c_str());
-    }
-    catch (const CTavException&)
-    {
-        // Then the removal of the folder itself reports what is in the way.
     }
 }
 
@@ -719,18 +780,20 @@ void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening,
     }
 }
 
-void deleteCompletely(const CDeletionTarget& target, const EntryObserver& beforeOpening, CInUseDeferral* deferral,
-                      unsigned workers)
+namespace
+{
+// Walks the target: the failures inside a folder come back, a failure of the target itself throws.
+CFailures walkTarget(CWalk& walk, const CDeletionTarget& target, unsigned workers)
 {
     leaveFolder(target.place());
-    if (beforeOpening)
+    if (walk.beforeOpening)
     {
-        beforeOpening(target.shown());
+        walk.beforeOpening(target.shown());
     }
     // The entry itself is taken like every entry inside it: through its folder's handle.
     bool lingers = false;
     std::optional<CFolderLevel> folder =
-        takeEntry(target.folder(), target.folderName(), target.entry(), target.shown(), lingers, deferral);
+        takeEntry(walk, target.folder(), target.folderName(), target.entry(), target.shown(), lingers);
     if (folder)
     {
         if (workers == 0)
@@ -742,11 +805,56 @@ void deleteCompletely(const CDeletionTarget& target, const EntryObserver& before
         {
             pool.emplace(workers);
         }
-        CWalk walk(beforeOpening, deferral, pool ? &*pool : nullptr);
-        walkFolder(walk, pool ? &pool->caller() : nullptr, std::move(*folder)).throwIfAny();
+        walk.pool = pool ? &*pool : nullptr;
+        return walkFolder(walk, pool ? &pool->caller() : nullptr, std::move(*folder));
     }
-    else if (lingers)
+    if (lingers)
     {
         waitUntilGone(target);
     }
+    return CFailures();
+}
+
+// The lines of a failure list.
+std::vector<std::wstring> linesOf(const std::wstring& list)
+{
+    std::vector<std::wstring> lines;
+    std::size_t begin = 0;
+    while (begin < list.size())
+    {
+        const std::size_t end = std::min(list.find(L'\n', begin), list.size());
+        lines.push_back(list.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return lines;
+}
+}  // namespace
+
+void deleteCompletely(const CDeletionTarget& target, const EntryObserver& beforeOpening, CInUseDeferral* deferral,
+                      unsigned workers, const CKeptEntries* kept)
+{
+    CWalk walk(beforeOpening, deferral, kept, nullptr);
+    walkTarget(walk, target, workers).throwIfAny();
+}
+
+CDeletionForecast forecastDeletion(const CDeletionTarget& target, const CKeptEntries* kept, unsigned workers,
+                                   const EntryObserver& beforeOpening)
+{
+    CDryCount count;
+    CWalk walk(beforeOpening, nullptr, kept, &count);
+    CFailures failures;
+    try
+    {
+        failures = walkTarget(walk, target, workers);
+    }
+    catch (const CTavException& error)
+    {
+        failures.add(error);
+    }
+    CDeletionForecast forecast;
+    forecast.files = count.files;
+    forecast.folders = count.folders;
+    forecast.bytes = count.bytes;
+    forecast.failures = linesOf(failures.any() ? failures.error().message : std::wstring());
+    return forecast;
 }

@@ -2,8 +2,12 @@
 
 #include "fs/DeletionTarget.h"
 #include "fs/FilePath.h"
+#include "fs/KeptEntries.h"
 
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 class CInUseDeferral;
 
@@ -25,6 +29,29 @@ using EntryObserver = std::function<void(const CFilePath& entry)>;
 // from all of them, one call at a time.
 void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening = {},
                       CInUseDeferral* deferral = nullptr, unsigned workers = 0);
-// The same for a target already found.
+// The same for a target already found. With kept entries, those stay with everything in them, and
+// so do the folders on the way to them, the target included; nothing else does.
 void deleteCompletely(const CDeletionTarget& target, const EntryObserver& beforeOpening = {},
-                      CInUseDeferral* deferral = nullptr, unsigned workers = 0);
+                      CInUseDeferral* deferral = nullptr, unsigned workers = 0, const CKeptEntries* kept = nullptr);
+
+// What a deletion of the target would do today.
+struct CDeletionForecast
+{
+    // The files and folders that would go (a link counts as the file or folder the listing shows)
+    // and the size of those files.
+    std::uint64_t files = 0;
+    std::uint64_t folders = 0;
+    std::uint64_t bytes = 0;
+    // Each entry that would fail, with the reason, one per line, in the order a walk on one thread
+    // gives; a folder that stays only for what stays inside it is not listed.
+    std::vector<std::wstring> failures;
+};
+
+// The dry walk: the same walk over the target, every entry opened through its folder's handle and
+// checked as the deletion does, but opened without the right to change it (delete access and what
+// the walk reads, never FILE_WRITE_ATTRIBUTES) and closed again: nothing is deleted, moved or
+// changed, no attribute, no time. An entry that the deletion could not open (in use, a held
+// folder, a link the platform cannot remove) is a failure; what only the delete itself would refuse
+// (a running program, a loaded library) cannot be seen without deleting and counts as going.
+CDeletionForecast forecastDeletion(const CDeletionTarget& target, const CKeptEntries* kept = nullptr,
+                                   unsigned workers = 0, const EntryObserver& beforeOpening = {});

@@ -44,9 +44,9 @@ CPlace CPlace::of(HANDLE entry, const std::wstring& shownPath)
     }
     catch (const CTavException&)
     {
-        // A volume the system cannot name as a device (Wine's mount manager knows only the drives
-        // that were there when it started): its drive letter then names it, and places of two
-        // spellings only ever compare as different, never as the same.
+        // A volume without a device name (under Wine a drive that its mount manager does not
+        // know, such as one linked in by hand): every entry on it is named by its drive instead,
+        // so places on it still compare among themselves.
         return CPlace(WinAPI::getFinalPathName(entry, shownPath, true));
     }
 }

@@ -5,7 +5,8 @@
 #include <string>
 
 // Where an entry lies, as the file system itself names it: the final path of an open handle, with
-// the volume's device, long names, links resolved and the letter case as stored. Every spelling of
+// the volume's device (its drive where the volume has no device name), long names, links resolved
+// and the letter case as stored. Every spelling of
 // one place (verbatim and device forms, short names, another letter case, trailing dots and
 // blanks that Windows drops, a substituted drive, a link on the way) gives the same place, so
 // "the same place" and "inside" are decided here, never by comparing the texts that were given.

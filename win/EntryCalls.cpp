@@ -112,6 +112,26 @@ CSharedHandle openUnlessGone(HANDLE folder, const std::wstring& name, ACCESS_MAS
     return entry;
 }
 
+// The open of the walk: delete access and what the kind of entry needs, everything shared, no link
+// followed at the name. moreAccess: FILE_WRITE_ATTRIBUTES for the deletion itself (a read-only
+// entry loses the attribute through the handle), nothing for a check that must not change it.
+CSharedHandle openForDeletion(HANDLE folder, const std::wstring& name, WinAPI::EntryKind kind, ACCESS_MASK moreAccess,
+                              const std::wstring& shownPath)
+{
+    ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | moreAccess;
+    ULONG options = FILE_OPEN_REPARSE_POINT;
+    if (kind == WinAPI::EntryKind::Folder)
+    {
+        access |= FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+        options |= FILE_DIRECTORY_FILE;
+    }
+    else if (kind == WinAPI::EntryKind::File)
+    {
+        options |= FILE_NON_DIRECTORY_FILE;
+    }
+    return openUnlessGone(folder, name, access, options, kind, shownPath);
+}
+
 bool setInformation(HANDLE entry, FILE_INFO_BY_HANDLE_CLASS type, void* data, DWORD size)
 {
     return ::SetFileInformationByHandle(entry, type, data, size) != FALSE;
@@ -185,6 +205,12 @@ void deleteClassic(HANDLE entry, WinAPI::EntryKind kind, const std::wstring& mes
 
 namespace WinAPI
 {
+bool isLink(std::uint32_t attributes, std::uint32_t reparseTag)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag));
+}
+
 std::wstring entryFailure(EntryKind kind, const std::wstring& shownPath)
 {
     switch (kind)
@@ -221,18 +247,12 @@ CSharedHandle openFolder(const std::wstring& path, ACCESS_MASK moreAccess)
 
 CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath)
 {
-    ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
-    ULONG options = FILE_OPEN_REPARSE_POINT;
-    if (kind == EntryKind::Folder)
-    {
-        access |= FILE_LIST_DIRECTORY | FILE_TRAVERSE;
-        options |= FILE_DIRECTORY_FILE;
-    }
-    else if (kind == EntryKind::File)
-    {
-        options |= FILE_NON_DIRECTORY_FILE;
-    }
-    return openUnlessGone(folder, name, access, options, kind, shownPath);
+    return openForDeletion(folder, name, kind, FILE_WRITE_ATTRIBUTES, shownPath);
+}
+
+CSharedHandle openEntryToCheck(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath)
+{
+    return openForDeletion(folder, name, kind, 0, shownPath);
 }
 
 CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
@@ -241,9 +261,17 @@ CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const s
                           FILE_OPEN_REPARSE_POINT | FILE_DIRECTORY_FILE, EntryKind::Folder, shownPath);
 }
 
-CSharedHandle reopenFolder(HANDLE folder, bool forRemoval, const std::wstring& shownPath)
+CSharedHandle reopenFolder(HANDLE folder, FolderUse use, const std::wstring& shownPath)
 {
-    const ACCESS_MASK access = forRemoval ? DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES : FILE_LIST_DIRECTORY;
+    ACCESS_MASK access = FILE_LIST_DIRECTORY;
+    if (use == FolderUse::Remove)
+    {
+        access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+    }
+    else if (use == FolderUse::CheckRemoval)
+    {
+        access = DELETE | FILE_READ_ATTRIBUTES;
+    }
     return openUnlessGone(folder, L"", access, FILE_DIRECTORY_FILE, EntryKind::Folder, shownPath);
 }
 
@@ -284,6 +312,7 @@ bool findListedEntry(HANDLE listing, const std::wstring& name, DirectoryEntry& e
     entry.attributes = record->FileAttributes;
     entry.reparseTag = (record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? record->EaSize : 0;
     entry.fileId = static_cast<std::uint64_t>(record->FileId.QuadPart);
+    entry.size = static_cast<std::uint64_t>(record->EndOfFile.QuadPart);
     // The file system matches a name against the long and the short name of each entry; a pattern
     // character in the name would have matched something else.
     const std::wstring shortName(record->ShortName, record->ShortNameLength / sizeof(wchar_t));
@@ -340,6 +369,18 @@ EntryFacts queryEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPat
         throwStatus(status, entryFailure(kind, shownPath));
     }
     return {tag.FileAttributes, tag.ReparseTag, static_cast<std::uint64_t>(id.QuadPart)};
+}
+
+std::uint64_t queryFileId(HANDLE entry, const std::wstring& shownPath)
+{
+    IO_STATUS_BLOCK io{};
+    LARGE_INTEGER id{};
+    const LONG status = native().queryInformationFile(entry, &io, &id, sizeof id, kFileInternalInformation);
+    if (status < 0)
+    {
+        throwStatus(status, L"WinAPI::queryFileId(" + shownPath + L") failed.");
+    }
+    return static_cast<std::uint64_t>(id.QuadPart);
 }
 
 std::wstring queryEntryName(HANDLE entry, EntryKind kind, const std::wstring& shownPath)
@@ -438,6 +479,7 @@ bool CEntryReader::next(std::vector<DirectoryEntry>& batch)
             entry.attributes = record->FileAttributes;
             entry.reparseTag = record->EaSize;
             entry.fileId = static_cast<std::uint64_t>(record->FileId.QuadPart);
+            entry.size = static_cast<std::uint64_t>(record->EndOfFile.QuadPart);
             next = record->NextEntryOffset;
         }
         else
@@ -446,6 +488,7 @@ bool CEntryReader::next(std::vector<DirectoryEntry>& batch)
             entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
             entry.attributes = record->FileAttributes;
             entry.reparseTag = record->EaSize;
+            entry.size = static_cast<std::uint64_t>(record->EndOfFile.QuadPart);
             next = record->NextEntryOffset;
         }
         if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)

@@ -33,6 +33,8 @@ struct DirectoryEntry
     std::uint32_t reparseTag = 0;
     // The file system's id of the entry; 0 where it reports none.
     std::uint64_t fileId = 0;
+    // The size of a file's data as the listing reports it.
+    std::uint64_t size = 0;
 };
 
 // What an open handle says of its entry.
@@ -42,6 +44,11 @@ struct EntryFacts
     std::uint32_t reparseTag = 0;
     std::uint64_t fileId = 0;
 };
+
+// True for a link: a reparse point whose tag is a name surrogate (symbolic link, junction, mount
+// point) or whose tag the platform does not report. Other reparse points (cloud placeholders,
+// deduplicated files) are the entries they stand for.
+bool isLink(std::uint32_t attributes, std::uint32_t reparseTag);
 
 // The failure text of an operation on an entry of this kind.
 std::wstring entryFailure(EntryKind kind, const std::wstring& shownPath);
@@ -64,11 +71,26 @@ CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind,
 // that another process holds without delete sharing (as its current directory, for one).
 CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath);
 
-// A second handle on the folder itself, with a listing position of its own: for a fresh pass over
-// its entries, or with delete access for its removal (on Wine a folder's delete succeeds, and
-// silently does nothing, through a handle that listed it). An invalid holder when the folder is
-// gone.
-CSharedHandle reopenFolder(HANDLE folder, bool forRemoval, const std::wstring& shownPath);
+// Opens the entry name of folder like openEntry, with delete access and what the walk asks for
+// besides, but without the right to change its attributes: to learn whether the deletion could
+// open it, without any means to change it. An invalid holder when the entry is gone.
+CSharedHandle openEntryToCheck(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath);
+
+// What a second handle on a folder is for.
+enum class FolderUse
+{
+    // A fresh pass over its entries (a handle lists a folder only once).
+    List,
+    // Its removal, with delete access (on Wine a folder's delete succeeds, and silently does
+    // nothing, through a handle that listed it).
+    Remove,
+    // Whether it could be opened for its removal: delete access without the right to change it.
+    CheckRemoval,
+};
+
+// A second handle on the folder itself, with a listing position of its own. An invalid holder
+// when the folder is gone.
+CSharedHandle reopenFolder(HANDLE folder, FolderUse use, const std::wstring& shownPath);
 
 // The entry of folder called name, by its long or its short name (the file system's comparison),
 // as the listing shows it: false when there is none. Any other failure (the folder may not be
@@ -90,8 +112,10 @@ CSharedHandle openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_M
 // How many names the open file has.
 std::uint32_t getLinkCount(HANDLE entry, const std::wstring& shownPath);
 
-// Attributes, reparse tag and id of an open entry.
+// Attributes, reparse tag and id of an open entry (a handle with FILE_READ_ATTRIBUTES).
 EntryFacts queryEntry(HANDLE entry, EntryKind kind, const std::wstring& shownPath);
+// The file system's id of an open entry, through any handle (it takes no access right).
+std::uint64_t queryFileId(HANDLE entry, const std::wstring& shownPath);
 // The object name of an open entry, as the platform resolved it (Wine: "\??\Z:\dir\file", the
 // link's target for a link; Windows: "\Device\...\dir\file").
 std::wstring queryEntryName(HANDLE entry, EntryKind kind, const std::wstring& shownPath);

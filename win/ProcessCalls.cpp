@@ -4,6 +4,8 @@
 #include "win/TavException.h"
 #include "win/WinText.h"
 
+#include <tlhelp32.h>
+
 #include <optional>
 #include <utility>
 
@@ -155,5 +157,47 @@ bool isInJob()
         throwLastError(L"WinAPI::isInJob() failed.");
     }
     return inJob != FALSE;
+}
+
+CSharedHandle openProcessToWait(std::uint32_t processId)
+{
+    CSharedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (!process.isValid())
+    {
+        const DWORD error = ::GetLastError();
+        // The only answer for an id that names no process.
+        if (error != ERROR_INVALID_PARAMETER)
+        {
+            throw CTavException(error, L"WinAPI::openProcess(" + std::to_wstring(processId) + L") failed.");
+        }
+    }
+    return process;
+}
+
+std::wstring getProcessImageName(std::uint32_t processId)
+{
+    const CSharedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.isValid())
+    {
+        throwLastError(L"WinAPI::createToolhelp32Snapshot() failed.");
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
+    {
+        if (entry.th32ProcessID == processId)
+        {
+            return entry.szExeFile;
+        }
+    }
+    return std::wstring();
+}
+
+void waitForever(HANDLE object, const std::wstring& shownName)
+{
+    if (::WaitForSingleObject(object, INFINITE) == WAIT_FAILED)
+    {
+        throwLastError(L"WinAPI::waitForSingleObject(" + shownName + L") failed.");
+    }
 }
 }  // namespace WinAPI

@@ -38,4 +38,13 @@ std::uint32_t tryGetProcessId(HANDLE process);
 std::wstring getProcessImageName(HANDLE process);
 // True when this process runs inside a job object.
 bool isInJob();
+// Opens the process with that id only to wait for it (SYNCHRONIZE). While the handle is open the
+// id names this process and no other, even after it has ended. An invalid holder when there is no
+// process of that id (any more); any other failure (access denied) throws.
+CSharedHandle openProcessToWait(std::uint32_t processId);
+// The file name of the program a running process was started from, as the system's process list
+// shows it ("setup.exe"); the empty text when the list has no process of that id.
+std::wstring getProcessImageName(std::uint32_t processId);
+// Waits without a time limit until the object is signalled (a process has ended).
+void waitForever(HANDLE object, const std::wstring& shownName);
 }  // namespace WinAPI

@@ -106,4 +106,24 @@ void regDeleteValue(HKEY key, const std::wstring& name)
         throw CTavException(static_cast<std::uint32_t>(result), L"WinAPI::regDeleteValue failed for " + name);
     }
 }
+std::vector<std::wstring> regSubkeyNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    // A key name has at most 255 characters.
+    std::vector<wchar_t> name(256);
+    for (DWORD index = 0;; ++index)
+    {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LONG result = ::RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS)
+        {
+            return names;
+        }
+        if (result != ERROR_SUCCESS)
+        {
+            throw CTavException(static_cast<std::uint32_t>(result), L"WinAPI::regEnumKeyEx failed");
+        }
+        names.emplace_back(name.data(), length);
+    }
+}
 }  // namespace WinAPI

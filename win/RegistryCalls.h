@@ -31,6 +31,8 @@ std::optional<RegValue> regQueryValueIfPresent(HKEY key, const std::wstring& nam
 // Sets the value to exactly these bytes of this type. Throws "WinAPI::regSetValueEx failed for " +
 // name.
 void regSetValueEx(HKEY key, const std::wstring& name, std::uint32_t type, const std::vector<std::uint8_t>& data);
+// The names of the key's subkeys, in the registry's order. Throws "WinAPI::regEnumKeyEx failed".
+std::vector<std::wstring> regSubkeyNames(HKEY key);
 // Removes the value; a value that is not there is no failure. Throws "WinAPI::regDeleteValue failed
 // for " + name.
 void regDeleteValue(HKEY key, const std::wstring& name);

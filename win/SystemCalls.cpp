@@ -129,4 +129,36 @@ std::wstring expandEnvironmentStrings(const std::wstring& text)
     }
     return textOf(buffer);
 }
+std::wstring getKnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* name)
+{
+    PWSTR path = nullptr;
+    const HRESULT result = ::SHGetKnownFolderPath(folder, KF_FLAG_DONT_VERIFY, nullptr, &path);
+    if (FAILED(result))
+    {
+        ::CoTaskMemFree(path);
+        // A failure of the call carries a Windows error in its low word (HRESULT_FROM_WIN32).
+        const std::uint32_t code =
+            HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result) : static_cast<std::uint32_t>(result);
+        throw CTavException(code, std::wstring(L"WinAPI::getKnownFolderPath(") + name + L") failed.");
+    }
+    std::wstring text = path != nullptr ? path : L"";
+    ::CoTaskMemFree(path);
+    // Wine answers a folder that the 32-bit view lacks (the 64-bit Program Files) with S_FALSE and an
+    // empty path.
+    if (text.empty())
+    {
+        throw CTavException(ERROR_PATH_NOT_FOUND, std::wstring(L"WinAPI::getKnownFolderPath(") + name + L") failed.");
+    }
+    return text;
+}
+
+std::uint32_t getLogicalDrives()
+{
+    const DWORD drives = ::GetLogicalDrives();
+    if (drives == 0)
+    {
+        throwLastError(L"WinAPI::getLogicalDrives() failed.");
+    }
+    return drives;
+}
 }  // namespace WinAPI

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdint>
 #include <string>
 
 // Thin wrappers of the calls that name the system's folders, the account and the environment;
@@ -19,4 +23,9 @@ std::wstring getUserName();
 // Wine). Such a process may own what it makes by the administrators and keep others out of it.
 bool hasAdministratorsGroup();
 std::wstring expandEnvironmentStrings(const std::wstring& text);
+// The path of a known folder of the process's user and view (SHGetKnownFolderPath), whether the
+// folder exists or not. name is the folder's name for the message.
+std::wstring getKnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* name);
+// The drive letters in use, as GetLogicalDrives reports them: bit 0 is A:.
+std::uint32_t getLogicalDrives();
 }  // namespace WinAPI

@@ -4,41 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <regex>
 
+using test::CParallelRun;
 using test::CRunResult;
 
 namespace
 {
 constexpr std::uint32_t kMinusOne = 0xFFFFFFFF;
-
-// Several runs at once: each a copy of the program with its own log.
-struct CParallelRun
-{
-    std::wstring arguments;
-    std::wstring currentDirectory;
-    CRunResult result;
-};
-
-void runTogether(const test::CTempDir& dir, std::vector<CParallelRun>& runs)
-{
-    std::vector<std::unique_ptr<test::CProcess>> processes;
-    std::vector<std::wstring> names;
-    for (CParallelRun& run : runs)
-    {
-        names.push_back(test::uniqueName(L"tw"));
-        const CFilePath exe = test::copyTidewell(dir.path(), names.back());
-        processes.push_back(std::make_unique<test::CProcess>());
-        test::start(*processes.back(), exe, run.arguments, run.currentDirectory);
-    }
-    for (std::size_t i = 0; i < runs.size(); ++i)
-    {
-        runs[i].result.exitCode = processes[i]->wait();
-        runs[i].result.lines = test::readLogLines(test::defaultLogPath(names[i]));
-        ::DeleteFileW(test::defaultLogPath(names[i]).c_str());
-    }
-}
 }  // namespace
 
 TEST(Driver, NoOptionsAtAll)
@@ -97,7 +70,7 @@ TEST(Driver, MissingFolderAndEmptyPathSucceed)
     test::CTempDir dir;
     std::vector<CParallelRun> runs{{L"/Path:" + (dir / L"missing") + L" /Wait:0", L"", {}},
                                    {L"/Path /Wait:0x0", L"", {}}};
-    runTogether(dir, runs);
+    test::runTogether(dir.path(), runs);
     EXPECT_EQ(runs[0].result.exitCode, 0u);
     EXPECT_EQ(runs[0].result.texts(),
               (std::vector<std::wstring>{L"Working on Path " + (dir / L"missing"), L"Waitime in seconds: 0",
@@ -143,7 +116,7 @@ TEST(Driver, UnusableWaitValuesKeepFiveSeconds)
                                    {missing + L" /wait:", L"", {}},
                                    {missing + L" /Wait:-3", L"", {}},
                                    {missing + L" /Wait:4294968", L"", {}}};
-    runTogether(dir, runs);
+    test::runTogether(dir.path(), runs);
     const std::wstring expected[] = {
         L"/Wait:abc can't be converted to number.", L"/Wait: can't be converted to number.",
         L"/Wait:-3 is out of range (0 to 4294967 seconds).", L"/Wait:4294968 is out of range (0 to 4294967 seconds)."};
@@ -165,7 +138,7 @@ TEST(Driver, CurrentDirectoryInsideTheTargetDoesNotStopTheDeletion)
     test::makeFolder(target);
     test::makeFolder(target / L"sub");
     std::vector<CParallelRun> runs{{L"/Path:" + target + L" /Wait:0", target / L"sub", {}}};
-    runTogether(dir, runs);
+    test::runTogether(dir.path(), runs);
     EXPECT_EQ(runs[0].result.exitCode, 0u);
     EXPECT_FALSE(test::exists(target));
 }
@@ -227,7 +200,7 @@ TEST(Driver, MalformedCommandLinesNeverDeleteWhatWasNotNamed)
         {L"/Path:C:\\" + std::wstring(5000, L'p') + L" /Wait:0", L"", {}},  // a 5,000-character name
         {L"\"/Path:" + unicode + L"\" /Wait:0", L"", {}},                   // non-ASCII, deleted
     };
-    runTogether(dir, runs);
+    test::runTogether(dir.path(), runs);
     const std::uint32_t exitCodes[] = {kMinusOne, 0, kMinusOne, kMinusOne, kMinusOne, kMinusOne, 0};
     for (std::size_t i = 0; i < runs.size(); ++i)
     {
@@ -261,7 +234,7 @@ TEST(Driver, PathsNamingNoEntryOfTheirOwnAreRefusedAndRelativeOnesResolvedOnce)
         runs.push_back({L"/Wait:0 " + arguments, cwd, {}});
     }
     runs.push_back({L"/Wait:0 /Path:sub", cwd, {}});
-    runTogether(dir, runs);
+    test::runTogether(dir.path(), runs);
     for (std::size_t i = 0; i + 1 < runs.size(); ++i)
     {
         EXPECT_EQ(runs[i].result.exitCode, kMinusOne) << "run " << i;

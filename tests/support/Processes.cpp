@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace test
 {
 CFilePath buildFolder()
@@ -202,5 +204,23 @@ CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, con
     result.lines = readLogLines(defaultLogPath(name));
     ::DeleteFileW(defaultLogPath(name).c_str());
     return result;
+}
+void runTogether(const std::wstring& folder, std::vector<CParallelRun>& runs)
+{
+    std::vector<std::unique_ptr<CProcess>> processes;
+    std::vector<std::wstring> names;
+    for (CParallelRun& run : runs)
+    {
+        names.push_back(uniqueName(L"tw"));
+        const CFilePath exe = copyTidewell(folder, names.back());
+        processes.push_back(std::make_unique<CProcess>());
+        start(*processes.back(), exe, run.arguments, run.currentDirectory);
+    }
+    for (std::size_t i = 0; i < runs.size(); ++i)
+    {
+        runs[i].result.exitCode = processes[i]->wait();
+        runs[i].result.lines = readLogLines(defaultLogPath(names[i]));
+        ::DeleteFileW(defaultLogPath(names[i]).c_str());
+    }
 }
 }  // namespace test

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace test
 {
@@ -67,6 +68,7 @@ public:
     bool holds() const { return m_holds; }
     // The child has not ended (it holds its object until released).
     bool running() const;
+    std::uint32_t processId() const { return m_child.info.dwProcessId; }
     // Lets go and waits for the child to end.
     void release();
 
@@ -94,4 +96,15 @@ void removeUnixLink(const std::wstring& link);
 // and deletes it.
 CRunResult runTidewell(const std::wstring& folder, const std::wstring& name, const std::wstring& arguments,
                        DWORD timeoutMs = 60000);
+
+// One of several runs of Tidewell at once.
+struct CParallelRun
+{
+    std::wstring arguments;
+    std::wstring currentDirectory;
+    CRunResult result;
+};
+// Starts every run at once, each a copy of the program in folder with its own log, waits for all
+// and reads their logs (and deletes them).
+void runTogether(const std::wstring& folder, std::vector<CParallelRun>& runs);
 }  // namespace test

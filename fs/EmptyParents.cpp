@@ -1,0 +1,166 @@
+#include "fs/EmptyParents.h"
+
+#include "fs/LeaveFolder.h"
+#include "fs/ProtectedFolders.h"
+#include "fs/ResolvedName.h"
+#include "win/EntryCalls.h"
+#include "win/FileCalls.h"
+#include "win/TavException.h"
+
+namespace
+{
+using WinAPI::DirectoryEntry;
+using WinAPI::EntryKind;
+
+// One parent, opened for its removal through its own parent's handle.
+struct CParent
+{
+    CSharedHandle handle;
+    DirectoryEntry listed;
+    // The file id of the parent above, as its path named it: the folder expected next.
+    std::uint64_t aboveId = 0;
+};
+
+// Why the folder cannot be taken as the parent expected; nothing when it can. Fills parent.
+std::optional<std::wstring> openParent(const CFilePath& folder, std::uint64_t expectedId, bool dryRun, CParent& parent)
+{
+    const CFilePath above = folder.parent();
+    const CSharedHandle aboveHandle = WinAPI::openFolder(verbatimForm(above));
+    if (!aboveHandle.isValid() || !WinAPI::findEntry(aboveHandle.get(), folder.fileName(), parent.listed, folder))
+    {
+        return std::wstring(L"it is not there");
+    }
+    if (WinAPI::isLink(parent.listed.attributes, parent.listed.reparseTag))
+    {
+        return std::wstring(L"it is a link or a mount point");
+    }
+    parent.handle = dryRun ? WinAPI::openEntryToCheck(aboveHandle.get(), parent.listed.name, EntryKind::Folder, folder)
+                           : WinAPI::openEntry(aboveHandle.get(), parent.listed.name, EntryKind::Folder, folder);
+    if (!parent.handle.isValid())
+    {
+        return std::wstring(L"it is not there");
+    }
+    const WinAPI::EntryFacts facts = WinAPI::queryEntry(parent.handle.get(), EntryKind::Folder, folder);
+    if (WinAPI::isLink(facts.attributes, facts.reparseTag))
+    {
+        return std::wstring(L"it is a link or a mount point");
+    }
+    // Where the platform follows links whatever it is asked, only the resolved name tells.
+    if (WinAPI::platformFollowsLinks() &&
+        !isEntryOf(WinAPI::queryEntryName(parent.handle.get(), EntryKind::Folder, folder),
+                   WinAPI::queryEntryName(aboveHandle.get(), EntryKind::Folder, above), parent.listed.name))
+    {
+        return std::wstring(L"it is a link or a mount point");
+    }
+    if ((parent.listed.fileId != 0 && facts.fileId != parent.listed.fileId) ||
+        (expectedId != 0 && facts.fileId != expectedId))
+    {
+        return std::wstring(L"it is no longer the folder that its path named");
+    }
+    parent.aboveId = WinAPI::queryFileId(aboveHandle.get(), above);
+    return std::nullopt;
+}
+
+// For a dry run: the folder holds nothing but child (nothing at all when child is empty).
+bool holdsOnly(HANDLE folder, const std::wstring& child, const CFilePath& shown)
+{
+    WinAPI::CEntryReader reader(WinAPI::reopenFolder(folder, WinAPI::FolderUse::List, shown));
+    std::vector<DirectoryEntry> batch;
+    while (reader.next(batch))
+    {
+        for (const DirectoryEntry& entry : batch)
+        {
+            if (child.empty() || entry.name != child)
+            {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+}  // namespace
+
+void removeEmptyParents(const CEmptyParents& request, CParentsListener& listener, const EntryObserver& beforeRemoving)
+{
+    CFilePath folder = request.target.parent();
+    std::optional<CProtectedFolders> protectedFolders;
+    try
+    {
+        protectedFolders = CProtectedFolders::ofSystem();
+    }
+    catch (const CTavException& error)
+    {
+        listener.stopped(folder, L"the system's folders cannot be asked: " + error.fullText(), true);
+        return;
+    }
+    std::uint64_t expectedId = request.folderId;
+    std::wstring child = request.targetName;
+    for (;;)
+    {
+        if (folder.empty() || folder.isRoot())
+        {
+            listener.stopped(folder, L"it is a volume's or a share's root", false);
+            return;
+        }
+        try
+        {
+            CParent parent;
+            if (const auto reason = openParent(folder, expectedId, request.dryRun, parent))
+            {
+                listener.stopped(folder, *reason, false);
+                return;
+            }
+            const CPlace place = CPlace::of(parent.handle.get(), folder);
+            if (request.stopAt && *request.stopAt == place)
+            {
+                listener.stopped(folder, L"it is the folder given to stop at", false);
+                return;
+            }
+            if (const auto reason = protectedFolders->reasonToKeep(place))
+            {
+                listener.stopped(folder, *reason, false);
+                return;
+            }
+            leaveFolder(place);
+            if (beforeRemoving)
+            {
+                beforeRemoving(folder);
+            }
+            if (request.dryRun)
+            {
+                if (!holdsOnly(parent.handle.get(), child, folder))
+                {
+                    listener.stopped(folder, L"it is not empty", false);
+                    return;
+                }
+            }
+            else
+            {
+                try
+                {
+                    WinAPI::deleteOpenEntry(parent.handle.get(), EntryKind::Folder, folder);
+                }
+                catch (const CTavException& error)
+                {
+                    if (error.errorCode == ERROR_DIR_NOT_EMPTY)
+                    {
+                        listener.stopped(folder, L"it is not empty", false);
+                        return;
+                    }
+                    throw;
+                }
+                // The classic delete removes the folder as its handle closes.
+                parent.handle.reset();
+            }
+            listener.removed(folder);
+            expectedId = parent.aboveId;
+            child = parent.listed.name;
+        }
+        catch (const CTavException& error)
+        {
+            listener.stopped(folder, L"it cannot be removed: " + error.fullText(), true);
+            return;
+        }
+        folder = folder.parent();
+    }
+}
