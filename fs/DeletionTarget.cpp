@@ -69,6 +69,7 @@ std::optional<CDeletionTarget> CDeletionTarget::find(const CFilePath& path)
     {
         target.m_folderName = WinAPI::queryEntryName(folder.get(), EntryKind::Folder, folderPath);
     }
+    target.m_lookAlikes = lookAlikesOf(absolute);
     target.m_folder = std::move(folder);
     target.m_entry = std::move(entry);
     return target;

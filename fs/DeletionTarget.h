@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // The entry a deletion removes, found once through its folder's handle: the folder is opened by
 // path (links on the way followed, as the caller spelled them), the entry by its single name
@@ -29,6 +30,8 @@ public:
     // The folder's resolved name, where the platform follows links.
     const std::wstring& folderName() const { return m_folderName; }
     const WinAPI::DirectoryEntry& entry() const { return m_entry; }
+    // The places that could pass for the target by their resolved names (lookAlikesOf).
+    const std::vector<std::wstring>& lookAlikes() const { return m_lookAlikes; }
 
 private:
     CDeletionTarget(CFilePath shown, CPlace place) : m_shown(std::move(shown)), m_place(std::move(place)) {}
@@ -38,4 +41,5 @@ private:
     CSharedHandle m_folder;
     std::wstring m_folderName;
     WinAPI::DirectoryEntry m_entry;
+    std::vector<std::wstring> m_lookAlikes;
 };

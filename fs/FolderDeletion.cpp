@@ -157,6 +157,11 @@ struct CWalk
     CDryCount* dry;
     // None for a walk on one thread.
     CWorkerPool* pool = nullptr;
+    // Where links cannot be told from entries by their names alone: the places that look alike to
+    // the target (lookAlikesOf), and the length of the target's shown path, which every entry's
+    // shown path begins with.
+    std::vector<std::wstring> lookAlikes;
+    std::size_t targetShown = 0;
     // The observer is called by one worker at a time.
     CLock observerLock;
 };
@@ -527,6 +532,12 @@ std::optional<CFolderLevel> takeEntry(CWalk& walk, HANDLE folder, const std::wst
         {
             return std::nullopt;  // deleted by someone else meanwhile
         }
+        // A link into a folder whose name differs from one on the way only by trailing dots and
+        // blanks passes the name check: only the identity of the entry there tells.
+        if (isLookAlike(handle.get(), walk.lookAlikes, shown.substr(walk.targetShown)))
+        {
+            throw CTavException(ERROR_CANT_RESOLVE_FILENAME, WinAPI::entryFailure(kind, shown));
+        }
     }
     if (kind == EntryKind::File)
     {
@@ -786,6 +797,8 @@ namespace
 CFailures walkTarget(CWalk& walk, const CDeletionTarget& target, unsigned workers)
 {
     leaveFolder(target.place());
+    walk.lookAlikes = target.lookAlikes();
+    walk.targetShown = target.shown().size();
     if (walk.beforeOpening)
     {
         walk.beforeOpening(target.shown());

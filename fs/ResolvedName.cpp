@@ -73,7 +73,7 @@ std::vector<std::wstring> twinsOf(const CFilePath& folder, const std::wstring& n
     {
         return twins;
     }
-    WinAPI::CEntryReader reader(WinAPI::reopenFolder(handle.get(), false, folder));
+    WinAPI::CEntryReader reader(WinAPI::reopenFolder(handle.get(), WinAPI::FolderUse::List, folder));
     std::vector<WinAPI::DirectoryEntry> batch;
     while (reader.next(batch))
     {

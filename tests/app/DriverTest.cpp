@@ -349,3 +349,40 @@ TEST(Driver, LogThatCannotMoveToItsNameInTheTemporaryFolderTakesTheNextOneAndLos
         }
     }
 }
+
+TEST(Driver, LogThatMovesOutOfTheTargetRemovesOnlyItsOwnOldFile)
+{
+    // While the run waits, the log folder inside the target becomes a link to another folder that
+    // has a file of the log's name.
+    test::CTempDir dir;
+    test::CTempDir victim;
+    test::CTempDir temp;
+    const CFilePath target = dir / L"target";
+    test::makeFolder(target);
+    const std::wstring name = test::uniqueName(L"tw");
+    test::writeTextFile(victim / (name + L".log"), "precious");
+    test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + test::narrow(target) + "\\logs\r\n");
+    const std::wstring mutex = test::uniqueName(L"M");
+    test::CChildHolder holder(L"mutex", mutex);
+    ASSERT_TRUE(holder.holds());
+    test::CProcess run;
+    {
+        test::CTempFolderOverride scoped(temp.path());
+        test::start(run, test::copyTidewell(dir.path(), name),
+                    L"/Path:" + target + L" /Wait:0 /WaitOnMutex:" + mutex);
+    }
+    ASSERT_TRUE(test::waitUntil([&] {
+        const std::vector<std::wstring> texts = test::logTexts(target / L"logs" / (name + L".log"));
+        return test::indexOf(texts, L"Waiting for mutex " + mutex) < texts.size();
+    }));
+    test::startUnixProgram(L"/bin/sh -c \"mv '" + test::unixPath(target / L"logs") + L"' '" +
+                           test::unixPath(target / L"old") + L"' && ln -s '" + test::unixPath(victim.path()) + L"' '" +
+                           test::unixPath(target / L"logs") + L"'\"");
+    ASSERT_TRUE(test::waitUntil([&] { return test::exists(target / L"old"); }));
+    holder.release();
+    run.wait();
+    EXPECT_EQ(test::readBytes(victim / (name + L".log")), "precious");
+    const std::vector<std::wstring> texts = test::logTexts(temp / (name + L".log"));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back().substr(0, 8), L"Tidewell");
+}

@@ -372,18 +372,25 @@ TEST(FolderDeletionGuards, OnlyNotFoundMeansMissing)
     }
 }
 
-TEST(FolderDeletionGuards, TargetBesideATwinNameIsRefusedWhereLinksIntoTheTwinLookAlike)
+TEST(FolderDeletionGuards, LinksIntoAFolderWhoseNameLooksAlikeAreReportedAndTheirTargetsKept)
 {
-    // Wine names "tree." as "tree": a link in the tree to a file in "tree." would pass the check.
-    test::CTempDir dir;
-    const CFilePath root = dir / L"tree";
-    test::makeFolder(root);
-    ASSERT_TRUE(::CreateDirectoryW(verbatim(dir / L"tree.").c_str(), nullptr));
-    createVerbatimFile(dir / L"tree.\\victim");
-    test::makeUnixLink(root / L"victim", verbatim(dir / L"tree.\\victim"));
-    EXPECT_EQ(deletionError(root).errorCode, static_cast<std::uint32_t>(ERROR_CANT_RESOLVE_FILENAME));
-    EXPECT_NE(::GetFileAttributesW(verbatim(dir / L"tree.\\victim").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(test::exists(root));
+    // Wine names "tree." as "tree": a link at "tree\a" to "tree.\a" passes the check of names.
+    for (const wchar_t* twin : {L"tree.", L"tree "})
+    {
+        test::CTempDir dir;
+        const CFilePath root = dir / L"tree";
+        test::makeFolder(root);
+        test::writeTextFile(root / L"other.txt");
+        ASSERT_TRUE(::CreateDirectoryW(verbatim(dir / twin).c_str(), nullptr));
+        createVerbatimFile(dir / twin + L"\\victim");
+        test::makeUnixLink(root / L"victim", verbatim(dir / twin + L"\\victim"));
+
+        const CTavException error = deletionError(root);
+        EXPECT_NE(error.message.find(L"WinAPI::deleteFile(" + (root / L"victim") + L") failed."), std::wstring::npos)
+            << test::narrow(error.message);
+        EXPECT_NE(::GetFileAttributesW(verbatim(dir / twin + L"\\victim").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_FALSE(test::exists(root / L"other.txt"));
+    }
 }
 
 TEST(FolderDeletionGuards, LinksAreNeverEntered)
