@@ -38,11 +38,6 @@ const CCase kCases[] = {
     {"plain", L"plain", false, true, nullptr, false, L"Tidewell finished successfully."},
     {"running_deferred", L"defer", true, true, nullptr, false, L"Tidewell return value: 3010"},
     {"running_reported", L"plain", true, true, L"bin\\DemoApp.exe", false, L"Tidewell return value: 1"},
-};
-
-// These uninstallers pass /RemoveEmptyParents and /Keep, options that Tidewell does not have yet:
-// the cases run once it has them (drop "DISABLED_" from their instantiation below).
-const CCase kCasesOfNewOptions[] = {
     {"empty_vendor_folder", L"parents", false, false, nullptr, true, L"Tidewell finished successfully."},
     {"kept_data", L"keep", false, true, L"data\\settings.ini", false, L"Tidewell finished successfully."},
 };
@@ -210,8 +205,6 @@ TEST_P(Uninstall, RemovesTheProductFolder)
 
 INSTANTIATE_TEST_SUITE_P(Installers, Uninstall, testing::Combine(testing::ValuesIn(kCases), testing::ValuesIn(kStubs)),
                          caseName);
-INSTANTIATE_TEST_SUITE_P(DISABLED_NewOptions, Uninstall,
-                         testing::Combine(testing::ValuesIn(kCasesOfNewOptions), testing::ValuesIn(kStubs)), caseName);
 
 TEST(MsiUninstall, RemovesTheProductsDataFolder)
 {
