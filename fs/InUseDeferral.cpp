@@ -278,6 +278,8 @@ void CInUseDeferral::finish()
     {
         return;  // never opened, or it led elsewhere
     }
+    // Until the list is read back, none of the moved entries is known to be in it still.
+    m_unconfirmed = m_movedNames.size();
     const CRestartListTurn turn;
     if (m_movedNames.empty())
     {
@@ -312,11 +314,11 @@ void CInUseDeferral::confirmMoved()
         }
     }
     const std::optional<std::size_t> folderAt = list.lastDeletion(folderName);
+    m_unconfirmed = missing.size();
     if (missing.empty() && folderAt && *folderAt > last)
     {
         return;
     }
-    m_unconfirmed = missing.size();
     missing.push_back(folderName);
     CRestartList::update({folderName}, missing);
     m_unconfirmed = 0;

@@ -93,7 +93,8 @@ public:
     // Lets the folder go; nothing is moved after it. Confirms that the restart's list still deletes
     // every entry moved in this run, and the folder after them, and adds what another program
     // dropped; removes the folder when this run made it and moved nothing into it. Throws when that
-    // fails: unconfirmedCount() then tells how many moved entries the list is known to miss.
+    // fails: unconfirmedCount() then tells how many moved entries the list is not known to hold (all
+    // of them when it could not even be read).
     void finish();
 
     std::size_t movedCount() const { return m_movedNames.size(); }

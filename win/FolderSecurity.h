@@ -28,7 +28,12 @@ bool isDescriptorWritableByOthers(PSECURITY_DESCRIPTOR descriptor, const std::ws
 // opened.
 CSharedHandle holdFolder(const std::wstring& path);
 
-// The rule above for an open folder, read through its handle (READ_CONTROL). An invalid handle
+// Opens a file for reading its content and security, shared for reading only: while the handle is
+// held, nobody can change, rename or delete the file (a program's loader, which only reads it,
+// still can open it). An invalid holder when it cannot be opened.
+CSharedHandle holdFileForReading(const std::wstring& path);
+
+// The rule above for an open folder (or file), read through its handle (READ_CONTROL). An invalid handle
 // or a security that cannot be read counts as writable by others. Under Wine, which shows every
 // file's owner and rights as made from the Unix owner and mode (see docs/platform.md), and where
 // every process of the user is an elevated administrator, the process user counts as trusted:

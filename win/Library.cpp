@@ -86,7 +86,7 @@ std::wstring COptionalLibrary::passedOverText() const
 {
     return passedOver +
            L" is not loaded: others than the system and the administrators can write to the "
-           L"executable's folder. The library is taken from the system folder only.";
+           L"executable's folder or to the library. The library is taken from the system folder only.";
 }
 
 COptionalLibrary loadOptionalLibrary(const wchar_t* fileName)
@@ -100,7 +100,10 @@ COptionalLibrary loadOptionalLibrary(const wchar_t* fileName)
         const CSharedHandle folder = WinAPI::holdFolder(executableFolder);
         if (exists(candidate))
         {
-            if (!WinAPI::isWritableByOthers(folder.get()))
+            // The file as well: a library others may write is theirs, whoever owns its folder. Held
+            // until it is loaded, so the file checked is the file loaded.
+            const CSharedHandle file = WinAPI::holdFileForReading(candidate);
+            if (!WinAPI::isWritableByOthers(folder.get()) && !WinAPI::isWritableByOthers(file.get()))
             {
                 // The first copy found is the one: a broken copy beside the program is never
                 // replaced by another.

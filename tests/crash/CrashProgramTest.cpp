@@ -567,34 +567,48 @@ TEST(CrashProgram, LinksAtTheNamesACrashWritesToAreNeverFollowed)
 }
 
 // An information library and a debugging-help library put beside a program in a folder that
-// others can write to (a copy in %TEMP%) are never loaded: the stand-in would leave a marker. The
-// log says so, the system's debugging-help library writes the report, and nothing is written
-// into that folder.
-TEST(CrashProgram, LibrariesBesideAProgramInAFolderOthersCanWriteToAreNotLoaded)
+// others can write to (a copy in %TEMP%), or that others can write themselves, are never loaded:
+// the stand-in would leave a marker. The log says so, the system's debugging-help library writes
+// the report, and nothing is written into that folder.
+TEST(CrashProgram, LibrariesThatOthersCanWriteOrPutBesideAProgramAreNotLoaded)
 {
-    test::CTempDir folder;
-    test::CTempDir markers;
-    test::letEveryoneWrite(folder.path());
-    copyInformationLibrary(folder / L"MxQorTavUt.dll");
-    copyInformationLibrary(folder / L"dbghelp.dll");
-    const CFilePath marker = markers / L"loaded";
-    const CEnvironmentValue markerValue(L"TW_INFOLIB_MARKER", marker);
-    const std::wstring notLoaded =
-        L" is not loaded: others than the system and the administrators can write to the "
-        L"executable's folder. The library is taken from the system folder only.";
+    for (const bool writableFiles : {false, true})
+    {
+        SCOPED_TRACE(writableFiles ? "libraries others can write" : "folder others can write");
+        test::CTempDir folder;
+        test::CTempDir markers;
+        copyInformationLibrary(folder / L"MxQorTavUt.dll");
+        copyInformationLibrary(folder / L"dbghelp.dll");
+        if (writableFiles)
+        {
+            test::letEveryoneWrite(folder / L"MxQorTavUt.dll");
+            test::letEveryoneWrite(folder / L"dbghelp.dll");
+        }
+        else
+        {
+            test::letEveryoneWrite(folder.path());
+        }
+        const CFilePath marker = markers / L"loaded";
+        const CEnvironmentValue markerValue(L"TW_INFOLIB_MARKER", marker);
+        const std::wstring notLoaded =
+            L" is not loaded: others than the system and the administrators can write to the "
+            L"executable's folder or to the library. The library is taken from the system folder only.";
 
-    CCrashRun run(folder, L"tw_planted", test::tidewellExe());
-    run.run(L"/Path:" + (folder / L"missing") + L" /Wait:0");
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.count((folder / L"MxQorTavUt.dll") + notLoaded), 1u);
+        CCrashRun run(folder, L"tw_planted", test::tidewellExe());
+        run.run(L"/Path:" + (folder / L"missing") + L" /Wait:0");
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.count((folder / L"MxQorTavUt.dll") + notLoaded), 1u);
 
-    CCrashRun crash(folder, L"twcrash_planted");
-    crash.run(L"access");
-    EXPECT_TRUE(hasSymbol(checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)"), L"writeThroughPointer"));
-    EXPECT_EQ(crash.count((folder / L"dbghelp.dll") + notLoaded), 1u);
+        CCrashRun crash(folder, L"twcrash_planted");
+        crash.run(L"access");
+        EXPECT_TRUE(
+            hasSymbol(checkReport(crash, L"  Exception: ACCESS_VIOLATION (0xC0000005)"), L"writeThroughPointer"));
+        EXPECT_EQ(crash.count((folder / L"dbghelp.dll") + notLoaded), 1u);
 
-    EXPECT_FALSE(test::exists(marker));
-    EXPECT_FALSE(test::exists(folder / L"symsrv.yes"));
+        EXPECT_FALSE(test::exists(marker));
+        // Only a folder that nobody else can write takes the symbol server's marker.
+        EXPECT_EQ(test::exists(folder / L"symsrv.yes"), writableFiles);
+    }
 }
 
 TEST(CrashProgram, FaultingInformationLibraryInTheHeaderIsReported)

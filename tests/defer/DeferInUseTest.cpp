@@ -472,3 +472,35 @@ TEST(DeferInUse, RestartListsOfOtherShapesAreLeftAsTheyAre)
         EXPECT_FALSE(test::exists(kFolder));
     }
 }
+
+TEST(DeferInUse, RestartListThatCannotBeReadAgainAtTheEndGivesNoRestartValue)
+{
+    // Another run takes its turn at the list once this run has moved its entry, and keeps it: the
+    // run cannot confirm that the restart still deletes what it moved.
+    CPendingOperations pending;
+    CQTarget target;
+    ASSERT_TRUE(::CopyFileW(library().c_str(), (target / L"ext.dll").c_str(), FALSE));
+    test::CChildHolder user(L"load", target / L"ext.dll");
+    test::CTempDir dir;
+    const std::wstring name = test::uniqueName(L"tw");
+    test::CProcess run;
+    test::start(run, test::copyTidewell(dir.path(), name), L"/Path:" + target.path() + L" /Wait:0 /DeferInUse");
+    ASSERT_TRUE(test::waitUntil([&] {
+        WIN32_FIND_DATAW data;
+        const HANDLE search = ::FindFirstFileW((kFolder + L"\\*.tmp").c_str(), &data);
+        if (search == INVALID_HANDLE_VALUE)
+        {
+            return false;
+        }
+        ::FindClose(search);
+        return true;
+    }));
+    const CSharedHandle turn(::CreateMutexW(nullptr, FALSE, L"Global\\TidewellRestartDeletions"));
+    ASSERT_EQ(::WaitForSingleObject(turn.get(), 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(run.wait(), 1u);
+    ::ReleaseMutex(turn.get());
+    const std::vector<std::wstring> texts = test::logTexts(test::defaultLogPath(name));
+    ::DeleteFileW(test::defaultLogPath(name).c_str());
+    EXPECT_LT(test::indexOfStart(texts, L"Entries moved aside that the next restart does not delete: 1 of 1, in "),
+              texts.size());
+}

@@ -37,8 +37,8 @@ void writeTextFile(const std::wstring& path, const std::string& content = "x");
 std::string readBytes(const std::wstring& path);
 void makeFolder(const std::wstring& path);
 bool exists(const std::wstring& path);
-// Gives Everyone every right on the folder, as a standard user has on %TEMP% (under Wine: the
-// Unix mode rwx for others).
+// Gives Everyone every right on the folder (or file), as a standard user has on %TEMP% (under
+// Wine: the Unix mode rwx for others).
 void letEveryoneWrite(const std::wstring& folder);
 // A distinct name for this test, usable as a file or program name.
 std::wstring uniqueName(const std::wstring& stem);
