@@ -29,6 +29,5 @@ std::wstring addressText(std::uint64_t value, CMachine machine)
 
 void crashLine(const std::wstring& text, wchar_t severity)
 {
-    CTraceLog::beginLine(::GetCurrentThreadId(), kLogTag, severity);
-    CTraceLog::commitLine(text);
+    CTraceLog::writeLine(::GetCurrentThreadId(), kLogTag, severity, text);
 }

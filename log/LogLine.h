@@ -5,13 +5,13 @@
 #include <exception>
 #include <sstream>
 
-// One log line of the calling thread as a scoped object: the constructor begins the line, the
-// text is streamed in, commit() writes it. A line that is never committed (an exception while
-// composing it) leaves the line lock without writing.
+// One log line as a scoped object: the text is streamed in, and the line is written, in one step
+// under the line lock, when the object ends. A line whose composing an exception cuts short is
+// never written.
 //
 //     CLogLine(L"QorS_Del", kSeverityInfo) << L"Deleting " << path << L" now.";
 //
-// commits when the temporary ends.
+// writes when the temporary ends.
 class CLogLine
 {
 public:
@@ -19,29 +19,22 @@ public:
     // A line for the log target of another thread (the thread that opened the log, for a line
     // written on a worker thread).
     CLogLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity)
+        : m_threadId(threadId), m_tag(tag), m_severity(severity)
     {
-        CTraceLog::beginLine(threadId, tag, severity);
     }
     ~CLogLine()
     {
-        if (m_done)
+        if (std::uncaught_exceptions() > m_uncaught)
         {
             return;
         }
         try
         {
-            if (std::uncaught_exceptions() > m_uncaught)
-            {
-                CTraceLog::abandonLine();
-            }
-            else
-            {
-                CTraceLog::commitLine(m_text);
-            }
+            CTraceLog::writeLine(m_threadId, m_tag, m_severity, m_text.str());
         }
         catch (...)
         {
-            // Out of memory while committing: the line is lost, the lock has been left.
+            // Out of memory while writing: the line is lost.
         }
     }
     CLogLine(const CLogLine&) = delete;
@@ -54,14 +47,10 @@ public:
         return *this;
     }
 
-    void commit()
-    {
-        m_done = true;
-        CTraceLog::commitLine(m_text);
-    }
-
 private:
+    std::uint32_t m_threadId;
+    const wchar_t* m_tag;
+    wchar_t m_severity;
     std::wostringstream m_text;
     int m_uncaught = std::uncaught_exceptions();
-    bool m_done = false;
 };

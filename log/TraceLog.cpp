@@ -12,11 +12,11 @@
 #include "win/TavException.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdarg>
 #include <cwchar>
 #include <map>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace
@@ -29,11 +29,6 @@ struct CCurrentLine
     wchar_t severity = 0;
 };
 
-// Lines begun and not yet committed, the innermost last: a line begun while another is composed
-// (its text calls something that logs) must not take over the outer line's tag and severity.
-// Nesting deeper than this shares the innermost place.
-constexpr std::size_t kNesting = 8;
-
 // The log's process-wide state. The line lock protects everything below it.
 struct CLogState
 {
@@ -44,8 +39,6 @@ struct CLogState
     // that first open does not read them again.
     bool firstOpenStarted = false;
     CLogOptions options;
-    std::array<CCurrentLine, kNesting> begun;
-    std::size_t depth = 0;
     std::wstring lastText;
     wchar_t lastSeverity = 0;
     std::uint32_t repeatCounter = 0;
@@ -63,32 +56,10 @@ const std::wstring kSyncBusyWarning = L"Another writer has held this log file's 
                                       std::to_wstring(CSyncLock::kWaitMs / 1000) +
                                       L" seconds; lines are written without it until it is free again.";
 
-CCurrentLine& currentLine()
-{
-    return g_log.begun[std::min(g_log.depth, kNesting) - 1];
-}
-
-// How many lines this thread has begun inside the line lock and not yet committed (a line begun
-// while the log was closed did not enter it, and its commit must not leave it).
-thread_local int t_linesEntered = 0;
-
-// Leaves the line lock at the end of a commit, however the commit ends.
-class CCommitScope
-{
-public:
-    CCommitScope() = default;
-    ~CCommitScope()
-    {
-        if (t_linesEntered > 0)
-        {
-            --t_linesEntered;
-            --g_log.depth;
-            ::LeaveCriticalSection(&g_log.lineLock);
-        }
-    }
-    CCommitScope(const CCommitScope&) = delete;
-    CCommitScope& operator=(const CCommitScope&) = delete;
-};
+// The line this thread has begun and not yet committed (the raw begin and commit calls). Nothing
+// is locked while a line is composed: its text is complete before the line lock is taken.
+thread_local CCurrentLine t_line;
+thread_local bool t_begun = false;
 
 // Enters the line lock at a halt point (win/CrashHalt.h): once a crash has begun on another
 // thread, this thread stops here, before the lock or, when the lock came free only for a line of
@@ -192,9 +163,9 @@ void writeCompressed(HANDLE file, const wchar_t* tag, std::uint32_t level, wchar
 // file, after a warning line, and so are the lines after it, which try the mutex without waiting,
 // until they find it free again. Nothing is lost, and a hung writer costs one wait, not one per
 // line; should the other writer be merely slow, a line of its may meet one of ours at the end of
-// the file.
-void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
-               const std::wstring& text)
+// the file. The caller holds the line lock.
+void writeLocked(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, wchar_t severity,
+                 const std::wstring& text)
 {
     if (level > g_log.settings.Level)
     {
@@ -237,21 +208,34 @@ void writeLine(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level, 
     }
 }
 
-void writeCurrentLine(const std::wstring& text)
+// Writes one finished line under the line lock. A line that cannot be written is lost; the run
+// goes on.
+void writeFinishedLine(const CCurrentLine& line, const std::wstring& text)
 {
-    const CCurrentLine& line = currentLine();
-    if (line.level > g_log.settings.Level)
+    if (g_log.openCount == 0 || line.level > g_log.settings.Level)
     {
         return;
     }
+    CLineLock lock;
     try
     {
-        writeLine(line.threadId, line.tag, line.level, line.severity, text);
+        writeLocked(line.threadId, line.tag, line.level, line.severity, text);
     }
     catch (const CTavException&)
     {
-        // A line that cannot be written is lost; the run goes on.
+        // Lost, as said.
     }
+}
+
+// The line this thread has begun, and no longer begun; none when it has begun none.
+std::optional<CCurrentLine> takeBegunLine()
+{
+    if (!t_begun)
+    {
+        return std::nullopt;
+    }
+    t_begun = false;
+    return t_line;
 }
 
 std::wstring formatText(const wchar_t* format, va_list arguments)
@@ -296,7 +280,7 @@ void warnLine(std::uint32_t threadId, const std::wstring& text)
 {
     try
     {
-        writeLine(threadId, kLogTag, 1, kSeverityWarning, text);
+        writeLocked(threadId, kLogTag, 1, kSeverityWarning, text);
     }
     catch (const CTavException&)
     {
@@ -490,38 +474,27 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
 
 void CTraceLog::beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity)
 {
-    if (g_log.openCount == 0)
-    {
-        return;
-    }
-    enterLineLock();
-    ++t_linesEntered;
-    ++g_log.depth;
-    currentLine() = CCurrentLine{threadId, tag, 1, severity};
+    t_begun = g_log.openCount != 0;
+    t_line = CCurrentLine{threadId, tag, 1, severity};
 }
 
 void CTraceLog::commitLine(const std::wostringstream& line)
 {
-    CCommitScope scope;
-    if (t_linesEntered > 0)
-    {
-        writeCurrentLine(line.str());
-    }
+    commitLine(line.str());
 }
 
 void CTraceLog::commitLine(const std::wstring& text)
 {
-    CCommitScope scope;
-    if (t_linesEntered > 0)
+    if (const std::optional<CCurrentLine> line = takeBegunLine())
     {
-        writeCurrentLine(text);
+        writeFinishedLine(*line, text);
     }
 }
 
 void CTraceLog::commitFormat(const wchar_t* format, ...)
 {
-    CCommitScope scope;
-    if (t_linesEntered == 0 || currentLine().level > g_log.settings.Level)
+    const std::optional<CCurrentLine> line = takeBegunLine();
+    if (!line || line->level > g_log.settings.Level)
     {
         return;
     }
@@ -529,12 +502,12 @@ void CTraceLog::commitFormat(const wchar_t* format, ...)
     va_start(arguments, format);
     const std::wstring text = formatText(format, arguments);
     va_end(arguments);
-    writeCurrentLine(text);
+    writeFinishedLine(*line, text);
 }
 
-void CTraceLog::abandonLine()
+void CTraceLog::writeLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity, const std::wstring& text)
 {
-    CCommitScope scope;
+    writeFinishedLine(CCurrentLine{threadId, tag, 1, severity}, text);
 }
 
 void CTraceLog::releaseLocksOfThisThread()
@@ -551,8 +524,6 @@ void CTraceLog::releaseLocksOfThisThread()
     }
     // Sync mutexes are taken only inside the line lock, so only its owner can hold one.
     CSyncLock::releaseAllOfThisThread();
-    // The thread never writes again: its own count of lines begun is left as it is.
-    g_log.depth = 0;
     while (reinterpret_cast<ULONG_PTR>(g_log.lineLock.OwningThread) == self)
     {
         ::LeaveCriticalSection(&g_log.lineLock);
@@ -620,7 +591,7 @@ void CTraceLog::moveOutOf(const CPlace& folder)
         reportNotes(threadId, notes);
         try
         {
-            writeLine(threadId, kLogTag, 1, moved ? kSeverityInfo : kSeverityWarning,
+            writeLocked(threadId, kLogTag, 1, moved ? kSeverityInfo : kSeverityWarning,
                       moved ? L"This log file lies in the folder to be deleted; the log continues in " + target.path
                             : L"This log file lies in the folder to be deleted and could not move; it stays in " +
                                   target.path);

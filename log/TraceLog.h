@@ -17,16 +17,17 @@ constexpr wchar_t kSeverityError = L'E';
 // The log's own component tag, also the crash report's.
 constexpr const wchar_t* kLogTag = L"MxQorTavLg";
 
-// The process-wide trace log. A line is begun (which enters the line lock), composed by the
-// caller and committed (which writes it and leaves the lock):
+// The process-wide trace log. A line is begun (its thread, tag and severity noted for the calling
+// thread), composed by the caller and committed: only the commit takes the line lock, with the
+// line's text complete, and writes it in one step.
 //
 //     CTraceLog::beginLine(::GetCurrentThreadId(), L"QorS_Del", kSeverityInfo);
 //     std::wostringstream line;
 //     line << L"Deleting " << path;
 //     CTraceLog::commitLine(line);
 //
-// CLogLine (log/LogLine.h) does the same with a scoped object. A line that cannot be written is
-// dropped: logging never ends a run.
+// writeLine does the same in one call, and CLogLine (log/LogLine.h) with a scoped object. A line
+// that cannot be written is dropped: logging never ends a run.
 class CTraceLog
 {
 public:
@@ -39,21 +40,24 @@ public:
     // no log yet.
     static bool moveTo(std::uint32_t threadId, const std::wstring& newPath);
 
+    // Notes the calling thread's next line; a line begun while the log is closed is never written.
     static void beginLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity);
+    // Writes the thread's begun line with this text; without a begun line, nothing.
     static void commitLine(const std::wostringstream& line);
     static void commitLine(const std::wstring& text);
-    // printf-style formatting with the runtime's wide conventions (%s takes a wide string).
+    // printf-style formatting with the runtime's wide conventions (%s takes a wide string), done
+    // before the line lock is taken.
     static void commitFormat(const wchar_t* format, ...);
-    // Leaves the line lock without writing anything.
-    static void abandonLine();
+    // A whole line in one call, for the log target of threadId.
+    static void writeLine(std::uint32_t threadId, const wchar_t* tag, wchar_t severity, const std::wstring& text);
     // Before a folder is deleted: a log file of this process that lies inside it moves to the
     // temporary folder (the Windows folder when that lies inside too), carrying along what it
     // holds, after a line that says where the log continues. Never throws: a log that cannot move
     // stays where it is.
     static void moveOutOf(const CPlace& folder);
 
-    // For the crash handler, on a thread that faulted in the middle of a line, an open or a header:
-    // it still holds the line lock and perhaps a log file's sync mutex, but the crash report is
+    // For the crash handler, on a thread that faulted while it wrote a line, opened the log or wrote
+    // a header: it still holds the line lock and perhaps a log file's sync mutex, but the report is
     // written by another thread, and other processes wait for that mutex too. The thread gives up
     // both; its unfinished line is lost. Does nothing when the thread does not hold the line lock.
     // Makes no allocation.
