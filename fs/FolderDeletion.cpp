@@ -29,6 +29,10 @@
 // Names are handed to Windows verbatim, so a trailing dot or blank, device names such as NUL and
 // paths beyond 260 characters are deleted too; messages show the normal form.
 //
+// The pieces: the state the workers share and the folder being emptied (fs/WalkState.h), taking
+// one entry (fs/EntryTaking.cpp), the failure lists (fs/FailureList.h, and fs/FolderFailures.h for
+// their order while parts are away), the workers (fs/WorkerPool.h).
+//
 // A folder throws one exception listing every failure inside it, one per line, with the code of
 // the last one; a parent lists a failed subfolder by that exception's full text, so lists nest.
 // A part handed off collects the lines its folder would have collected and keeps its place in the
@@ -51,10 +55,14 @@
 
 #include "fs/FolderDeletion.h"
 
+#include "fs/EntryTaking.h"
+#include "fs/FailureList.h"
+#include "fs/FolderFailures.h"
 #include "fs/InUseDeferral.h"
 #include "fs/LeaveFolder.h"
 #include "fs/Place.h"
 #include "fs/ResolvedName.h"
+#include "fs/WalkState.h"
 #include "fs/WorkerPool.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
@@ -86,206 +94,14 @@ constexpr unsigned kMaxWorkers = 8;
 // A batch of a folder's entries is shared with waiting workers in parts of at least this many.
 constexpr std::size_t kMinShare = 32;
 
-class CFailures
-{
-public:
-    void add(const CTavException& error)
-    {
-        m_list += error.fullText();
-        m_list += L'\n';
-        m_lastCode = error.errorCode;
-    }
-
-    // The failures of other entries after these.
-    void add(const CFailures& later)
-    {
-        if (later.any())
-        {
-            m_list += later.m_list;
-            m_lastCode = later.m_lastCode;
-        }
-    }
-
-    bool any() const { return !m_list.empty(); }
-    // All failures as one exception: one per line, with the code of the last one.
-    CTavException error() const { return CTavException(m_lastCode, m_list); }
-    void throwIfAny() const
-    {
-        if (any())
-        {
-            throw error();
-        }
-    }
-
-private:
-    std::wstring m_list;
-    std::uint32_t m_lastCode = 0;
-};
-
-using WinAPI::isLink;
-
-EntryKind kindOf(const DirectoryEntry& entry)
-{
-    if (isLink(entry.attributes, entry.reparseTag))
-    {
-        return EntryKind::Link;
-    }
-    return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
-}
-
-// What a dry walk counts: the entries it would remove, and the size of the files among them.
-struct CDryCount
-{
-    std::atomic<std::uint64_t> files{0};
-    std::atomic<std::uint64_t> folders{0};
-    std::atomic<std::uint64_t> bytes{0};
-};
-
-// What every worker of one walk shares.
-struct CWalk
-{
-    CWalk(const EntryObserver& observer, CInUseDeferral* inUse, const CKeptEntries* keep, CDryCount* dryCount)
-        : beforeOpening(observer), deferral(inUse), kept(keep && !keep->empty() ? keep : nullptr), dry(dryCount)
-    {
-    }
-
-    const EntryObserver& beforeOpening;
-    CInUseDeferral* deferral;
-    // None when nothing is kept.
-    const CKeptEntries* kept;
-    // Set for a dry walk, which changes nothing and counts instead.
-    CDryCount* dry;
-    // None for a walk on one thread.
-    CWorkerPool* pool = nullptr;
-    // Where links cannot be told from entries by their names alone: the places that look alike to
-    // the target (lookAlikesOf), and the length of the target's shown path, which every entry's
-    // shown path begins with.
-    std::vector<std::wstring> lookAlikes;
-    std::size_t targetShown = 0;
-    // The observer is called by one worker at a time.
-    CLock observerLock;
-};
-
-class CEntriesTask;
-
-// The failures inside one folder in the order of its listing, while parts of its entries are with
-// other workers: a part keeps its place, and the failures after it wait behind it.
-class CFolderFailures
-{
-public:
-    CFolderFailures() = default;
-    CFolderFailures(CFolderFailures&&) = default;
-    CFolderFailures& operator=(CFolderFailures&&) = delete;
-    // An exception passing leaves parts under way: they use the folder's handle, so they are
-    // waited for.
-    ~CFolderFailures();
-
-    void add(const CTavException& error) { tail().add(error); }
-    // The failures of an inner folder, each on its own line (a dry walk's list does not nest).
-    void add(const CFailures& inner) { tail().add(inner); }
-    // Hands the part to a waiting worker; false (and the part dropped) when none took it.
-    bool handOff(CWorkerPool& pool, std::unique_ptr<CEntriesTask> part);
-    // Joins every part, in order; each one's failures take its place.
-    void joinParts(CPoolWorker* self);
-    // All failures; complete once the parts are joined.
-    const CFailures& all() const { return m_settled; }
-    CFailures takeAll() { return std::move(m_settled); }
-
-private:
-    struct CPart
-    {
-        std::unique_ptr<CEntriesTask> task;
-        CFailures after;
-    };
-
-    CFailures& tail() { return m_parts.empty() ? m_settled : m_parts.back().after; }
-    // Takes in the parts that are done, so that only parts under way keep a place.
-    void settleFinished();
-
-    CFailures m_settled;
-    std::vector<CPart> m_parts;
-    CWorkerPool* m_pool = nullptr;
-};
-
-// One folder being emptied: its handle, the current pass over its entries, the failures inside.
-// Or a part of a folder's entries that another worker takes: it borrows the folder's handle and
-// names, has its entries as its only batch, and is not removed at its end.
-struct CFolderLevel
-{
-    CFilePath shown;
-    CSharedHandle handle;
-    HANDLE borrowed = nullptr;
-    // The folder's resolved name, where the platform follows links.
-    std::wstring resolvedName;
-    WinAPI::CEntryReader reader;
-    std::vector<DirectoryEntry> batch;
-    std::size_t next = 0;
-    CFolderFailures failures;
-    // Set when the folder is first found not empty after a pass without failures.
-    ULONGLONG relistUntil = 0;
-    // The entries of this folder that stay; null when none do.
-    const std::vector<CKeptName>* keptHere = nullptr;
-    // The folder lies on the way to a kept entry: it stays.
-    bool onTheWay = false;
-
-    bool isPart() const { return borrowed != nullptr; }
-    // The handle its entries are opened through.
-    HANDLE folder() const { return isPart() ? borrowed : handle.get(); }
-
-    // Entries [first, last) of this folder's batch as a part.
-    CFolderLevel part(std::size_t first, std::size_t last) const
-    {
-        CFolderLevel entries;
-        entries.shown = shown;
-        entries.borrowed = folder();
-        entries.resolvedName = resolvedName;
-        entries.keptHere = keptHere;
-        entries.batch.assign(batch.begin() + static_cast<std::ptrdiff_t>(first),
-                             batch.begin() + static_cast<std::ptrdiff_t>(last));
-        return entries;
-    }
-
-    // A pass reads the folder through a handle of its own: a handle lists a folder only once.
-    void startPass()
-    {
-        batch.clear();
-        next = 0;
-        try
-        {
-            reader = WinAPI::CEntryReader(WinAPI::reopenFolder(handle.get(), WinAPI::FolderUse::List, shown));
-        }
-        catch (const CTavException&)
-        {
-            // A folder that cannot be listed has no entries to offer; its removal tells what is left.
-            reader = WinAPI::CEntryReader();
-        }
-    }
-
-    // Reads batches until one has entries; false at the end of the pass.
-    bool readBatch()
-    {
-        next = 0;
-        while (reader.next(batch))
-        {
-            if (!batch.empty())
-            {
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
-CFailures walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top);
+CFailureList walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top);
 
 // Entries of a folder that another worker takes. It collects the lines the folder would have
 // collected for them.
-class CEntriesTask : public CPoolTask
+class CEntriesTask : public CPartTask
 {
 public:
     CEntriesTask(CWalk& walk, CFolderLevel entries) : m_walk(walk), m_entries(std::move(entries)) {}
-
-    CFailures failures;
 
 protected:
     void run(CPoolWorker& self) override { failures = walkFolder(m_walk, &self, std::move(m_entries)); }
@@ -294,274 +110,6 @@ private:
     CWalk& m_walk;
     CFolderLevel m_entries;
 };
-
-CFolderFailures::~CFolderFailures()
-{
-    for (const CPart& part : m_parts)
-    {
-        m_pool->waitFor(*part.task);
-    }
-}
-
-bool CFolderFailures::handOff(CWorkerPool& pool, std::unique_ptr<CEntriesTask> part)
-{
-    settleFinished();
-    // Its place is made first: once handed off, the part must not be lost to a failed allocation.
-    m_parts.push_back(CPart{std::move(part), {}});
-    if (!pool.handOff(*m_parts.back().task))
-    {
-        m_parts.pop_back();
-        return false;
-    }
-    m_pool = &pool;
-    return true;
-}
-
-void CFolderFailures::settleFinished()
-{
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < m_parts.size(); ++i)
-    {
-        CPart& part = m_parts[i];
-        if (part.task->finished() && !part.task->failed())
-        {
-            CFailures& before = kept == 0 ? m_settled : m_parts[kept - 1].after;
-            before.add(part.task->failures);
-            before.add(part.after);
-        }
-        else
-        {
-            if (kept != i)
-            {
-                m_parts[kept] = std::move(part);
-            }
-            ++kept;
-        }
-    }
-    m_parts.erase(m_parts.begin() + static_cast<std::ptrdiff_t>(kept), m_parts.end());
-}
-
-void CFolderFailures::joinParts(CPoolWorker* self)
-{
-    while (!m_parts.empty())
-    {
-        CPart& part = m_parts.front();
-        m_pool->join(*self, *part.task);
-        m_settled.add(part.task->failures);
-        m_settled.add(part.after);
-        m_parts.erase(m_parts.begin());
-    }
-}
-
-// Runs attempt, an operation on one entry. With a deferral, a failure that says the entry is in
-// use runs it again while the entry's retry time lasts; the last failure leaves.
-template <class Attempt>
-auto retryInUse(CInUseDeferral* deferral, std::optional<CInUseRetry::CEntry>& retry, Attempt attempt)
-{
-    for (;;)
-    {
-        try
-        {
-            return attempt();
-        }
-        catch (const CTavException& error)
-        {
-            if (deferral == nullptr || !isInUse(error.errorCode) || !deferral->available())
-            {
-                throw;
-            }
-            if (!retry)
-            {
-                retry.emplace(deferral->retry());
-            }
-            if (!retry->wait())
-            {
-                throw;
-            }
-        }
-    }
-}
-
-// Deletes an open file; with a deferral, one that stays in use is moved aside through its handle.
-// False when the name lingers.
-bool deleteOpenFile(HANDLE file, const CFilePath& shown, CInUseDeferral* deferral,
-                    std::optional<CInUseRetry::CEntry>& retry)
-{
-    const auto attempt = [&] { return WinAPI::deleteOpenEntry(file, EntryKind::File, shown); };
-    try
-    {
-        return attempt();
-    }
-    catch (const CTavException& error)
-    {
-        // This program's own file is neither waited for nor moved: its final deleter removes it.
-        if (deferral == nullptr || !isInUse(error.errorCode) || deferral->isOwnImage(file))
-        {
-            throw;
-        }
-    }
-    try
-    {
-        return retryInUse(deferral, retry, attempt);
-    }
-    catch (const CTavException& error)
-    {
-        if (deferral == nullptr || !isInUse(error.errorCode) || !deferral->moveAside(file, shown))
-        {
-            throw;
-        }
-        return true;
-    }
-}
-
-// Where the platform follows links: true when the open entry's resolved name is its folder's plus
-// its listed name, and resolvedName is then the name its own entries resolve under. An entry that
-// fails the check is a link to somewhere else, or an entry that someone else deleted meanwhile (the
-// platform then names the handle as it likes): the latter is no failure (false), the former throws.
-bool resolvesInto(HANDLE entry, HANDLE folder, const std::wstring& folderName, const DirectoryEntry& listed,
-                  EntryKind kind, const CFilePath& shown, std::wstring& resolvedName)
-{
-    try
-    {
-        const std::wstring resolved = WinAPI::queryEntryName(entry, kind, shown);
-        if (isEntryOf(resolved, folderName, listed.name))
-        {
-            resolvedName = resolved;
-            return true;
-        }
-    }
-    catch (const CTavException&)
-    {
-        // Unnamed: judged below like a wrong name.
-    }
-    DirectoryEntry now;
-    if (!WinAPI::findEntry(folder, listed.name, now, shown))
-    {
-        return false;
-    }
-    throw CTavException(ERROR_CANT_RESOLVE_FILENAME, WinAPI::entryFailure(kind, shown));
-}
-
-// Deletes one entry of an open folder, or opens it for walking when it is a folder to enter. A dry
-// walk opens the entry the same way, but without the right to change it, checks it the same way
-// and counts it instead of deleting it. lingers: the deleted name stays until others let go of the
-// entry.
-std::optional<CFolderLevel> takeEntry(CWalk& walk, HANDLE folder, const std::wstring& folderName,
-                                      const DirectoryEntry& entry, const CFilePath& shown, bool& lingers)
-{
-    const EntryKind kind = kindOf(entry);
-    std::optional<CInUseRetry::CEntry> retry;
-    CSharedHandle handle;
-    // Set when another process holds the folder without delete sharing: the open with delete access
-    // failed so. What is inside can still go; its removal then reports the holder.
-    std::optional<CTavException> held;
-    try
-    {
-        handle = retryInUse(walk.deferral, retry, [&] {
-            return walk.dry ? WinAPI::openEntryToCheck(folder, entry.name, kind, shown)
-                            : WinAPI::openEntry(folder, entry.name, kind, shown);
-        });
-    }
-    catch (const CTavException& error)
-    {
-        if (kind != EntryKind::Folder || error.errorCode != ERROR_SHARING_VIOLATION)
-        {
-            throw;
-        }
-        held = error;
-        try
-        {
-            handle = WinAPI::openFolderToEmpty(folder, entry.name, shown);
-        }
-        catch (const CTavException&)
-        {
-            // Not even listing is allowed (the holder shares no reading, say): the holder is the
-            // reason to report.
-            throw error;
-        }
-    }
-    if (!handle.isValid())
-    {
-        return std::nullopt;  // gone already
-    }
-    // A link goes as itself, never entered; a dry walk counts it as what the listing shows.
-    const auto takeLink = [&] {
-        if (walk.dry)
-        {
-            ++((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? walk.dry->folders : walk.dry->files);
-            return;
-        }
-        lingers = !WinAPI::deleteOpenEntry(handle.get(), EntryKind::Link, shown);
-    };
-    WinAPI::EntryFacts facts;
-    if (kind == EntryKind::Link)
-    {
-        // A handle that is no link is the link's target (the platform followed it) or an entry that
-        // replaced the link: deleting through it could reach outside the tree.
-        facts = WinAPI::queryEntry(handle.get(), kind, shown);
-        if (!isLink(facts.attributes, facts.reparseTag))
-        {
-            throw CTavException(ERROR_NOT_A_REPARSE_POINT, WinAPI::entryFailure(kind, shown));
-        }
-        takeLink();
-        return std::nullopt;
-    }
-    if (kind == EntryKind::Folder)
-    {
-        facts = WinAPI::queryEntry(handle.get(), kind, shown);
-        if (isLink(facts.attributes, facts.reparseTag))
-        {
-            // Replaced by a link after the listing: it goes as a link, when it can go at all.
-            if (held)
-            {
-                throw *held;
-            }
-            takeLink();
-            return std::nullopt;
-        }
-        if (entry.fileId != 0 && facts.fileId != entry.fileId)
-        {
-            // Not the folder the listing showed: swapped, or a link the platform followed.
-            throw CTavException(ERROR_FILE_INVALID, WinAPI::entryFailure(kind, shown));
-        }
-    }
-    std::wstring resolvedName;
-    if (WinAPI::platformFollowsLinks())
-    {
-        if (!resolvesInto(handle.get(), folder, folderName, entry, kind, shown, resolvedName))
-        {
-            return std::nullopt;  // deleted by someone else meanwhile
-        }
-        // A link into a folder whose name differs from one on the way only by trailing dots and
-        // blanks passes the name check: only the identity of the entry there tells.
-        if (isLookAlike(handle.get(), walk.lookAlikes, shown.substr(walk.targetShown)))
-        {
-            throw CTavException(ERROR_CANT_RESOLVE_FILENAME, WinAPI::entryFailure(kind, shown));
-        }
-    }
-    if (kind == EntryKind::File)
-    {
-        if (walk.dry)
-        {
-            ++walk.dry->files;
-            walk.dry->bytes += entry.size;
-            return std::nullopt;
-        }
-        lingers = !deleteOpenFile(handle.get(), shown, walk.deferral, retry);
-        return std::nullopt;
-    }
-    CFolderLevel level;
-    level.shown = shown;
-    level.handle = std::move(handle);
-    level.resolvedName = std::move(resolvedName);
-    if (walk.kept != nullptr)
-    {
-        level.keptHere = walk.kept->keptIn(facts.fileId);
-        level.onTheWay = walk.kept->isOnTheWay(facts.fileId);
-    }
-    level.startPass();
-    return level;
-}
 
 // Removes a folder whose pass is over. False when it is to be listed again first: it is not empty
 // although nothing inside failed. A folder on the way to a kept entry stays. A dry walk counts a
@@ -703,7 +251,7 @@ void takeNext(CWalk& walk, std::vector<CFolderLevel>& levels)
 // its level: for a folder, its removal's included. Walks with a stack of its own instead of
 // recursion, so no depth of folders (the long path form allows thousands) can exhaust the thread's
 // stack.
-CFailures walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
+CFailureList walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
 {
     std::vector<CFolderLevel> levels;
     levels.push_back(std::move(top));
@@ -721,7 +269,7 @@ CFailures walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
         {
             continue;
         }
-        const CFailures failures = level.failures.takeAll();
+        const CFailureList failures = level.failures.takeAll();
         levels.pop_back();
         if (levels.empty())
         {
@@ -753,34 +301,7 @@ void waitUntilGone(const CDeletionTarget& target)
     }
 }
 
-void clearReadOnly(const std::wstring& path, DWORD attributes)
-{
-    for (int round = 0; round < 1000 && (attributes & FILE_ATTRIBUTE_READONLY) != 0; ++round)
-    {
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-        {
-            return;
-        }
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        {
-            ::Sleep(2);
-        }
-    }
-}
 }  // namespace
-
-void deleteFileForced(const CFilePath& file)
-{
-    const DWORD attributes = ::GetFileAttributesW(file.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES && !file.exists())
-    {
-        return;
-    }
-    clearReadOnly(file, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes);
-    WinAPI::deleteFile(file);
-}
 
 void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening, CInUseDeferral* deferral,
                       unsigned workers)
@@ -794,7 +315,7 @@ void deleteCompletely(const CFilePath& path, const EntryObserver& beforeOpening,
 namespace
 {
 // Walks the target: the failures inside a folder come back, a failure of the target itself throws.
-CFailures walkTarget(CWalk& walk, const CDeletionTarget& target, unsigned workers)
+CFailureList walkTarget(CWalk& walk, const CDeletionTarget& target, unsigned workers)
 {
     leaveFolder(target.place());
     walk.lookAlikes = target.lookAlikes();
@@ -825,22 +346,9 @@ CFailures walkTarget(CWalk& walk, const CDeletionTarget& target, unsigned worker
     {
         waitUntilGone(target);
     }
-    return CFailures();
+    return CFailureList();
 }
 
-// The lines of a failure list.
-std::vector<std::wstring> linesOf(const std::wstring& list)
-{
-    std::vector<std::wstring> lines;
-    std::size_t begin = 0;
-    while (begin < list.size())
-    {
-        const std::size_t end = std::min(list.find(L'\n', begin), list.size());
-        lines.push_back(list.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return lines;
-}
 }  // namespace
 
 void deleteCompletely(const CDeletionTarget& target, const EntryObserver& beforeOpening, CInUseDeferral* deferral,
@@ -855,7 +363,7 @@ CDeletionForecast forecastDeletion(const CDeletionTarget& target, const CKeptEnt
 {
     CDryCount count;
     CWalk walk(beforeOpening, nullptr, kept, &count);
-    CFailures failures;
+    CFailureList failures;
     try
     {
         failures = walkTarget(walk, target, workers);
@@ -868,6 +376,9 @@ CDeletionForecast forecastDeletion(const CDeletionTarget& target, const CKeptEnt
     forecast.files = count.files;
     forecast.folders = count.folders;
     forecast.bytes = count.bytes;
-    forecast.failures = linesOf(failures.any() ? failures.error().message : std::wstring());
+    for (const CFailureList::CRecord& record : failures.records())
+    {
+        forecast.failures.push_back(record.text());
+    }
     return forecast;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fs/DeletionTarget.h"
+#include "fs/EntryObserver.h"
 #include "fs/FilePath.h"
 #include "fs/KeptEntries.h"
 
@@ -11,11 +12,7 @@
 
 class CInUseDeferral;
 
-// Removes one file, clearing its read-only attribute first; a missing file is success.
-void deleteFileForced(const CFilePath& file);
 
-// Called with the path of every entry after its folder was read and before the entry is opened.
-using EntryObserver = std::function<void(const CFilePath& entry)>;
 
 // Removes the file or the folder with everything in it, collecting every failure; throws one
 // CTavException naming them all at the end. Refuses drive, share and volume roots. A missing
