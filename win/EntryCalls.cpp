@@ -1,6 +1,7 @@
 #include "win/EntryCalls.h"
 
 #include "win/CrashHalt.h"
+#include "win/DirectoryRecords.h"
 #include "win/FileCalls.h"
 #include "win/GrowBuffer.h"
 #include "win/NativeCalls.h"
@@ -49,6 +50,39 @@ bool isGone(LONG status)
 {
     return status == kStatusObjectNameNotFound || status == kStatusObjectPathNotFound || status == kStatusNoSuchFile ||
            status == kStatusDeletePending;
+}
+
+// One entry as a listing record shows it; the reparse tag only with the reparse attribute.
+template <class Record>
+WinAPI::DirectoryEntry listedEntry(const Record& record)
+{
+    WinAPI::DirectoryEntry entry;
+    entry.name.assign(record.FileName, record.FileNameLength / sizeof(wchar_t));
+    entry.attributes = record.FileAttributes;
+    entry.reparseTag = (record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? record.EaSize : 0;
+    entry.size = static_cast<std::uint64_t>(record.EndOfFile.QuadPart);
+    return entry;
+}
+
+WinAPI::DirectoryEntry entryOf(const FILE_ID_BOTH_DIR_INFO& record)
+{
+    WinAPI::DirectoryEntry entry = listedEntry(record);
+    entry.fileId = static_cast<std::uint64_t>(record.FileId.QuadPart);
+    return entry;
+}
+
+WinAPI::DirectoryEntry entryOf(const FILE_FULL_DIR_INFO& record)
+{
+    return listedEntry(record);
+}
+
+// Adds a listed entry to the batch; "." and ".." are no entries.
+void addListed(std::vector<WinAPI::DirectoryEntry>& batch, WinAPI::DirectoryEntry entry)
+{
+    if (entry.name != L"." && entry.name != L"..")
+    {
+        batch.push_back(std::move(entry));
+    }
 }
 
 [[noreturn]] void throwStatus(LONG status, const std::wstring& message)
@@ -307,15 +341,16 @@ bool findListedEntry(HANDLE listing, const std::wstring& name, DirectoryEntry& e
         // Not allowed to list, say: that is no answer to whether the entry is there.
         throwStatus(status, L"WinAPI::findEntry(" + shownPath + L") failed.");
     }
-    const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
-    entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
-    entry.attributes = record->FileAttributes;
-    entry.reparseTag = (record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? record->EaSize : 0;
-    entry.fileId = static_cast<std::uint64_t>(record->FileId.QuadPart);
-    entry.size = static_cast<std::uint64_t>(record->EndOfFile.QuadPart);
+    const CDirectoryRecords<FILE_ID_BOTH_DIR_INFO> records(buffer.data(), io.Information);
+    if (records.begin() == records.end())
+    {
+        return false;
+    }
+    const FILE_ID_BOTH_DIR_INFO& record = *records.begin();
+    entry = entryOf(record);
     // The file system matches a name against the long and the short name of each entry; a pattern
     // character in the name would have matched something else.
-    const std::wstring shortName(record->ShortName, record->ShortNameLength / sizeof(wchar_t));
+    const std::wstring shortName(record.ShortName, record.ShortNameLength / sizeof(wchar_t));
     const auto same = [&name](const std::wstring& listed) {
         return ::CompareStringOrdinal(listed.c_str(), static_cast<int>(listed.size()), name.c_str(),
                                       static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
@@ -467,43 +502,20 @@ bool CEntryReader::next(std::vector<DirectoryEntry>& batch)
         return false;
     }
     m_started = true;
-    const auto* bytesAt = reinterpret_cast<const unsigned char*>(buffer.get());
-    for (std::size_t offset = 0;;)
+    if (m_withIds)
     {
-        DirectoryEntry entry;
-        ULONG next = 0;
-        if (m_withIds)
+        for (const FILE_ID_BOTH_DIR_INFO& record : CDirectoryRecords<FILE_ID_BOTH_DIR_INFO>(buffer.get(), bytes))
         {
-            const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytesAt + offset);
-            entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
-            entry.attributes = record->FileAttributes;
-            entry.reparseTag = record->EaSize;
-            entry.fileId = static_cast<std::uint64_t>(record->FileId.QuadPart);
-            entry.size = static_cast<std::uint64_t>(record->EndOfFile.QuadPart);
-            next = record->NextEntryOffset;
+            addListed(batch, entryOf(record));
         }
-        else
-        {
-            const auto* record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(bytesAt + offset);
-            entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
-            entry.attributes = record->FileAttributes;
-            entry.reparseTag = record->EaSize;
-            entry.size = static_cast<std::uint64_t>(record->EndOfFile.QuadPart);
-            next = record->NextEntryOffset;
-        }
-        if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-        {
-            entry.reparseTag = 0;
-        }
-        if (entry.name != L"." && entry.name != L"..")
-        {
-            batch.push_back(std::move(entry));
-        }
-        if (next == 0)
-        {
-            return true;
-        }
-        offset += next;
     }
+    else
+    {
+        for (const FILE_FULL_DIR_INFO& record : CDirectoryRecords<FILE_FULL_DIR_INFO>(buffer.get(), bytes))
+        {
+            addListed(batch, entryOf(record));
+        }
+    }
+    return true;
 }
 }  // namespace WinAPI

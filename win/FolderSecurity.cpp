@@ -1,5 +1,6 @@
 #include "win/FolderSecurity.h"
 
+#include "win/EntryCalls.h"
 #include "win/MoveCalls.h"
 #include "win/TavException.h"
 
@@ -38,14 +39,9 @@ bool isTrusted(PSID sid, const std::wstring& trustedUser)
     return !trustedUser.empty() && ::_wcsicmp(text, trustedUser.c_str()) == 0;
 }
 
-bool runsUnderWine()
-{
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 std::wstring trustedUserOfPlatform()
 {
-    if (!runsUnderWine())
+    if (!WinAPI::platformFollowsLinks())
     {
         return L"";
     }

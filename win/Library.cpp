@@ -19,8 +19,7 @@ using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
 
 SetDefaultDllDirectoriesFn findSetDefaultDllDirectories()
 {
-    return reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
+    return findLoadedFunction<SetDefaultDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories");
 }
 
 std::wstring folderOf(const std::wstring& path)

@@ -1,16 +1,35 @@
 #include "win/NativeCalls.h"
 
-CNativeCalls::CNativeCalls()
+#include "win/Library.h"
+#include "win/TavException.h"
+
+#include <string>
+
+namespace
 {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    createFile = reinterpret_cast<NtCreateFileFn>(::GetProcAddress(ntdll, "NtCreateFile"));
-    queryInformationFile =
-        reinterpret_cast<NtQueryInformationFileFn>(::GetProcAddress(ntdll, "NtQueryInformationFile"));
-    queryDirectoryFile = reinterpret_cast<NtQueryDirectoryFileFn>(::GetProcAddress(ntdll, "NtQueryDirectoryFile"));
-    queryObject = reinterpret_cast<NtQueryObjectFn>(::GetProcAddress(ntdll, "NtQueryObject"));
-    setInformationFile = reinterpret_cast<NtSetInformationFileFn>(::GetProcAddress(ntdll, "NtSetInformationFile"));
-    statusToError = reinterpret_cast<RtlNtStatusToDosErrorFn>(::GetProcAddress(ntdll, "RtlNtStatusToDosError"));
-    followsLinks = ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+// An entry point the program cannot do without: its absence is reported where it is first used.
+template <class Function>
+Function required(const char* name)
+{
+    const auto function = findLoadedFunction<Function>(L"ntdll.dll", name);
+    if (function == nullptr)
+    {
+        const std::string text(name);
+        throw CTavException(ERROR_PROC_NOT_FOUND, L"ntdll.dll has no " + std::wstring(text.begin(), text.end()) + L".");
+    }
+    return function;
+}
+}  // namespace
+
+CNativeCalls::CNativeCalls()
+    : createFile(required<NtCreateFileFn>("NtCreateFile")),
+      queryInformationFile(required<NtQueryInformationFileFn>("NtQueryInformationFile")),
+      queryDirectoryFile(required<NtQueryDirectoryFileFn>("NtQueryDirectoryFile")),
+      queryObject(required<NtQueryObjectFn>("NtQueryObject")),
+      setInformationFile(required<NtSetInformationFileFn>("NtSetInformationFile")),
+      statusToError(required<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError")),
+      followsLinks(findLoadedFunction<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr)
+{
 }
 
 const CNativeCalls& native()
