@@ -72,13 +72,9 @@ void writeCrashReport(const CDebugHelp& help, const CFault& fault)
     {
         writeReport(help, fault);
     }
-    catch (const CTavException& error)
+    catch (const std::exception& error)
     {
-        endEarly(error.fullText());
-    }
-    catch (const std::exception&)
-    {
-        endEarly(L"out of memory or an error of the runtime library.");
+        endEarly(describeException(error));
     }
 }
 

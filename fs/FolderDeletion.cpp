@@ -64,6 +64,7 @@
 #include "fs/ResolvedName.h"
 #include "fs/WalkState.h"
 #include "fs/WorkerPool.h"
+#include "win/Deadline.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
 #include "win/Lock.h"
@@ -152,16 +153,11 @@ bool removeFolder(CWalk& walk, CFolderLevel& level)
     {
         if (error.errorCode == ERROR_DIR_NOT_EMPTY && !level.failures.all().any())
         {
-            const ULONGLONG now = ::GetTickCount64();
-            if (level.relistUntil == 0)
+            if (!level.relistUntil)
             {
-                level.relistUntil = now + kLingerWaitMs;
+                level.relistUntil.emplace(kLingerWaitMs);
             }
-            else if (now < level.relistUntil)
-            {
-                ::Sleep(5);
-            }
-            else
+            else if (!level.relistUntil->pause(5))
             {
                 level.failures.add(error);
                 return true;
@@ -289,15 +285,14 @@ CFailureList walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
 // A deleted file that others still hold open stays listed: wait for it, but not forever.
 void waitUntilGone(const CDeletionTarget& target)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + kLingerWaitMs;
+    const CDeadline deadline(kLingerWaitMs);
     DirectoryEntry listed;
     while (WinAPI::findEntry(target.folder(), target.entry().name, listed, target.shown()))
     {
-        if (::GetTickCount64() >= deadline)
+        if (!deadline.pause(5))
         {
             throw CTavException(ERROR_TIMEOUT, WinAPI::entryFailure(EntryKind::File, target.shown()));
         }
-        ::Sleep(5);
     }
 }
 

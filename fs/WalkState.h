@@ -7,6 +7,7 @@
 #include "fs/EntryObserver.h"
 #include "fs/FolderFailures.h"
 #include "fs/KeptEntries.h"
+#include "win/Deadline.h"
 #include "win/EntryCalls.h"
 #include "win/Lock.h"
 #include "win/SharedHolder.h"
@@ -16,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,8 +82,9 @@ struct CFolderLevel
     std::vector<WinAPI::DirectoryEntry> batch;
     std::size_t next = 0;
     CFolderFailures failures;
-    // Set when the folder is first found not empty after a pass without failures.
-    ULONGLONG relistUntil = 0;
+    // Set when the folder is first found not empty after a pass without failures: until then it is
+    // listed again.
+    std::optional<CDeadline> relistUntil;
     // The entries of this folder that stay; null when none do.
     const std::vector<CKeptName>* keptHere = nullptr;
     // The folder lies on the way to a kept entry: it stays.

@@ -386,13 +386,9 @@ std::wstring loadSettings(const CLogOptions& options, std::wstring& problem)
         g_log.settings = std::move(loaded);
         return path;
     }
-    catch (const CTavException& error)
+    catch (const std::exception& error)
     {
-        problem = error.fullText();
-    }
-    catch (const std::bad_alloc&)
-    {
-        problem = L"Out of memory.";
+        problem = describeException(error);
     }
     return defaultSettings(options);
 }

@@ -1,6 +1,7 @@
 #include "win/FileCalls.h"
 
 #include "win/CrashHalt.h"
+#include "win/Deadline.h"
 #include "win/GrowBuffer.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
@@ -111,14 +112,13 @@ void deleteFile(const std::wstring& shownPath, const std::wstring& systemPath)
     }
     // A file deleted while others hold it open (with delete sharing) stays visible until their
     // handles close; its folder cannot be removed before that. Wait for it, but not forever.
-    const ULONGLONG deadline = ::GetTickCount64() + kDeleteWaitMs;
+    const CDeadline deadline(kDeleteWaitMs);
     while (pathExists(systemPath))
     {
-        if (::GetTickCount64() >= deadline)
+        if (!deadline.pause(5))
         {
             throw CTavException(ERROR_TIMEOUT, L"WinAPI::deleteFile(" + shownPath + L") failed.");
         }
-        ::Sleep(5);
         ::DeleteFileW(systemPath.c_str());
     }
 }

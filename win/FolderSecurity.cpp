@@ -1,6 +1,6 @@
 #include "win/FolderSecurity.h"
 
-#include "win/EntryCalls.h"
+#include "win/NativeCalls.h"
 #include "win/MoveCalls.h"
 #include "win/TavException.h"
 
@@ -41,7 +41,7 @@ bool isTrusted(PSID sid, const std::wstring& trustedUser)
 
 std::wstring trustedUserOfPlatform()
 {
-    if (!WinAPI::platformFollowsLinks())
+    if (!native().followsLinks)
     {
         return L"";
     }

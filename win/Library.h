@@ -1,5 +1,6 @@
 #pragma once
 
+#include "win/LoadedFunction.h"
 #include "win/SharedHolder.h"
 
 #include <windows.h>
@@ -36,14 +37,6 @@ struct COptionalLibrary
 COptionalLibrary loadOptionalLibrary(const wchar_t* fileName);
 // The same, from the system folder only.
 CSharedLibrary loadSystemLibrary(const wchar_t* fileName);
-
-// A function that a module the process has loaded already (ntdll.dll, kernel32.dll) exports, with
-// its type, or null when it lacks it.
-template <class Function>
-Function findLoadedFunction(const wchar_t* module, const char* name)
-{
-    return reinterpret_cast<Function>(::GetProcAddress(::GetModuleHandleW(module), name));
-}
 
 // A function of a loaded library with its type, or null when the library lacks it.
 template <class Function>

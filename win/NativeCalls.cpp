@@ -1,6 +1,6 @@
 #include "win/NativeCalls.h"
 
-#include "win/Library.h"
+#include "win/LoadedFunction.h"
 #include "win/TavException.h"
 
 #include <string>

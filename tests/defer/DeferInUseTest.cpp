@@ -476,27 +476,26 @@ TEST(DeferInUse, RestartListsOfOtherShapesAreLeftAsTheyAre)
 TEST(DeferInUse, RestartListThatCannotBeReadAgainAtTheEndGivesNoRestartValue)
 {
     // Another run takes its turn at the list once this run has moved its entry, and keeps it: the
-    // run cannot confirm that the restart still deletes what it moved.
+    // run cannot confirm that the restart still deletes what it moved. A deleted file that another
+    // program keeps open holds the run in its folder meanwhile (the folder is listed again until
+    // the file has gone).
     CPendingOperations pending;
     CQTarget target;
     ASSERT_TRUE(::CopyFileW(library().c_str(), (target / L"ext.dll").c_str(), FALSE));
+    test::writeTextFile(target / L"lingering.txt");
     test::CChildHolder user(L"load", target / L"ext.dll");
+    test::CChildHolder lingering(L"holdshared", target / L"lingering.txt");
     test::CTempDir dir;
     const std::wstring name = test::uniqueName(L"tw");
     test::CProcess run;
     test::start(run, test::copyTidewell(dir.path(), name), L"/Path:" + target.path() + L" /Wait:0 /DeferInUse");
     ASSERT_TRUE(test::waitUntil([&] {
-        WIN32_FIND_DATAW data;
-        const HANDLE search = ::FindFirstFileW((kFolder + L"\\*.tmp").c_str(), &data);
-        if (search == INVALID_HANDLE_VALUE)
-        {
-            return false;
-        }
-        ::FindClose(search);
-        return true;
+        const std::vector<std::wstring> texts = test::logTexts(test::defaultLogPath(name));
+        return test::indexOfStart(texts, kMovedPrefix) < texts.size();
     }));
     const CSharedHandle turn(::CreateMutexW(nullptr, FALSE, L"Global\\TidewellRestartDeletions"));
     ASSERT_EQ(::WaitForSingleObject(turn.get(), 20000), WAIT_OBJECT_0);
+    lingering.release();
     EXPECT_EQ(run.wait(), 1u);
     ::ReleaseMutex(turn.get());
     const std::vector<std::wstring> texts = test::logTexts(test::defaultLogPath(name));
