@@ -9,6 +9,8 @@ function(tidewell_warnings target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Werror
     -Wshadow -Wnon-virtual-dtor -Wformat=2 -Wcast-qual
+    # A platform macro used without win/Platform.h would quietly read as 0.
+    -Wundef
     # MinGW's headers cast function pointers returned by GetProcAddress.
     -Wno-cast-function-type
     # The crash report walks the stack; on x86 the walker follows the chain of frame pointers.

@@ -52,5 +52,5 @@ std::wstring CProfileFile::getString(const wchar_t* section, const wchar_t* key,
 
 UINT CProfileFile::getInt(const wchar_t* section, const wchar_t* key, INT defaultValue) const
 {
-    return ::GetPrivateProfileIntW(section, key, defaultValue, m_readPath.c_str());
+    return WinAPI::getPrivateProfileInt(section, key, defaultValue, m_readPath);
 }

@@ -199,27 +199,6 @@ void CFilePath::createDirectories() const
     WinAPI::createDirectory(*this);
 }
 
-void CFilePath::copyFileTo(const CFilePath& destination) const
-{
-    const DWORD attributes = ::GetFileAttributesW(destination.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    {
-        WinAPI::copyFile(*this, destination);
-    }
-    else
-    {
-        WinAPI::copyFile(*this, combine(destination, fileName()));
-    }
-}
-
-void CFilePath::removeDirectory() const
-{
-    if (exists())
-    {
-        WinAPI::removeDirectory(*this);
-    }
-}
-
 std::wstring verbatimForm(const CFilePath& absolute)
 {
     if (hasLongLeadIn(absolute) || startsWith(absolute, L"\\\\.\\"))

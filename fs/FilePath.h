@@ -41,8 +41,6 @@ public:
     // Creates the folder and every missing parent. Stops at a root: a missing drive or share
     // fails with the error of creating it.
     void createDirectories() const;
-    void copyFileTo(const CFilePath& destination) const;
-    void removeDirectory() const;
 };
 
 // The verbatim form of an absolute path ("\\?\C:\..." or "\\?\UNC\..."), which Windows takes as

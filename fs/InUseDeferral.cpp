@@ -4,6 +4,7 @@
 #include "fs/RestartList.h"
 #include "fs/SameFile.h"
 #include "win/EntryCalls.h"
+#include "win/FileCalls.h"
 #include "win/MoveCalls.h"
 #include "win/ProcessCalls.h"
 #include "win/RestartCalls.h"
@@ -31,13 +32,14 @@ CInUseDeferral::CInUseDeferral(const CFilePath& target, CDeferralListener& liste
     : m_target(target), m_listener(listener)
 {
     // Read once, before any worker asks.
-    const CSharedHandle own(::CreateFileW(WinAPI::tryGetModuleFileName().c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (own.isValid() && ::GetFileInformationByHandle(own.get(), &information))
+    try
     {
-        m_ownImage = information;
+        const std::wstring own = WinAPI::getModuleFileName();
+        m_ownImage = WinAPI::getFileInformationByHandle(WinAPI::openToIdentify(own).get(), own);
+    }
+    catch (const CTavException&)
+    {
+        // Then no entry is taken for the program's own file.
     }
 }
 
@@ -133,8 +135,18 @@ std::wstring CInUseDeferral::uniqueName()
 
 bool CInUseDeferral::isOwnImage(HANDLE entry) const
 {
-    BY_HANDLE_FILE_INFORMATION information{};
-    return m_ownImage && ::GetFileInformationByHandle(entry, &information) && isSameEntry(information, *m_ownImage);
+    if (!m_ownImage)
+    {
+        return false;
+    }
+    try
+    {
+        return isSameEntry(WinAPI::getFileInformationByHandle(entry, m_target), *m_ownImage);
+    }
+    catch (const CTavException&)
+    {
+        return false;
+    }
 }
 
 bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)

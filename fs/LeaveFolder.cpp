@@ -4,8 +4,6 @@
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
-#include <windows.h>
-
 void leaveFolder(const CPlace& folder)
 {
     try
@@ -19,7 +17,7 @@ void leaveFolder(const CPlace& folder)
         {
             elsewhere = WinAPI::getWindowsDirectory();
         }
-        ::SetCurrentDirectoryW(elsewhere.c_str());
+        WinAPI::setCurrentDirectory(elsewhere);
     }
     catch (const CTavException&)
     {

@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
-// True when both paths name the same file or folder: equal texts (ignoring case), or equal file
-// information of two existing entries. Never throws.
+// True when both paths open the same file or folder (the same volume and file id; a link at either
+// name is taken as the entry it is), or when neither opens anything and their texts are equal
+// ignoring case. Never throws.
 bool isSameFile(const CFilePath& first, const CFilePath& second);
 // True when both describe one entry: the same volume and the same file id.
 bool isSameEntry(const BY_HANDLE_FILE_INFORMATION& first, const BY_HANDLE_FILE_INFORMATION& second);

@@ -9,11 +9,8 @@
 #include "win/FileCalls.h"
 #include "win/MoveCalls.h"
 #include "win/NamedMutex.h"
-#include "win/Platform.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
-
-#include <winioctl.h>
 
 #include <cstdint>
 #include <cwchar>
@@ -122,9 +119,7 @@ void removeUnlessHeld(const std::wstring& path, const BY_HANDLE_FILE_INFORMATION
 void requestCompression(HANDLE file)
 {
     // File systems without compression refuse this; the log does not depend on it.
-    USHORT format = COMPRESSION_FORMAT_DEFAULT;
-    DWORD returned = 0;
-    ::DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned, nullptr);
+    WinAPI::trySetCompression(file);
 }
 }  // namespace
 
@@ -238,18 +233,10 @@ std::wstring syncMutexName(const std::wstring& path)
 
 CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
 {
-    // A null access list: every account may open and wait on the mutex.
-    SECURITY_DESCRIPTOR descriptor;
-    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
-#if TIDEWELL_X86
-    static_assert(sizeof attributes == 12, "SECURITY_ATTRIBUTES of the 32-bit program");
-#endif
     std::uint32_t error = ERROR_SUCCESS;
     // Every spelling of the folder (letter case, short names, a substituted drive) meets one mutex;
     // a path spelled as the file system spells it keeps the name its peers derive from it.
-    return WinAPI::tryCreateMutex(syncMutexName(withFolderAsFileSystemSpellsIt(path)), false, &attributes, existed,
+    return WinAPI::tryCreateMutex(syncMutexName(withFolderAsFileSystemSpellsIt(path)), false, WinAPI::MutexAccess::Everyone, existed,
                                   error);
 }
 

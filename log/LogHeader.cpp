@@ -79,8 +79,8 @@ std::wstring startedLogging()
     return text;
 }
 
-// A value of the machine or the run, or the error that keeps it from being read (as the memory
-// line shows its own): a header that cannot say one thing still says the rest.
+// A value of the machine or the run, or the error that keeps it from being read: a header that
+// cannot say one thing still says the rest.
 std::wstring valueOrError(std::wstring (*read)())
 {
     try
@@ -95,12 +95,7 @@ std::wstring valueOrError(std::wstring (*read)())
 
 std::wstring memoryLine()
 {
-    MEMORYSTATUSEX status{};
-    status.dwLength = sizeof status;
-    if (!::GlobalMemoryStatusEx(&status))
-    {
-        return L"<ERROR " + std::to_wstring(::GetLastError()) + L">";
-    }
+    const MEMORYSTATUSEX status = WinAPI::globalMemoryStatus();
     return formatMemory(status.ullAvailPhys, status.ullTotalPhys);
 }
 
@@ -220,7 +215,7 @@ std::wstring writeLogHeader(const CTraceConfig& settings, const CLogTarget& targ
     header.line(L"Version:\t\t" + version.text());
     header.line(L"ProcessId:\t\t" + std::to_wstring(::GetCurrentProcessId()));
     header.line(L"ThreadId:\t\t" + std::to_wstring(::GetCurrentThreadId()));
-    header.line(L"Physical memory:\t" + memoryLine());
+    header.line(L"Physical memory:\t" + valueOrError(memoryLine));
     header.line(L"System Uptime:\t" + formatUptime());
     header.line();
     header.libraries(L"System libraries information", kSystemLibraries, std::size(kSystemLibraries));
@@ -228,6 +223,6 @@ std::wstring writeLogHeader(const CTraceConfig& settings, const CLogTarget& targ
     header.libraries(L"QOR Setup libraries information", kSetupLibraries, std::size(kSetupLibraries));
     header.line();
     header.raw(ruler + L"\r\n\r\n\r\n");
-    ::FlushFileBuffers(file);
+    WinAPI::flushFileBuffers(file);
     return machine.passedOver;
 }

@@ -8,6 +8,7 @@
 #include "win/CrashHalt.h"
 #include "win/FileCalls.h"
 #include "win/GrowBuffer.h"
+#include "win/RecursiveLock.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
@@ -32,8 +33,7 @@ struct CCurrentLine
 // The log's process-wide state. The line lock protects everything below it.
 struct CLogState
 {
-    CRITICAL_SECTION lineLock;
-    bool lockInitialised = false;
+    CRecursiveLock lineLock;
     volatile LONG openCount = 0;
     // Set when the first open starts reading the settings: an open after a crash in the middle of
     // that first open does not read them again.
@@ -68,7 +68,7 @@ thread_local bool t_begun = false;
 void enterLineLock()
 {
     CCrashHalt::point();
-    ::EnterCriticalSection(&g_log.lineLock);
+    g_log.lineLock.enter();
     CCrashHalt::point();
 }
 
@@ -77,7 +77,7 @@ class CLineLock
 {
 public:
     CLineLock() { enterLineLock(); }
-    ~CLineLock() { ::LeaveCriticalSection(&g_log.lineLock); }
+    ~CLineLock() { g_log.lineLock.leave(); }
     CLineLock(const CLineLock&) = delete;
     CLineLock& operator=(const CLineLock&) = delete;
 };
@@ -204,7 +204,7 @@ void writeLocked(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level
     g_log.lastEnd = WinAPI::setFilePointer(file, 0, FILE_CURRENT);
     if (g_log.settings.Flush)
     {
-        ::FlushFileBuffers(file);
+        WinAPI::flushFileBuffers(file);
     }
 }
 
@@ -405,11 +405,6 @@ std::wstring formatLinePrefix(const SYSTEMTIME& time, const wchar_t* tag, std::u
 
 void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
 {
-    if (!g_log.lockInitialised)
-    {
-        ::InitializeCriticalSection(&g_log.lineLock);
-        g_log.lockInitialised = true;
-    }
     CLineLock lock;
     std::wstring settingsProblem;
     if (g_log.openCount == 0 && !g_log.firstOpenStarted)
@@ -508,27 +503,18 @@ void CTraceLog::writeLine(std::uint32_t threadId, const wchar_t* tag, wchar_t se
 
 void CTraceLog::releaseLocksOfThisThread()
 {
-    if (!g_log.lockInitialised)
-    {
-        return;
-    }
-    // The owner field holds the owning thread's id; only the owner can see its own id there.
-    const auto self = static_cast<ULONG_PTR>(::GetCurrentThreadId());
-    if (reinterpret_cast<ULONG_PTR>(g_log.lineLock.OwningThread) != self)
+    if (!g_log.lineLock.heldByThisThread())
     {
         return;
     }
     // Sync mutexes are taken only inside the line lock, so only its owner can hold one.
     CSyncLock::releaseAllOfThisThread();
-    while (reinterpret_cast<ULONG_PTR>(g_log.lineLock.OwningThread) == self)
-    {
-        ::LeaveCriticalSection(&g_log.lineLock);
-    }
+    g_log.lineLock.leaveAll();
 }
 
 void CTraceLog::openForCrashReport(std::uint32_t threadId)
 {
-    if (g_log.lockInitialised)
+    if (g_log.lineLock.isReady())
     {
         CLineLock lock;
         // Lines of a thread without a target of its own go to the first target.

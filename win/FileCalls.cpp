@@ -7,6 +7,8 @@
 #include "win/TavException.h"
 #include "win/WinText.h"
 
+#include <winioctl.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -375,6 +377,23 @@ void copyContent(HANDLE from, HANDLE to)
         }
         writeFile(to, buffer.data(), read);
         offset += read;
+    }
+}
+
+std::uint32_t trySetCompression(HANDLE file)
+{
+    USHORT format = COMPRESSION_FORMAT_DEFAULT;
+    DWORD returned = 0;
+    return ::DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned, nullptr)
+               ? ERROR_SUCCESS
+               : ::GetLastError();
+}
+
+void flushFileBuffers(HANDLE file)
+{
+    if (!::FlushFileBuffers(file))
+    {
+        throwLastError(L"WinAPI::flushFileBuffers() failed.");
     }
 }
 

@@ -77,6 +77,10 @@ CSharedHandle openToIdentify(const std::wstring& path, bool inheritable = false)
 // everything: Windows opens the same file whatever its name is now; Wine opens the first handle's
 // name again, which may be another file by then (compare the identities).
 CSharedHandle reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath);
+// Asks the file system to keep the file compressed. Returns the error code, 0 on success.
+std::uint32_t trySetCompression(HANDLE file);
+// Writes what Windows still buffers of the file to the disk.
+void flushFileBuffers(HANDLE file);
 // Everything from the file's current position to its end.
 std::string readToEnd(HANDLE file, const std::wstring& shownPath);
 // Gives the file of an open handle (with delete access) a new path; an existing file there is

@@ -1,17 +1,27 @@
 #include "win/NamedMutex.h"
 
+#include "win/Platform.h"
 #include "win/TavException.h"
 
 namespace WinAPI
 {
-CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, const SECURITY_ATTRIBUTES* security,
-                             bool& existed, std::uint32_t& error)
+CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, MutexAccess access, bool& existed,
+                             std::uint32_t& error)
 {
+    SECURITY_DESCRIPTOR everyone{};
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &everyone, TRUE};
+#if TIDEWELL_X86
+    static_assert(sizeof attributes == 12, "SECURITY_ATTRIBUTES of the 32-bit program");
+#endif
+    // Neither call can fail on a descriptor of this process's own memory.
+    ::InitializeSecurityDescriptor(&everyone, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&everyone, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES* security = access == MutexAccess::Everyone ? &attributes : nullptr;
     // Only ERROR_ALREADY_EXISTS tells that the mutex was there already; never let an earlier
     // call's code stand for it.
     ::SetLastError(ERROR_SUCCESS);
     CSharedHandle mutex(
-        ::CreateMutexW(const_cast<SECURITY_ATTRIBUTES*>(security), initialOwner ? TRUE : FALSE, name.c_str()));
+        ::CreateMutexW(security, initialOwner ? TRUE : FALSE, name.c_str()));
     error = ::GetLastError();
     existed = mutex.isValid() && error == ERROR_ALREADY_EXISTS;
     return mutex;
@@ -20,7 +30,7 @@ CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, const 
 CSharedHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed)
 {
     std::uint32_t error = ERROR_SUCCESS;
-    CSharedHandle mutex = tryCreateMutex(name, initialOwner, nullptr, existed, error);
+    CSharedHandle mutex = tryCreateMutex(name, initialOwner, MutexAccess::Default, existed, error);
     if (!mutex.isValid())
     {
         throw CTavException(error, L"Error creating mutex " + name);

@@ -9,11 +9,21 @@
 
 namespace WinAPI
 {
+// Who may open a mutex this process creates.
+enum class MutexAccess
+{
+    // The default security of the process's account.
+    Default,
+    // Every account (a null access list), for a mutex that processes of several accounts share;
+    // the handle is inherited by the children this process starts.
+    Everyone,
+};
+
 // Creates or opens a named mutex; existed tells whether it was there already (then initial
-// ownership was not granted). An invalid holder when the name cannot be used, with the error in
-// error.
-CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, const SECURITY_ATTRIBUTES* security,
-                             bool& existed, std::uint32_t& error);
+// ownership was not granted, nor the given access). An invalid holder when the name cannot be
+// used, with the error in error.
+CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, MutexAccess access, bool& existed,
+                             std::uint32_t& error);
 // The same, throwing "Error creating mutex " + name.
 CSharedHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed);
 }  // namespace WinAPI

@@ -25,4 +25,10 @@ std::wstring getPrivateProfileString(const std::wstring& section, const std::wst
         std::numeric_limits<DWORD>::max());
     return std::wstring(buffer.data(), ::wcsnlen(buffer.data(), buffer.size()));
 }
+
+unsigned getPrivateProfileInt(const std::wstring& section, const std::wstring& key, int defaultValue,
+                              const std::wstring& filePath)
+{
+    return ::GetPrivateProfileIntW(section.c_str(), key.c_str(), defaultValue, filePath.c_str());
+}
 }  // namespace WinAPI

@@ -9,4 +9,8 @@ namespace WinAPI
 // no errors.
 std::wstring getPrivateProfileString(const std::wstring& section, const std::wstring& key,
                                      const std::wstring& defaultText, const std::wstring& filePath);
+// One number entry of a profile file; a missing file, section or entry gives the default, a
+// negative number counts as 0. Reports no errors.
+unsigned getPrivateProfileInt(const std::wstring& section, const std::wstring& key, int defaultValue,
+                              const std::wstring& filePath);
 }  // namespace WinAPI

@@ -32,7 +32,7 @@ CRestartListTurn::CRestartListTurn()
 {
     bool existed = false;
     std::uint32_t error = ERROR_SUCCESS;
-    m_mutex = WinAPI::tryCreateMutex(kTurnMutex, false, nullptr, existed, error);
+    m_mutex = WinAPI::tryCreateMutex(kTurnMutex, false, WinAPI::MutexAccess::Default, existed, error);
     if (!m_mutex.isValid())
     {
         throw CTavException(error, std::wstring(L"CRestartListTurn: mutex ") + kTurnMutex + L" failed.");

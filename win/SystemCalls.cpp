@@ -66,7 +66,15 @@ std::wstring getSystemDirectory()
 std::wstring getCurrentDirectory()
 {
     return folderByReport([](DWORD length, wchar_t* buffer) { return ::GetCurrentDirectoryW(length, buffer); },
-                          L"WinAPI::getCurrentDirectory: GetCurrentDirectory failed ");
+                          L"WinAPI::getCurrentDirectory() failed.");
+}
+
+void setCurrentDirectory(const std::wstring& path)
+{
+    if (!::SetCurrentDirectoryW(path.c_str()))
+    {
+        throwLastError(L"WinAPI::setCurrentDirectory(" + path + L") failed.");
+    }
 }
 
 std::wstring shGetSpecialFolderPath()
@@ -160,5 +168,16 @@ std::uint32_t getLogicalDrives()
         throwLastError(L"WinAPI::getLogicalDrives() failed.");
     }
     return drives;
+}
+
+MEMORYSTATUSEX globalMemoryStatus()
+{
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!::GlobalMemoryStatusEx(&status))
+    {
+        throwLastError(L"WinAPI::globalMemoryStatus() failed.");
+    }
+    return status;
 }
 }  // namespace WinAPI

@@ -12,6 +12,7 @@ namespace WinAPI
 {
 std::wstring getTempPath();
 std::wstring getCurrentDirectory();
+void setCurrentDirectory(const std::wstring& path);
 std::wstring getWindowsDirectory();
 std::wstring getSystemDirectory();
 // The Program Files folder, created when missing.
@@ -28,4 +29,6 @@ std::wstring expandEnvironmentStrings(const std::wstring& text);
 std::wstring getKnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* name);
 // The drive letters in use, as GetLogicalDrives reports them: bit 0 is A:.
 std::uint32_t getLogicalDrives();
+// The machine's memory now.
+MEMORYSTATUSEX globalMemoryStatus();
 }  // namespace WinAPI
