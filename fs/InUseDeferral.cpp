@@ -21,6 +21,42 @@ constexpr const wchar_t* kSystemSid = L"S-1-5-18";
 constexpr const wchar_t* kAdministratorsSid = L"S-1-5-32-544";
 // A few fresh names are enough: a name is taken only by another run at the same instant.
 constexpr int kNameAttempts = 16;
+
+// Clears a file's read-only attribute for its life and sets it again, unless kept cleared.
+class CWritableWhileMoved
+{
+public:
+    CWritableWhileMoved(HANDLE entry, DWORD attributes, const std::wstring& message)
+        : m_entry(entry), m_attributes(attributes)
+    {
+        if ((attributes & FILE_ATTRIBUTE_READONLY) == 0)
+        {
+            return;
+        }
+        if (const std::uint32_t error = WinAPI::trySetEntryAttributes(entry, attributes & ~FILE_ATTRIBUTE_READONLY))
+        {
+            throw CTavException(error, message);
+        }
+        m_cleared = true;
+    }
+    ~CWritableWhileMoved()
+    {
+        if (m_cleared)
+        {
+            WinAPI::trySetEntryAttributes(m_entry, m_attributes);
+        }
+    }
+    CWritableWhileMoved(const CWritableWhileMoved&) = delete;
+    CWritableWhileMoved& operator=(const CWritableWhileMoved&) = delete;
+
+    // The file stays writable.
+    void keep() { m_cleared = false; }
+
+private:
+    HANDLE m_entry;
+    DWORD m_attributes;
+    bool m_cleared = false;
+};
 }  // namespace
 
 bool isInUse(std::uint32_t error)
@@ -149,6 +185,59 @@ bool CInUseDeferral::isOwnImage(HANDLE entry) const
     }
 }
 
+// The folder opened (and checked) on the first move; false once the deferral has given up.
+bool CInUseDeferral::folderReadyLocked()
+{
+    if (m_folderHandle.isValid())
+    {
+        return true;
+    }
+    try
+    {
+        // No folder is made for a list that cannot take its entries.
+        CRestartList::read();
+        openFolder();
+        return true;
+    }
+    catch (const CTavException& reason)
+    {
+        m_folderHandle.reset();
+        giveUp(reason);
+        return false;
+    }
+}
+
+// Lists a fresh name in the folder for deletion at restart and renames the entry to it, again with
+// another name while the name is taken. False (the deferral given up) when the list cannot be
+// written; a rename that fails otherwise throws.
+bool CInUseDeferral::renameIntoFolder(HANDLE entry, const std::wstring& message, std::wstring& name,
+                                      std::wstring& nameAtRestart)
+{
+    const std::wstring folderName = restartName(m_folder);
+    std::uint32_t error = ERROR_ALREADY_EXISTS;
+    for (int attempt = 0; attempt < kNameAttempts && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+         ++attempt)
+    {
+        name = uniqueName();
+        nameAtRestart = restartName(CFilePath::combine(m_folder, name));
+        try
+        {
+            CRestartList::update({folderName}, {nameAtRestart, folderName});
+        }
+        catch (const CTavException& reason)
+        {
+            giveUp(reason);
+            return false;
+        }
+        error = WinAPI::tryRenameInto(entry, m_folderHandle.get(), name);
+    }
+    if (error != ERROR_SUCCESS)
+    {
+        throw CTavException(error, message);
+    }
+    return true;
+}
+
 bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
 {
     CLock::CScope lock(m_lock);
@@ -173,20 +262,9 @@ bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
         giveUp(reason);
         return false;
     }
-    if (!m_folderHandle.isValid())
+    if (!folderReadyLocked())
     {
-        try
-        {
-            // No folder is made for a list that cannot take its entries.
-            CRestartList::read();
-            openFolder();
-        }
-        catch (const CTavException& reason)
-        {
-            m_folderHandle.reset();
-            giveUp(reason);
-            return false;
-        }
+        return false;
     }
     const std::wstring message = L"Moving " + shown + L" aside failed.";
     if (information.dwVolumeSerialNumber != m_volumeSerial)
@@ -194,47 +272,14 @@ bool CInUseDeferral::moveAside(HANDLE entry, const CFilePath& shown)
         throw CTavException(ERROR_NOT_SAME_DEVICE, message);
     }
     // The restart leaves a read-only file where it is; one that stays here gets the attribute back.
-    const DWORD attributes = information.dwFileAttributes;
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly)
-    {
-        if (const std::uint32_t error = WinAPI::trySetEntryAttributes(entry, attributes & ~FILE_ATTRIBUTE_READONLY))
-        {
-            throw CTavException(error, message);
-        }
-    }
-    const std::wstring folderName = restartName(m_folder);
+    CWritableWhileMoved writable(entry, information.dwFileAttributes, message);
     std::wstring name;
     std::wstring nameAtRestart;
-    std::uint32_t error = ERROR_ALREADY_EXISTS;
-    for (int attempt = 0; attempt < kNameAttempts && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
-         ++attempt)
+    if (!renameIntoFolder(entry, message, name, nameAtRestart))
     {
-        name = uniqueName();
-        nameAtRestart = restartName(CFilePath::combine(m_folder, name));
-        try
-        {
-            CRestartList::update({folderName}, {nameAtRestart, folderName});
-        }
-        catch (const CTavException& reason)
-        {
-            if (readOnly)
-            {
-                WinAPI::trySetEntryAttributes(entry, attributes);
-            }
-            giveUp(reason);
-            return false;
-        }
-        error = WinAPI::tryRenameInto(entry, m_folderHandle.get(), name);
+        return false;
     }
-    if (error != ERROR_SUCCESS)
-    {
-        if (readOnly)
-        {
-            WinAPI::trySetEntryAttributes(entry, attributes);
-        }
-        throw CTavException(error, message);
-    }
+    writable.keep();
     checkLanded(entry, shown, name);
     m_movedNames.push_back(nameAtRestart);
     m_listener.moved(shown, CFilePath::combine(m_folder, name));

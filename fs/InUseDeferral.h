@@ -114,7 +114,9 @@ private:
     void prepare();
     void giveUp(const CTavException& reason);
     void openFolder();
+    bool folderReadyLocked();
     std::wstring uniqueName();
+    bool renameIntoFolder(HANDLE entry, const std::wstring& message, std::wstring& name, std::wstring& nameAtRestart);
     void checkLanded(HANDLE entry, const CFilePath& shown, const std::wstring& name);
     void confirmMoved();
     void removeFolderIfEmpty();

@@ -240,6 +240,59 @@ CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
                                   error);
 }
 
+namespace
+{
+// False, with a note, when the log must not move to name: another writer's log, or no plain file.
+bool isFreeForMove(const CLogFolder& folder, const std::wstring& name, const std::wstring& candidate,
+                   std::vector<std::wstring>& notes)
+{
+    if (folder.isHeld(name))
+    {
+        // Another writer's log: this one's lines must not run on under that writer's header.
+        notes.push_back(candidate + L" is another writer's log: it was left alone.");
+        return false;
+    }
+    if (folder.inspect(name) == CLogFolder::EEntry::other)
+    {
+        notes.push_back(notPlainNote(candidate));
+        return false;
+    }
+    return true;
+}
+
+// The target moved into a file of its own at candidate (an older log there is kept as a backup),
+// with what the old file holds carried over and a header where the moved log needs one.
+CLogTarget startMovedTarget(const CLogTarget& target, const CTraceConfig& settings, const CLogFolder& folder,
+                            const std::wstring& name, const std::wstring& candidate, CSharedHandle mutex,
+                            bool syncBusy, std::vector<std::wstring>& notes)
+{
+    rotate(folder, settings, name, notes);
+    CLogTarget moved;
+    moved.threadId = target.threadId;
+    moved.file = folder.createFile(name);
+    const bool carried = target.file.isValid();
+    if (carried)
+    {
+        WinAPI::copyContent(target.file.get(), moved.file.get());
+    }
+    requestCompression(moved.file.get());
+    moved.path = candidate;
+    moved.syncMutex = std::move(mutex);
+    moved.syncWait = syncBusy ? CLogTarget::SyncWait::busyUnreported : CLogTarget::SyncWait::taken;
+    moved.startedFile = target.startedFile;
+    if (!carried || !target.startedFile)
+    {
+        CTraceConfig header = settings;
+        header.appendMode = carried;
+        header.sharedFile = false;
+        writeLogHeader(header, moved);
+        moved.startedFile = true;
+    }
+    moved.headerPending = false;
+    return moved;
+}
+}  // namespace
+
 bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::wstring& newPath,
                    std::vector<std::wstring>& notes)
 {
@@ -268,48 +321,18 @@ bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
         {
             const CFilePath full = WinAPI::fullpath(candidate);
             const CLogFolder folder(full.parent());
-            const std::wstring name = full.fileName();
-            if (folder.isHeld(name))
+            if (!isFreeForMove(folder, full.fileName(), candidate, notes))
             {
-                // Another writer's log: this one's lines must not run on under that writer's header.
-                notes.push_back(candidate + L" is another writer's log: it was left alone.");
                 continue;
             }
-            if (folder.inspect(name) == CLogFolder::EEntry::other)
-            {
-                notes.push_back(notPlainNote(candidate));
-                continue;
-            }
-            // An older log there is kept as a backup; the moved log starts a file of its own.
-            rotate(folder, settings, name, notes);
-            CSharedHandle file = folder.createFile(name);
-            const bool carried = target.file.isValid();
-            if (carried)
-            {
-                WinAPI::copyContent(target.file.get(), file.get());
-            }
-            requestCompression(file.get());
-            const std::wstring oldPath = target.path;
             std::optional<BY_HANDLE_FILE_INFORMATION> oldFileIdentity;
-            if (carried)
+            if (target.file.isValid())
             {
-                oldFileIdentity = WinAPI::getFileInformationByHandle(target.file.get(), oldPath);
+                oldFileIdentity = WinAPI::getFileInformationByHandle(target.file.get(), target.path);
             }
-            CLogTarget moved = target;
-            moved.file = std::move(file);
-            moved.path = candidate;
-            moved.syncMutex = std::move(mutex);
-            moved.syncWait = newFile.timedOut() ? CLogTarget::SyncWait::busyUnreported : CLogTarget::SyncWait::taken;
-            if (!carried || !target.startedFile)
-            {
-                CTraceConfig header = settings;
-                header.appendMode = carried;
-                header.sharedFile = false;
-                writeLogHeader(header, moved);
-                moved.startedFile = true;
-            }
-            moved.headerPending = false;
-            target = std::move(moved);
+            const std::wstring oldPath = target.path;
+            target = startMovedTarget(target, settings, folder, full.fileName(), candidate, std::move(mutex),
+                                      newFile.timedOut(), notes);
             oldFile.release();
             if (oldFileIdentity)
             {
