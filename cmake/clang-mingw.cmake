@@ -14,6 +14,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOL_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Packages of the target only: the build machine's own (its GoogleTest, say) cannot be linked.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # GCC's posix-thread runtime of the mingw-w64 packages, for example /usr/lib/gcc/<target>/12-posix.
 file(GLOB gcc_dirs LIST_DIRECTORIES true /usr/lib/gcc/${TOOL_PREFIX}/*-posix)

@@ -13,6 +13,8 @@ packages=(
   clang      # the compiler, with GCC's mingw-w64 runtime below
   lld        # the linker: PDB files
   llvm       # llvm-objcopy, and llvm-readobj/llvm-pdbutil for the static checks
+  clang-format  # the format check of the tests
+  clang-tidy    # scripts/tidy.sh
   g++-mingw-w64-i686-posix
   g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686
