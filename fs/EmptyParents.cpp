@@ -78,6 +78,89 @@ bool holdsOnly(HANDLE folder, const std::wstring& child, const CFilePath& shown)
     }
     return true;
 }
+
+// The walk up from the target's folder: which parent comes next and what it may hold.
+class CParentRemoval
+{
+public:
+    CParentRemoval(const CEmptyParents& request, const CProtectedFolders& protectedFolders,
+                   const EntryObserver& beforeRemoving)
+        : m_request(request),
+          m_protected(protectedFolders),
+          m_beforeRemoving(beforeRemoving),
+          m_expectedId(request.folderId),
+          m_child(request.targetName)
+    {
+    }
+
+    // Checks the folder and removes it (a dry run checks that it holds nothing but the parent
+    // below). Why it stays when it does; throws when its removal fails otherwise.
+    std::optional<std::wstring> remove(const CFilePath& folder)
+    {
+        CParent parent;
+        if (auto reason = openParent(folder, m_expectedId, m_request.dryRun, parent))
+        {
+            return reason;
+        }
+        const CPlace place = CPlace::of(parent.handle.get(), folder);
+        if (m_request.stopAt && *m_request.stopAt == place)
+        {
+            return L"it is the folder given to stop at";
+        }
+        if (auto reason = m_protected.reasonToKeep(place))
+        {
+            return reason;
+        }
+        leaveFolder(place);
+        if (m_beforeRemoving)
+        {
+            m_beforeRemoving(folder);
+        }
+        if (auto reason = m_request.dryRun ? reasonToKeepInDryRun(parent, folder) : removeOpen(parent, folder))
+        {
+            return reason;
+        }
+        m_expectedId = parent.aboveId;
+        m_child = parent.listed.name;
+        return std::nullopt;
+    }
+
+private:
+    std::optional<std::wstring> reasonToKeepInDryRun(const CParent& parent, const CFilePath& folder) const
+    {
+        if (!holdsOnly(parent.handle.get(), m_child, folder))
+        {
+            return L"it is not empty";
+        }
+        return std::nullopt;
+    }
+
+    static std::optional<std::wstring> removeOpen(CParent& parent, const CFilePath& folder)
+    {
+        try
+        {
+            WinAPI::deleteOpenEntry(parent.handle.get(), EntryKind::Folder, folder);
+        }
+        catch (const CTavException& error)
+        {
+            if (error.errorCode == ERROR_DIR_NOT_EMPTY)
+            {
+                return L"it is not empty";
+            }
+            throw;
+        }
+        // The classic delete removes the folder as its handle closes.
+        parent.handle.reset();
+        return std::nullopt;
+    }
+
+    const CEmptyParents& m_request;
+    const CProtectedFolders& m_protected;
+    const EntryObserver& m_beforeRemoving;
+    // The file id of the next parent as the path named it, and the name it lists the last removed by.
+    std::uint64_t m_expectedId;
+    std::wstring m_child;
+};
 }  // namespace
 
 void removeEmptyParents(const CEmptyParents& request, CParentsListener& listener, const EntryObserver& beforeRemoving)
@@ -93,9 +176,8 @@ void removeEmptyParents(const CEmptyParents& request, CParentsListener& listener
         listener.stopped(folder, L"the system's folders cannot be asked: " + error.fullText(), true);
         return;
     }
-    std::uint64_t expectedId = request.folderId;
-    std::wstring child = request.targetName;
-    for (;;)
+    CParentRemoval removal(request, *protectedFolders, beforeRemoving);
+    for (;; folder = folder.parent())
     {
         if (folder.empty() || folder.isRoot())
         {
@@ -104,63 +186,17 @@ void removeEmptyParents(const CEmptyParents& request, CParentsListener& listener
         }
         try
         {
-            CParent parent;
-            if (const auto reason = openParent(folder, expectedId, request.dryRun, parent))
+            if (const auto reason = removal.remove(folder))
             {
                 listener.stopped(folder, *reason, false);
                 return;
-            }
-            const CPlace place = CPlace::of(parent.handle.get(), folder);
-            if (request.stopAt && *request.stopAt == place)
-            {
-                listener.stopped(folder, L"it is the folder given to stop at", false);
-                return;
-            }
-            if (const auto reason = protectedFolders->reasonToKeep(place))
-            {
-                listener.stopped(folder, *reason, false);
-                return;
-            }
-            leaveFolder(place);
-            if (beforeRemoving)
-            {
-                beforeRemoving(folder);
-            }
-            if (request.dryRun)
-            {
-                if (!holdsOnly(parent.handle.get(), child, folder))
-                {
-                    listener.stopped(folder, L"it is not empty", false);
-                    return;
-                }
-            }
-            else
-            {
-                try
-                {
-                    WinAPI::deleteOpenEntry(parent.handle.get(), EntryKind::Folder, folder);
-                }
-                catch (const CTavException& error)
-                {
-                    if (error.errorCode == ERROR_DIR_NOT_EMPTY)
-                    {
-                        listener.stopped(folder, L"it is not empty", false);
-                        return;
-                    }
-                    throw;
-                }
-                // The classic delete removes the folder as its handle closes.
-                parent.handle.reset();
             }
             listener.removed(folder);
-            expectedId = parent.aboveId;
-            child = parent.listed.name;
         }
         catch (const CTavException& error)
         {
             listener.stopped(folder, L"it cannot be removed: " + error.fullText(), true);
             return;
         }
-        folder = folder.parent();
     }
 }
