@@ -121,6 +121,65 @@ EWay enter(HANDLE parent, const std::wstring& parentName, const CFilePath& paren
     inner.fileId = facts.fileId;
     return EWay::Entered;
 }
+
+using EFound = CKeptEntries::EFound;
+
+// Where one kept path ends: how it was found and, unless it is missing, the entry kept (or the link
+// on the way), the id of the folder that lists it and the ids of the folders on the way.
+struct CWayEnd
+{
+    EFound found = EFound::Missing;
+    std::uint64_t folderId = 0;
+    DirectoryEntry listed;
+    std::vector<std::uint64_t> folders;
+};
+
+// Follows a kept path down from the target's folder, one listed name at a time; finding.shown
+// becomes the path as far as it was found.
+CWayEnd follow(const CWayFolder& root, CKeptEntries::CFinding& finding)
+{
+    const std::vector<std::wstring> parts = partsOf(finding.path);
+    CWayEnd end;
+    end.folders.push_back(root.fileId);
+    const CWayFolder* folder = &root;
+    CWayFolder entered;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+    {
+        const CFilePath shown = CFilePath::combine(folder->shown, parts[i]);
+        if (!WinAPI::findEntry(folder->handle.get(), parts[i], end.listed, shown))
+        {
+            return CWayEnd{};
+        }
+        finding.shown = CFilePath::combine(folder->shown, end.listed.name);
+        end.folderId = folder->fileId;
+        if (i + 1 == parts.size())
+        {
+            end.found = EFound::Kept;
+            return end;
+        }
+        if ((end.listed.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        {
+            return CWayEnd{};
+        }
+        CWayFolder inner;
+        const EWay way = WinAPI::isLink(end.listed.attributes, end.listed.reparseTag)
+                             ? EWay::Link
+                             : enter(folder->handle.get(), folder->resolvedName, folder->shown, end.listed, inner);
+        if (way == EWay::Gone)
+        {
+            return CWayEnd{};
+        }
+        if (way == EWay::Link)
+        {
+            end.found = EFound::LinkOnTheWay;
+            return end;
+        }
+        end.folders.push_back(inner.fileId);
+        entered = std::move(inner);
+        folder = &entered;
+    }
+    return CWayEnd{};
+}
 }  // namespace
 
 CKeptPaths parseKeptPaths(const std::wstring& text)
@@ -176,45 +235,11 @@ CKeptEntries CKeptEntries::find(const CDeletionTarget& target, const std::vector
 
     for (CFinding& finding : findings)
     {
-        const std::vector<std::wstring> parts = partsOf(finding.path);
-        // The ids of the folders on the way, the target's first.
-        std::vector<std::uint64_t> folders{root.fileId};
-        CWayFolder folder = root;
-        for (std::size_t i = 0; i < parts.size(); ++i)
+        const CWayEnd end = follow(root, finding);
+        finding.found = end.found;
+        if (end.found != EFound::Missing)
         {
-            DirectoryEntry listed;
-            const CFilePath shown = CFilePath::combine(folder.shown, parts[i]);
-            if (!WinAPI::findEntry(folder.handle.get(), parts[i], listed, shown))
-            {
-                break;
-            }
-            finding.shown = CFilePath::combine(folder.shown, listed.name);
-            if (i + 1 == parts.size())
-            {
-                kept.add(folder.fileId, listed, folders);
-                finding.found = EFound::Kept;
-                break;
-            }
-            if ((listed.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            {
-                break;
-            }
-            CWayFolder inner;
-            const EWay way = WinAPI::isLink(listed.attributes, listed.reparseTag)
-                                 ? EWay::Link
-                                 : enter(folder.handle.get(), folder.resolvedName, folder.shown, listed, inner);
-            if (way == EWay::Gone)
-            {
-                break;
-            }
-            if (way == EWay::Link)
-            {
-                kept.add(folder.fileId, listed, folders);
-                finding.found = EFound::LinkOnTheWay;
-                break;
-            }
-            folders.push_back(inner.fileId);
-            folder = std::move(inner);
+            kept.add(end.folderId, end.listed, end.folders);
         }
     }
     return kept;

@@ -92,15 +92,11 @@ std::vector<std::wstring> profileFolders()
     }
     return folders;
 }
-}  // namespace
 
-CProtectedFolders CProtectedFolders::ofSystem()
+// The roots of the local volumes that are ready now.
+std::vector<CPlace> volumeRoots()
 {
-    CProtectedFolders folders;
-    const auto add = [&folders](const std::wstring& path) {
-        folders.m_known.push_back(CFolder{CPlace::ofPath(path), CFilePath(path)});
-    };
-
+    std::vector<CPlace> roots;
     const std::uint32_t drives = WinAPI::getLogicalDrives();
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter)
     {
@@ -115,7 +111,7 @@ CProtectedFolders CProtectedFolders::ofSystem()
         {
             if (const CSharedHandle handle = WinAPI::openToIdentify(root); handle.isValid())
             {
-                folders.m_roots.push_back(CPlace::of(handle.get(), root));
+                roots.push_back(CPlace::of(handle.get(), root));
             }
         }
         catch (const CTavException&)
@@ -123,6 +119,18 @@ CProtectedFolders CProtectedFolders::ofSystem()
             // Not ready: nothing on it is removed now.
         }
     }
+    return roots;
+}
+}  // namespace
+
+CProtectedFolders CProtectedFolders::ofSystem()
+{
+    CProtectedFolders folders;
+    const auto add = [&folders](const std::wstring& path) {
+        folders.m_known.push_back(CFolder{CPlace::ofPath(path), CFilePath(path)});
+    };
+
+    folders.m_roots = volumeRoots();
 
     CPlace profile = CPlace::ofPath(WinAPI::getKnownFolderPath(FOLDERID_Profile, L"Profile"));
     std::vector<std::wstring> perUser;
