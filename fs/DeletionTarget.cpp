@@ -7,6 +7,27 @@
 namespace
 {
 using WinAPI::EntryKind;
+
+// The entry as its folder lists it (the long name for a short one, the letter case as stored), or
+// by the name it was given where the folder lists another entry by that name now or cannot be
+// listed (a folder that may be traversed but not listed: the entry is there all the same).
+WinAPI::DirectoryEntry listedEntry(HANDLE folder, const std::wstring& name, const CFilePath& shown,
+                                   const WinAPI::EntryFacts& facts)
+{
+    try
+    {
+        WinAPI::DirectoryEntry listed;
+        if (WinAPI::findEntry(folder, name, listed, shown) &&
+            (listed.fileId == 0 || facts.fileId == 0 || listed.fileId == facts.fileId))
+        {
+            return listed;
+        }
+    }
+    catch (const CTavException&)
+    {
+    }
+    return WinAPI::DirectoryEntry{name, facts.attributes, facts.reparseTag, facts.fileId};
+}
 }  // namespace
 
 std::optional<CDeletionTarget> CDeletionTarget::find(const CFilePath& path)
@@ -45,24 +66,8 @@ std::optional<CDeletionTarget> CDeletionTarget::find(const CFilePath& path)
     {
         return std::nullopt;
     }
-    const WinAPI::EntryFacts facts = WinAPI::queryEntry(handle.get(), EntryKind::File, path);
-
-    // The name as the folder lists it: the long name for a short one, the letter case as stored.
-    WinAPI::DirectoryEntry entry{name, facts.attributes, facts.reparseTag, facts.fileId};
-    try
-    {
-        WinAPI::DirectoryEntry listed;
-        if (WinAPI::findEntry(folder.get(), name, listed, path) &&
-            (listed.fileId == 0 || facts.fileId == 0 || listed.fileId == facts.fileId))
-        {
-            entry = std::move(listed);
-        }
-    }
-    catch (const CTavException&)
-    {
-        // A folder that may be traversed but not listed: the entry is there all the same, by the
-        // name it was given.
-    }
+    WinAPI::DirectoryEntry entry =
+        listedEntry(folder.get(), name, path, WinAPI::queryEntry(handle.get(), EntryKind::File, path));
 
     CDeletionTarget target(CFilePath::combine(absolute.parent(), entry.name), CPlace::of(handle.get(), path));
     if (WinAPI::platformFollowsLinks())
