@@ -2,6 +2,7 @@
 
 #include "fs/FilePath.h"
 #include "win/FileCalls.h"
+#include "win/IgnoringCase.h"
 #include "win/TavException.h"
 
 namespace
@@ -9,11 +10,6 @@ namespace
 bool startsWith(const std::wstring& text, const wchar_t* lead)
 {
     return text.compare(0, std::wcslen(lead), lead) == 0;
-}
-
-bool sameText(const wchar_t* a, std::size_t aSize, const wchar_t* b, std::size_t bSize)
-{
-    return ::CompareStringOrdinal(a, static_cast<int>(aSize), b, static_cast<int>(bSize), TRUE) == CSTR_EQUAL;
 }
 
 // "\\?\C:\x" as "C:\x", "\\?\UNC\server\share" as "\\server\share".
@@ -75,7 +71,7 @@ CPlace CPlace::ofPath(const std::wstring& path)
 bool CPlace::contains(const CPlace& other) const
 {
     const std::wstring& inner = other.m_name;
-    if (inner.size() < m_name.size() || !sameText(inner.c_str(), m_name.size(), m_name.c_str(), m_name.size()))
+    if (inner.size() < m_name.size() || !WinAPI::equalIgnoringCase(std::wstring_view(inner).substr(0, m_name.size()), m_name))
     {
         return false;
     }
@@ -84,7 +80,7 @@ bool CPlace::contains(const CPlace& other) const
 
 bool CPlace::operator==(const CPlace& other) const
 {
-    return sameText(m_name.c_str(), m_name.size(), other.m_name.c_str(), other.m_name.size());
+    return WinAPI::equalIgnoringCase(m_name, other.m_name);
 }
 
 std::wstring withFolderAsFileSystemSpellsIt(const std::wstring& path)

@@ -3,6 +3,7 @@
 #include "fs/FilePath.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
+#include "win/IgnoringCase.h"
 #include "win/TavException.h"
 
 #include <windows.h>
@@ -57,12 +58,6 @@ bool isEntryOf(const std::wstring& resolved, const std::wstring& folder, const s
 
 namespace
 {
-bool sameIgnoringCase(std::wstring_view a, std::wstring_view b)
-{
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 // The entries of the folder other than name whose names differ from it only by trailing dots and
 // blanks.
 std::vector<std::wstring> twinsOf(const CFilePath& folder, const std::wstring& name)
@@ -79,7 +74,7 @@ std::vector<std::wstring> twinsOf(const CFilePath& folder, const std::wstring& n
     {
         for (const WinAPI::DirectoryEntry& entry : batch)
         {
-            if (!sameIgnoringCase(entry.name, name) && sameIgnoringCase(trimmed(entry.name), trimmed(name)))
+            if (!WinAPI::equalIgnoringCase(entry.name, name) && WinAPI::equalIgnoringCase(trimmed(entry.name), trimmed(name)))
             {
                 twins.push_back(entry.name);
             }

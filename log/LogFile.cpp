@@ -7,6 +7,7 @@
 #include "log/SyncLock.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
+#include "win/IgnoringCase.h"
 #include "win/MoveCalls.h"
 #include "win/NamedMutex.h"
 #include "win/SystemCalls.h"
@@ -20,11 +21,6 @@ namespace
 {
 // Backup names passed over because something other than a plain file holds them.
 constexpr std::uint32_t kPassedBackups = 9;
-
-bool sameName(const std::wstring& a, const std::wstring& b)
-{
-    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
 
 // The file name's stem and its extension (with its dot): "tool" and ".log".
 std::pair<std::wstring, std::wstring> splitName(const std::wstring& name)
@@ -61,7 +57,7 @@ void moveToBackup(const CLogFolder& folder, const CTraceConfig& settings, const 
     for (std::uint32_t passed = 0; kind == CLogFolder::EEntry::other; ++k)
     {
         backup = backupName(log, k);
-        if (sameName(backup, log))
+        if (WinAPI::equalIgnoringCase(backup, log))
         {
             continue;
         }

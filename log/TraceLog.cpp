@@ -422,10 +422,11 @@ void CTraceLog::open(std::uint32_t threadId, const CLogOptions& options)
     }
     if (g_log.openCount == 0)
     {
-        // A folder that cannot be made or written: the log goes to the Windows folder.
+        // A folder that cannot be made or written: the log goes to the Windows folder, and its path
+        // is composed again.
         const std::wstring configured = WinAPI::fullpath(CFilePath(g_log.settings.TargetDir));
         g_log.settings = checkLogFolder(g_log.settings);
-        if (::CompareStringOrdinal(configured.c_str(), -1, g_log.settings.TargetDir.c_str(), -1, TRUE) != CSTR_EQUAL)
+        if (g_log.settings.TargetDir != configured)
         {
             path = composePath(g_log.settings);
         }
