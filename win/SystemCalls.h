@@ -28,4 +28,7 @@ std::wstring expandEnvironmentStrings(const std::wstring& text);
 std::wstring getKnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* name);
 // The drive letters in use, as GetLogicalDrives reports them: bit 0 is A:.
 std::uint32_t getLogicalDrives();
+// A number from the system's cryptographic random source (RtlGenRandom): no one else can know it
+// in advance.
+std::uint64_t genRandom();
 }  // namespace WinAPI
