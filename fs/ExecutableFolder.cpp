@@ -8,6 +8,7 @@
 #include "win/HeldFolder.h"
 #include "win/MoveCalls.h"
 #include "win/ProcessCalls.h"
+#include "win/SystemCalls.h"
 #include "win/TavException.h"
 
 CExecutableFolder::CExecutableFolder(const CFilePath& file, HANDLE fileIdentity) : m_path(file.parent())
@@ -44,7 +45,14 @@ CExecutableFolder::CExecutableFolder(const CFilePath& file, HANDLE fileIdentity)
         throw CTavException(ERROR_FILE_INVALID, message);
     }
     m_identity = WinAPI::getFileInformationByHandle(m_held.get(), m_path);
-    m_reasonToKeep = CProtectedFolders::ofSystem().reasonToKeep(CPlace::of(m_held.get(), m_path));
+    const CPlace place = CPlace::of(m_held.get(), m_path);
+    m_reasonToKeep = CProtectedFolders::ofSystem().reasonToKeep(place);
+    // Where the final deleters start when the temporary folder lies inside a folder to be deleted.
+    const CFilePath windowsTemp = CFilePath::combine(WinAPI::getWindowsDirectory(), L"Temp");
+    if (!m_reasonToKeep && place == CPlace::ofPath(windowsTemp))
+    {
+        m_reasonToKeep = L"it is the system's folder " + windowsTemp;
+    }
     if (m_reasonToKeep)
     {
         m_held.reset();

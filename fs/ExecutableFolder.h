@@ -23,8 +23,8 @@ public:
     CExecutableFolder(const CFilePath& file, HANDLE fileIdentity);
 
     const CFilePath& path() const { return m_path; }
-    // Why the folder must stay (a volume's root, a protected folder: fs/ProtectedFolders.h), or
-    // nothing when it may go.
+    // Why the folder must stay (a volume's root, a protected folder: fs/ProtectedFolders.h, or the
+    // Windows folder's Temp), or nothing when it may go.
     const std::optional<std::wstring>& reasonToKeep() const { return m_reasonToKeep; }
     // A new handle on the folder only to identify it (it shares everything and keeps no one from
     // anything), inheritable: for the deleter, which opens it again with delete access once the run

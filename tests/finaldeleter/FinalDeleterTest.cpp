@@ -542,25 +542,33 @@ TEST_F(DeleteSelf, NamesPlantedInAdvanceStopNothing)
 
 // /DeleteSelf:Folder: the executable's folder goes too once the executable is gone, when nothing
 // else is in it then and it is still the folder the run held (it could not be renamed while the
-// run went on); never the temporary folder, nor with any other value.
+// run went on); never the temporary folders, nor with any other value.
 TEST_F(DeleteSelf, ExecutablesFolderGoesWhenNothingElseIsInIt)
 {
+    enum class Where
+    {
+        OwnFolder,
+        Temp,
+        WindowsTemp,
+    };
+    const CFilePath windowsTemp = CFilePath(WinAPI::getWindowsDirectory()) / L"Temp";
     const struct
     {
         const char* what;
         const wchar_t* option;
+        Where where;
         bool otherFile;
-        bool inTemp;
         // Renamed from the Linux side while the run holds it, and a new folder put at its name
         // with a second name of the executable in it.
         bool replaced;
         bool goes;
     } cases[] = {
-        {"empty, the value in any letter case", L":fOLDER", false, false, false, true},
-        {"another file in it", L":Folder", true, false, false, false},
-        {"another value", L":Other", false, false, false, false},
-        {"the temporary folder", L":Folder", false, true, false, false},
-        {"replaced", L":Folder", false, false, true, false},
+        {"empty, the value in any letter case", L":fOLDER", Where::OwnFolder, false, false, true},
+        {"another file in it", L":Folder", Where::OwnFolder, true, false, false},
+        {"another value", L":Other", Where::OwnFolder, false, false, false},
+        {"the temporary folder", L":Folder", Where::Temp, false, false, false},
+        {"the Windows folder's Temp", L":Folder", Where::WindowsTemp, false, false, false},
+        {"replaced", L":Folder", Where::OwnFolder, false, true, false},
     };
     for (const auto& c : cases)
     {
@@ -571,8 +579,10 @@ TEST_F(DeleteSelf, ExecutablesFolderGoesWhenNothingElseIsInIt)
         SCOPED_TRACE(c.what);
         makeTarget();
         const std::wstring name = test::uniqueName(L"TwFolder");
-        const CFilePath folder = c.inTemp ? tempFolder : temp / (name + L" folder");
-        if (!c.inTemp)
+        const CFilePath folder = c.where == Where::Temp          ? tempFolder
+                                 : c.where == Where::WindowsTemp ? windowsTemp
+                                                                 : temp / (name + L" folder");
+        if (c.where == Where::OwnFolder)
         {
             test::makeFolder(folder);
         }
@@ -590,7 +600,7 @@ TEST_F(DeleteSelf, ExecutablesFolderGoesWhenNothingElseIsInIt)
                     L"/Path:\"" + target + L"\" /Wait:0 /WaitOnMutex:" + name + L" /DeleteSelf" + c.option);
         ASSERT_TRUE(waitForLine(name, L"Waiting for mutex "));
         const bool other = std::wstring(c.option) == L":Other";
-        if (!other && !c.inTemp)
+        if (!other && c.where == Where::OwnFolder)
         {
             EXPECT_FALSE(::MoveFileW(folder.c_str(), (folder + L".tried").c_str()));
             EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -617,10 +627,16 @@ TEST_F(DeleteSelf, ExecutablesFolderGoesWhenNothingElseIsInIt)
         else
         {
             ASSERT_LT(line, texts.size());
-            EXPECT_EQ(texts[line], c.inTemp ? L"The folder " + tempFolder + L" stays when the executable is gone: "
-                                                  L"it is or holds the system's folder " + tempFolder + L"."
-                                            : L"The folder " + folder + L" goes too once the executable is gone, "
-                                                  L"when nothing else is in it then.");
+            const std::wstring stays = L"The folder " + folder + L" stays when the executable is gone: it is ";
+            const std::wstring expected = c.where == Where::Temp
+                                              ? stays + L"or holds the system's folder " + tempFolder + L"."
+                                          : c.where == Where::WindowsTemp
+                                              ? stays + L"the system's folder " + windowsTemp + L"."
+                                              : L"The folder " + folder + L" goes too once the executable is "
+                                                    L"gone, when nothing else is in it then.";
+            // Wine names a started program's path with the letter case of its folders as stored.
+            EXPECT_EQ(::CompareStringOrdinal(texts[line].c_str(), -1, expected.c_str(), -1, TRUE), CSTR_EQUAL)
+                << test::narrow(texts[line]);
         }
         std::vector<CFilePath> gone{exe, target};
         if (c.goes)
@@ -628,6 +644,11 @@ TEST_F(DeleteSelf, ExecutablesFolderGoesWhenNothingElseIsInIt)
             gone.push_back(folder);
         }
         expectOnlyGone(before, gone);
+        if (c.where == Where::WindowsTemp)
+        {
+            EXPECT_TRUE(test::waitUntil([&] { return !test::exists(exe); }, kGoneWithinMs));
+            ::DeleteFileW(exe.c_str());
+        }
     }
 }
 
