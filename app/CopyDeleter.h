@@ -13,11 +13,11 @@ struct CDeleterJob;
 bool startCopyDeleter(const CDeleterJob& job);
 
 // The deleter mode of such a copy, when the command line asks for it (otherwise nothing): waits
-// without limit for the process whose handle it inherited, deletes the file whose handle it
-// inherited (the executable as the run identified it), trying for the given seconds, then moves
-// its own file out of its private folder (the name of the folder with ".exe", beside it), removes
-// the empty folder and lets its own file go.
+// without limit for the process that started it, deletes the file whose handle it inherited (the
+// executable as the run identified it), trying for the given seconds, then the executable's folder
+// when it was handed down and nothing else is in it, then moves its own file out of its private
+// folder (beside it), removes the empty folder and lets its own file go.
 // Returns the exit code: 0 when the file is gone, 1 when it stayed, -1 when the command line does
-// not come from startCopyDeleter of a running process (the handles it names are not what that
-// passes down) or the wait failed: nothing is deleted then.
+// not come from startCopyDeleter of the process that started this one (the handles it names are
+// not what that passes down) or the wait failed: nothing is deleted, renamed or removed then.
 std::optional<int> runCopyDeleter(const std::wstring& commandLine);

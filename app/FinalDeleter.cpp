@@ -2,17 +2,14 @@
 
 #include "app/CopyDeleter.h"
 #include "app/DriverLog.h"
-#include "app/ScriptDeleter.h"
+#include "win/FileCalls.h"
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
-void startFinalDeleter(const CDeleterJob& job)
+bool startFinalDeleter(const CDeleterJob& job)
 {
-    if (!startScriptDeleter(job))
-    {
-        startCopyDeleter(job);
-    }
+    return startCopyDeleter(job);
 }
 
 namespace
@@ -31,9 +28,32 @@ CFilePath deleterBase(const std::optional<CPlace>& target)
                windowsTemp);
     return windowsTemp;
 }
+
+// The folder of the executable, held, when it may go; nothing after a line that says why not.
+std::optional<CExecutableFolder> holdExecutableFolder(const CFilePath& executable)
+{
+    try
+    {
+        const CSharedHandle file = WinAPI::openToIdentify(verbatimForm(executable));
+        CExecutableFolder folder(executable, file.get());
+        if (const std::optional<std::wstring>& reason = folder.reasonToKeep())
+        {
+            driverLine(kSeverityWarning, L"The folder ", folder.path(), L" stays when the executable is gone: ",
+                       *reason, L".");
+            return std::nullopt;
+        }
+        return folder;
+    }
+    catch (const CTavException& error)
+    {
+        driverLine(kSeverityError, L"The folder of the executable stays when the executable is gone. ",
+                   error.fullText());
+        return std::nullopt;
+    }
+}
 }  // namespace
 
-void startFinalDeleter(const std::optional<CPlace>& target)
+std::optional<CExecutableFolder> startFinalDeleter(const std::optional<CPlace>& target, bool withFolder)
 {
     CDeleterJob job;
     try
@@ -44,10 +64,19 @@ void startFinalDeleter(const std::optional<CPlace>& target)
     catch (const CTavException& error)
     {
         driverLine(kSeverityError, L"Could not prepare final deleter. ", error.fullText());
-        return;
+        return std::nullopt;
     }
-    job.processId = ::GetCurrentProcessId();
-    job.process = ::GetCurrentProcess();
     job.retrySeconds = kRetrySeconds;
-    startFinalDeleter(job);
+    std::optional<CExecutableFolder> folder = withFolder ? holdExecutableFolder(job.executable) : std::nullopt;
+    job.executableFolder = folder ? &*folder : nullptr;
+    if (!startFinalDeleter(job))
+    {
+        return std::nullopt;
+    }
+    if (folder)
+    {
+        driverLine(kSeverityInfo, L"The folder ", folder->path(),
+                   L" goes too once the executable is gone, when nothing else is in it then.");
+    }
+    return folder;
 }

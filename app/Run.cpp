@@ -12,6 +12,7 @@
 #include "fs/FolderDeletion.h"
 #include "fs/InUseDeferral.h"
 #include "fs/KeptEntries.h"
+#include "fs/LowerCase.h"
 #include "fs/TargetPath.h"
 #include "log/TraceLog.h"
 #include "win/EntryCalls.h"
@@ -384,16 +385,25 @@ int run(const CCommandLine& options)
     {
         return -1;
     }
-    if (options.getOption(L"DeleteSelf") != nullptr)
+    // Held until the run ends: the folder the final deleter removes once the executable is gone.
+    std::optional<CExecutableFolder> executableFolder;
+    if (const wchar_t* deleteSelf = options.getOption(L"DeleteSelf"))
     {
+        const bool withFolder = lowerCaseCopy(deleteSelf) == L"folder";
         if (read.whatIf)
         {
-            driverLine(kSeverityInfo, L"Would remove ", WinAPI::tryGetModuleFileName(),
+            const CFilePath executable = WinAPI::tryGetModuleFileName();
+            driverLine(kSeverityInfo, L"Would remove ", executable,
                        L" once the run has ended (/DeleteSelf); a dry run leaves it.");
+            if (withFolder)
+            {
+                driverLine(kSeverityInfo, L"Would remove the folder ", executable.parent(),
+                           L" too once the executable is gone, when nothing else is in it then.");
+            }
         }
         else
         {
-            startFinalDeleter(placeOfTarget(path));
+            executableFolder = startFinalDeleter(placeOfTarget(path), withFolder);
         }
     }
 

@@ -6,6 +6,7 @@
 #include "win/FileCalls.h"
 #include "win/HeldFolder.h"
 #include "win/MoveCalls.h"
+#include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
@@ -28,6 +29,17 @@ CRunFolder::CRunFolder(const CFilePath& base, const std::wstring& stem, std::uin
 CRunFolder::~CRunFolder()
 {
     remove();
+}
+
+CSharedHandle CRunFolder::identify() const
+{
+    const CSharedHandle identity = WinAPI::reopenFolder(m_folder.get(), WinAPI::FolderUse::Identify, m_path);
+    // Where the platform opens a folder again by its name, the name may lead elsewhere by now.
+    if (!identity.isValid() || !isSameEntry(WinAPI::getFileInformationByHandle(identity.get(), m_path), m_identity))
+    {
+        throw CTavException(ERROR_FILE_INVALID, L"The folder " + m_path + L" is another folder now.");
+    }
+    return WinAPI::duplicateHandle(identity.get(), FILE_READ_ATTRIBUTES, true);
 }
 
 CSharedHandle CRunFolder::addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,

@@ -12,9 +12,9 @@
 #include <vector>
 
 // A folder of this run for files that others must not change between their writing and their use
-// (a final deleter's script or copy, a copy of the settings): made new in a given folder as
-// <stem>.<id> (the next free name when that one is taken, never an existing entry or a link
-// planted at the name) and held open from its creation on, so that it can be neither renamed nor
+// (a final deleter's copy, a copy of the settings): made new in a given folder as
+// <stem>.<id> (a random name after that when that one is taken, never an existing entry or a link
+// planted at the name: UniqueName.h) and held open from its creation on, so that it can be neither renamed nor
 // replaced while the run uses it. A process with the Administrators group enabled makes it owned
 // by the administrators and open to them and the system only: what runs or is read with those
 // rights is what this run wrote and no one else could change. Otherwise it is a folder like any of
@@ -31,13 +31,16 @@ public:
     CRunFolder& operator=(const CRunFolder&) = delete;
 
     const CFilePath& path() const { return m_path; }
+    // A new handle on the folder only to identify it (it shares everything and keeps no one from
+    // anything), inheritable: for a program started from the folder. Throws CTavException.
+    CSharedHandle identify() const;
 
     // Creates the file name in the folder with the given content and returns a handle on it with
     // the given access and flags (those of CreateFileW) through which others can only read it:
     // while the handle is open the file can be neither changed, renamed nor deleted. The file is
-    // written through a handle of its own, which a program's loader or a script host could not
-    // share; the returned handle is opened after it, and the file must then still be the file
-    // written, with the content written (CTavException otherwise).
+    // written through a handle of its own, which a program's loader could not share; the returned
+    // handle is opened after it, and the file must then still be the file written, with the
+    // content written (CTavException otherwise).
     CSharedHandle addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
                           bool inheritable);
     // Deletes the file name that addFile made, if it is still there and still that file; never

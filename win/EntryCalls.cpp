@@ -306,6 +306,10 @@ CSharedHandle reopenFolder(HANDLE folder, FolderUse use, const std::wstring& sho
     {
         access = DELETE | FILE_READ_ATTRIBUTES;
     }
+    else if (use == FolderUse::Identify)
+    {
+        access = FILE_READ_ATTRIBUTES;
+    }
     return openUnlessGone(folder, L"", access, FILE_DIRECTORY_FILE, EntryKind::Folder, shownPath);
 }
 

@@ -86,6 +86,8 @@ enum class FolderUse
     Remove,
     // Whether it could be opened for its removal: delete access without the right to change it.
     CheckRemoval,
+    // Only its identity: the handle shares everything and keeps no one from anything.
+    Identify,
 };
 
 // A second handle on the folder itself, with a listing position of its own. An invalid holder

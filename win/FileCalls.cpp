@@ -318,15 +318,6 @@ std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& nam
     return buffer;
 }
 
-std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath)
-{
-    CCrashHalt::point();
-    std::vector<std::uint8_t> info = renameInformation(nullptr, newPath);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, info.data(), static_cast<DWORD>(info.size()))
-               ? ERROR_SUCCESS
-               : ::GetLastError();
-}
-
 CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data)
 {
     // Basic information (no short names) and large fetches: fewer and cheaper calls per entry.

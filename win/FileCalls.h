@@ -83,9 +83,6 @@ std::uint32_t trySetCompression(HANDLE file);
 void flushFileBuffers(HANDLE file);
 // Everything from the file's current position to its end.
 std::string readToEnd(HANDLE file, const std::wstring& shownPath);
-// Gives the file of an open handle (with delete access) a new path; an existing file there is
-// never replaced. Returns the error code, 0 on success.
-std::uint32_t tryRenameByHandle(HANDLE file, const std::wstring& newPath);
 // The rename information for name, relative to root (none: name is a full path), never replacing
 // an existing entry: a FILE_RENAME_INFO followed by the rest of the name.
 std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& name);

@@ -7,6 +7,48 @@
 
 #include <optional>
 
+namespace
+{
+// FILE_CREATE: only a name that is free (a link at the name is an existing entry); FILE_OPEN: the
+// entry there, never through a link.
+CSharedHandle openHeld(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR security, ULONG disposition,
+                       const std::wstring& message)
+{
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = parent;
+    attributes.ObjectName = &text;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    attributes.SecurityDescriptor = security;
+    IO_STATUS_BLOCK io{};
+    HANDLE handle = nullptr;
+    const LONG status = native().createFile(
+        &handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, &attributes,
+        &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0)
+    {
+        throw CTavException(native().statusToError(status), message);
+    }
+    CSharedHandle folder(handle);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(folder.get(), &information))
+    {
+        WinAPI::throwLastError(message);
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    {
+        throw CTavException(ERROR_DIRECTORY, message);
+    }
+    return folder;
+}
+}  // namespace
+
 namespace WinAPI
 {
 CSharedHandle createHeldFolder(const std::wstring& parentPath, const std::wstring& name, const wchar_t* sddl)
@@ -26,39 +68,11 @@ CSharedHandle createHeldFolder(const std::wstring& parentPath, const std::wstrin
     {
         security.emplace(sddl, message);
     }
+    return openHeld(parent.get(), name, security ? security->get() : nullptr, FILE_CREATE, message);
+}
 
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES attributes{};
-    attributes.Length = sizeof attributes;
-    attributes.RootDirectory = parent.get();
-    attributes.ObjectName = &text;
-    attributes.Attributes = OBJ_CASE_INSENSITIVE;
-    attributes.SecurityDescriptor = security ? security->get() : nullptr;
-    IO_STATUS_BLOCK io{};
-    HANDLE handle = nullptr;
-    // FILE_CREATE: only a name that is free; a link at the name is an existing entry.
-    const LONG status = native().createFile(
-        &handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, &attributes,
-        &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (status < 0)
-    {
-        throw CTavException(native().statusToError(status), message);
-    }
-    CSharedHandle folder(handle);
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(folder.get(), &information))
-    {
-        throwLastError(message);
-    }
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-    {
-        throw CTavException(ERROR_DIRECTORY, message);
-    }
-    return folder;
+CSharedHandle holdFolder(HANDLE parent, const std::wstring& name, const std::wstring& shownPath)
+{
+    return openHeld(parent, name, nullptr, FILE_OPEN, L"WinAPI::holdFolder(" + shownPath + L") failed.");
 }
 }  // namespace WinAPI

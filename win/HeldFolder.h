@@ -4,8 +4,9 @@
 
 #include <string>
 
-// A folder made new and held from the moment it exists: the handle comes from the creation
-// itself, so it is the folder this call made and no other entry put at its name before or after.
+// A folder held open so that it stays where it is: made new and held from the moment it exists
+// (the handle comes from the creation itself, so it is the folder this call made and no other
+// entry put at its name before or after), or an existing one opened through its parent's handle.
 namespace WinAPI
 {
 // Creates the folder name in the folder parentPath. Any entry of that name, a link included,
@@ -17,4 +18,10 @@ namespace WinAPI
 // others from listing it under Wine). Throws ERROR_DIRECTORY when what was created is no plain
 // folder.
 CSharedHandle createHeldFolder(const std::wstring& parentPath, const std::wstring& name, const wchar_t* sddl);
+// Opens the existing folder name of the folder parent, never through a link at that name, with the
+// access and sharing of createHeldFolder: from now on it can be neither renamed nor removed nor
+// replaced while the handle is open. Opening it needs no delete access, so it succeeds while
+// others hold the folder without sharing its deletion (but not while anyone has it open with
+// delete access). Throws ERROR_DIRECTORY when the entry is no plain folder (a link, a file).
+CSharedHandle holdFolder(HANDLE parent, const std::wstring& name, const std::wstring& shownPath);
 }  // namespace WinAPI

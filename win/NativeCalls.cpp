@@ -27,6 +27,7 @@ CNativeCalls::CNativeCalls()
       queryDirectoryFile(required<NtQueryDirectoryFileFn>("NtQueryDirectoryFile")),
       queryObject(required<NtQueryObjectFn>("NtQueryObject")),
       setInformationFile(required<NtSetInformationFileFn>("NtSetInformationFile")),
+      queryInformationProcess(required<NtQueryInformationProcessFn>("NtQueryInformationProcess")),
       statusToError(required<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError")),
       followsLinks(findLoadedFunction<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr)
 {

@@ -10,9 +10,10 @@ using NtQueryDirectoryFileFn = LONG(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_ST
                                             BOOLEAN, PUNICODE_STRING, BOOLEAN);
 using NtQueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
 
-// The native calls behind the handle-relative opens and creations. ntdll is mapped into every
+// The native calls behind the handle-relative opens and creations, and the process's parent. ntdll is mapped into every
 // process before the program itself, so it is looked up, not imported.
 struct CNativeCalls
 {
@@ -23,6 +24,7 @@ struct CNativeCalls
     NtQueryDirectoryFileFn queryDirectoryFile;
     NtQueryObjectFn queryObject;
     NtSetInformationFileFn setInformationFile;
+    NtQueryInformationProcessFn queryInformationProcess;
     RtlNtStatusToDosErrorFn statusToError;
     // True under Wine (ntdll exports wine_get_version).
     bool followsLinks;

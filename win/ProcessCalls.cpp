@@ -1,6 +1,7 @@
 #include "win/ProcessCalls.h"
 
 #include "win/GrowBuffer.h"
+#include "win/NativeCalls.h"
 #include "win/TavException.h"
 #include "win/WinText.h"
 
@@ -110,14 +111,6 @@ StartedProcess createProcess(const std::wstring& application, const std::wstring
     return {CSharedHandle(process.hProcess), CSharedHandle(process.hThread)};
 }
 
-void resumeThread(HANDLE thread)
-{
-    if (::ResumeThread(thread) == static_cast<DWORD>(-1))
-    {
-        throwLastError(L"WinAPI::resumeThread() failed.");
-    }
-}
-
 CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable)
 {
     HANDLE copy = nullptr;
@@ -131,6 +124,18 @@ CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable)
 std::uint32_t tryGetProcessId(HANDLE process)
 {
     return ::GetProcessId(process);
+}
+
+std::uint32_t getParentProcessId()
+{
+    PROCESS_BASIC_INFORMATION information{};
+    const LONG status = native().queryInformationProcess(::GetCurrentProcess(), ProcessBasicInformation, &information,
+                                                         sizeof information, nullptr);
+    if (status < 0)
+    {
+        throw CTavException(native().statusToError(status), L"WinAPI::getParentProcessId() failed.");
+    }
+    return static_cast<std::uint32_t>(information.InheritedFromUniqueProcessId);
 }
 
 std::wstring getProcessImageName(HANDLE process)

@@ -27,13 +27,14 @@ struct StartedProcess
 // (each must be inheritable), no others.
 StartedProcess createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
                              const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited = {});
-// Lets a thread started with CREATE_SUSPENDED run.
-void resumeThread(HANDLE thread);
 // A second handle of this process to the same object, with the given access.
 CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable);
 // The id of the process a handle (with PROCESS_QUERY_LIMITED_INFORMATION) refers to; 0 when the
 // handle is no process handle, or not one with that access.
 std::uint32_t tryGetProcessId(HANDLE process);
+// The id of the process that started this one (it may have ended since, and its id may then name
+// another process).
+std::uint32_t getParentProcessId();
 // The path of the program a process runs (the handle needs PROCESS_QUERY_LIMITED_INFORMATION).
 std::wstring getProcessImageName(HANDLE process);
 // True when this process runs inside a job object.

@@ -5,6 +5,8 @@
 #include "win/WinText.h"
 
 #include <shlobj.h>
+// RtlGenRandom (advapi32's SystemFunction036).
+#include <ntsecapi.h>
 
 namespace
 {
@@ -179,5 +181,16 @@ MEMORYSTATUSEX globalMemoryStatus()
         throwLastError(L"WinAPI::globalMemoryStatus() failed.");
     }
     return status;
+}
+
+std::uint64_t genRandom()
+{
+    std::uint64_t value = 0;
+    if (!::RtlGenRandom(&value, sizeof value))
+    {
+        // It sets no last error.
+        throw CTavException(ERROR_GEN_FAILURE, L"WinAPI::genRandom() failed.");
+    }
+    return value;
 }
 }  // namespace WinAPI

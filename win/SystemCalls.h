@@ -31,4 +31,7 @@ std::wstring getKnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* name);
 std::uint32_t getLogicalDrives();
 // The machine's memory now.
 MEMORYSTATUSEX globalMemoryStatus();
+// A number from the system's cryptographic random source (RtlGenRandom): no one else can know it
+// in advance.
+std::uint64_t genRandom();
 }  // namespace WinAPI

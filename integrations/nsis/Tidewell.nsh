@@ -23,12 +23,13 @@
 ; - A mutex Tidewell.<GUID> is created and owned by the thread that runs the uninstaller's
 ;   sections: Tidewell waits for it, so it starts deleting when that thread (and the uninstaller)
 ;   has ended.
-; - Tidewell.exe starts with /Path:"FOLDER" /Wait:0 /WaitOnMutex:Tidewell.<GUID> /DeleteSelf and
-;   OPTIONS; it removes its own copy when it has ended. The folder, then empty, is scheduled for
-;   deletion at the next restart (the copy too, should its own removal fail); that needs
-;   administrator rights and is left out without them.
+; - Tidewell.exe starts with /Path:"FOLDER" /Wait:0 /WaitOnMutex:Tidewell.<GUID> /DeleteSelf:Folder
+;   and OPTIONS; when it has ended, its deleter removes its copy and then the folder, so nothing of
+;   it stays in $TEMP. The folder's handle is closed right after the start: Tidewell holds the
+;   folder itself from then on.
 ; The error flag is set when Tidewell could not be prepared or started; FOLDER is then untouched
-; by it and the uninstaller may fall back to RMDir /r /REBOOTOK.
+; by it and the uninstaller may fall back to RMDir /r /REBOOTOK. The private folder is then
+; removed at once, or at the next restart where that fails (administrator rights only).
 ;
 ; FOLDER must not end with a backslash ("C:\Acme\" would reach Tidewell as C:\Acme").
 
@@ -131,19 +132,17 @@
     Goto tidewell_done
   ${EndIf}
 
-  Exec '"$4\Tidewell.exe" /Path:"$1" /Wait:0 /WaitOnMutex:$3 /DeleteSelf $2'
+  Exec '"$4\Tidewell.exe" /Path:"$1" /Wait:0 /WaitOnMutex:$3 /DeleteSelf:Folder $2'
   ${If} ${Errors}
-    Delete "$4\Tidewell.exe"
     System::Call 'kernel32::CloseHandle(p r7)'
-    RMDir $4
+    ; What cannot go now goes at the next restart (elevated only).
+    Delete /REBOOTOK "$4\Tidewell.exe"
+    RMDir /REBOOTOK $4
     SetErrors
     Goto tidewell_done
   ${EndIf}
+  ; Tidewell removes its file and then this folder when it has ended.
   System::Call 'kernel32::CloseHandle(p r7)'
-  ; Tidewell removes its file when it has ended; the folder it leaves empty goes at the next
-  ; restart (elevated only; the copy too, should its removal fail).
-  System::Call 'kernel32::MoveFileExW(w "$4\Tidewell.exe", p 0, i 4)'
-  System::Call 'kernel32::MoveFileExW(w r4, p 0, i 4)'
 
 tidewell_done:
   Pop $7

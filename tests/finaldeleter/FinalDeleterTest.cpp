@@ -1,9 +1,6 @@
-// DeleteSelf end to end: the real script host, real copies of Tidewell, real associations and
-// settings. Each test ends when the executable is gone and everything else in the test's folder
-// (the programs' temporary folder included) is as it was before the run. Some tests point the
-// ".vbs" association or the script host's settings of the Wine prefix elsewhere for their
-// duration; this program runs alone, so no other run of Tidewell sees the change.
-#include "app/FinalDeleter.h"
+// DeleteSelf end to end: real copies of Tidewell and their deleters. Each test ends when the
+// executable is gone and everything else in the test's folder (the programs' temporary folder
+// included) is as it was before the run.
 #include "support/TestSupport.h"
 #include "win/MoveCalls.h"
 #include "win/SystemCalls.h"
@@ -24,60 +21,7 @@
 namespace
 {
 constexpr DWORD kGoneWithinMs = 30000;
-const wchar_t* const kSettingsKey = L"Software\\Microsoft\\Windows Script Host\\Settings";
-const wchar_t* const kTestClass = L"TidewellTest.ScriptClass";
-
-// The two ways a run can take: the script host, or (with script hosting switched off) the copy.
-enum class Way
-{
-    ScriptHost,
-    Copy
-};
-
-std::string wayName(const ::testing::TestParamInfo<Way>& info)
-{
-    return info.param == Way::ScriptHost ? "ScriptHost" : "Copy";
-}
-
-void setDefault(const std::wstring& key, const std::wstring& value)
-{
-    EXPECT_EQ(::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-}
-
-// Points ".vbs" at a class of the test with the given open command (and no script engine) and
-// restores the association when it goes.
-class CVbsAssociation
-{
-public:
-    explicit CVbsAssociation(const std::wstring& openCommand)
-    {
-        setDefault(std::wstring(kTestClass) + L"\\shell\\open\\command", openCommand);
-        setDefault(L".vbs", kTestClass);
-    }
-    ~CVbsAssociation()
-    {
-        setDefault(L".vbs", L"VBSFile");
-        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kTestClass);
-    }
-    CVbsAssociation(const CVbsAssociation&) = delete;
-    CVbsAssociation& operator=(const CVbsAssociation&) = delete;
-};
-
-// Script hosting switched off for the user while the object lives.
-class CScriptHostingOff
-{
-public:
-    CScriptHostingOff()
-    {
-        EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"Enabled", REG_SZ, L"0", 2 * sizeof(wchar_t)),
-                  ERROR_SUCCESS);
-    }
-    ~CScriptHostingOff() { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"Enabled"); }
-    CScriptHostingOff(const CScriptHostingOff&) = delete;
-    CScriptHostingOff& operator=(const CScriptHostingOff&) = delete;
-};
+constexpr DWORD kFailed = 0xFFFFFFFF;
 
 // A job object with the given limits, closed (and so ending its processes where it kills on
 // close) when close() is called or the object goes.
@@ -210,15 +154,21 @@ bool hasEntryOf(const std::wstring& folder, const std::wstring& name)
     return false;
 }
 
-class SelfDeletion : public ::testing::Test
+class DeleteSelf : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        for (const CFilePath& folder : {tempFolder, exeFolder, target})
+        for (const CFilePath& folder : {tempFolder, exeFolder})
         {
             test::makeFolder(folder);
         }
+        makeTarget();
+    }
+
+    void makeTarget()
+    {
+        test::makeFolder(target);
         test::writeTextFile(target / L"file.txt");
     }
 
@@ -279,31 +229,9 @@ protected:
     CFilePath target = temp / L"target";
 };
 
-class DeleteSelf : public SelfDeletion, public ::testing::WithParamInterface<Way>
+// What once deleted another file or left the executable behind.
+TEST_F(DeleteSelf, OnlyTheExecutableGoesWhereverItIsAndWhateverIsPlanted)
 {
-protected:
-    void SetUp() override
-    {
-        SelfDeletion::SetUp();
-        if (GetParam() == Way::Copy)
-        {
-            hostingOff.emplace();
-        }
-    }
-
-    std::optional<CScriptHostingOff> hostingOff;
-};
-
-INSTANTIATE_TEST_SUITE_P(Ways, DeleteSelf, ::testing::Values(Way::ScriptHost, Way::Copy), wayName);
-
-// What once ran a planted program, deleted another file or left the executable behind.
-TEST_P(DeleteSelf, OnlyTheExecutableGoesWhereverItIsAndWhateverIsPlanted)
-{
-    const CFilePath marker = temp / L"planted program ran";
-    for (const wchar_t* planted : {L"ping.bat", L"ping.cmd"})
-    {
-        test::writeTextFile(tempFolder / planted, "@echo ran > \"" + test::narrow(marker) + "\"\r\n");
-    }
     // A folder literally named like a defined variable, and the file the expanded name points at.
     ::SetEnvironmentVariableW(L"TW_SUB", L"decoy");
     const CFilePath variableFolder = temp / L"%TW_SUB%";
@@ -323,8 +251,7 @@ TEST_P(DeleteSelf, OnlyTheExecutableGoesWhereverItIsAndWhateverIsPlanted)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
-        test::makeFolder(target);
-        test::writeTextFile(target / L"file.txt");
+        makeTarget();
         const std::wstring name = test::uniqueName(L"TwSelf");
         place(temp / L"decoy", name);
         const CFilePath exe = place(c.folder, name, c.attributes);
@@ -337,7 +264,7 @@ TEST_P(DeleteSelf, OnlyTheExecutableGoesWhereverItIsAndWhateverIsPlanted)
     ::SetEnvironmentVariableW(L"TW_SUB", nullptr);
 }
 
-TEST_P(DeleteSelf, TemporaryFolderInsideTheTargetGoesWithIt)
+TEST_F(DeleteSelf, TemporaryFolderInsideTheTargetGoesWithIt)
 {
     const CFilePath insideTemp = target / L"temp";
     test::makeFolder(insideTemp);
@@ -356,11 +283,10 @@ TEST_P(DeleteSelf, TemporaryFolderInsideTheTargetGoesWithIt)
               result.texts().size());
     expectOnlyGone(before, {exe, target});
     // The deleter's own folder there went too.
-    EXPECT_TRUE(test::waitUntil([&] { return !hasEntryOf(windowsTemp, name); },
-                                kGoneWithinMs));
+    EXPECT_TRUE(test::waitUntil([&] { return !hasEntryOf(windowsTemp, name); }, kGoneWithinMs));
 }
 
-TEST_P(DeleteSelf, TwoSameNamedCopiesAtOnce)
+TEST_F(DeleteSelf, TwoSameNamedCopiesAtOnce)
 {
     const std::wstring name = test::uniqueName(L"TwTwin");
     const CFilePath twinFolder = temp / L"twin";
@@ -381,26 +307,23 @@ TEST_P(DeleteSelf, TwoSameNamedCopiesAtOnce)
     expectOnlyGone(before, {exe, twin, target, twinTarget});
 }
 
-// The deleter is started for a run of another copy that lasts longer than the deleter's time
-// for retries: that time counts from the end of the run.
-TEST_P(DeleteSelf, RunThatOutlivesAShortenedBound)
+// A run that lasts longer than the deleter's time for retries: that time counts from the end of
+// the run.
+TEST_F(DeleteSelf, RunThatOutlivesAShortenedBound)
 {
-    const std::wstring name = test::uniqueName(L"TwLong");
-    const CFilePath exe = place(exeFolder, name);
+    const CFilePath exe = test::copyProgram(test::selfDeleteExe(), exeFolder, test::uniqueName(L"TwLong"));
     const CTreeState before = state();
 
     test::CProcess longRun;
-    test::start(longRun, exe, L"/Path:\"" + target + L"\" /Wait:3");
-    startFinalDeleter({exe, longRun.info.dwProcessId, longRun.info.hProcess, 1, WinAPI::getTempPath()});
+    test::start(longRun, exe, L"\"" + exe + L"\" 1 3000");
     EXPECT_EQ(longRun.wait(), 0u);
-    ::DeleteFileW(test::defaultLogPath(name).c_str());
-    expectOnlyGone(before, {exe, target});
+    expectOnlyGone(before, {exe});
 }
 
 // An installer that runs its uninstall inside a job that ends every process in it when it is
 // closed: the job ends the run while it waits, and the deleter, which left the job, still removes
 // the executable.
-TEST_P(DeleteSelf, ExecutableGoesWhenTheInstallersJobEndsTheRun)
+TEST_F(DeleteSelf, ExecutableGoesWhenTheInstallersJobEndsTheRun)
 {
     const std::wstring name = test::uniqueName(L"TwJob");
     const test::CChildHolder mutex(L"mutex", name);
@@ -418,48 +341,8 @@ TEST_P(DeleteSelf, ExecutableGoesWhenTheInstallersJobEndsTheRun)
     expectOnlyGone(before, {exe});
 }
 
-// A scanner or an editor holding the script name of earlier versions changes nothing.
-TEST_F(SelfDeletion, BusyOldScriptFileStopsNothing)
-{
-    const std::wstring name = test::uniqueName(L"TwBusy");
-    const CFilePath oldScript = tempFolder / (name + L".vbs");
-    test::writeTextFile(oldScript, "old script");
-    const test::CChildHolder holder(L"hold", oldScript);
-    ASSERT_TRUE(holder.holds());
-    const CFilePath exe = place(exeFolder, name);
-    const CTreeState before = state();
-
-    const test::CRunResult result = run(exe);
-    EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_LT(test::indexOfStart(result.texts(),
-                                 L"Final deleter started successfully at " + tempFolder + L"\\" + name + L"."),
-              result.texts().size());
-    expectOnlyGone(before, {exe, target});
-}
-
-// The association names an editor (here tw_child, which would record that it ran) and no script
-// engine: the host is still the system's, which finds no engine and ends; the copy takes over.
-TEST_F(SelfDeletion, EditorAsTheVbsAssociationNeverRuns)
-{
-    const CFilePath record = temp / L"editor ran";
-    const CVbsAssociation association(L"\"" + test::childExe() + L"\" record \"" + record + L"\" \"%1\"");
-    const std::wstring name = test::uniqueName(L"TwEditor");
-    const CFilePath exe = place(exeFolder, name);
-    const CTreeState before = state();
-
-    const test::CRunResult result = run(exe);
-    EXPECT_EQ(result.exitCode, 0u);
-    const auto texts = result.texts();
-    const std::size_t failed = test::indexOf(
-        texts, L"Could not start final deleter. The script host ended with exit code 1 without running the script.");
-    ASSERT_LT(failed + 1, texts.size());
-    EXPECT_TRUE(texts[failed + 1].starts_with(L"Final deleter started as a copy of the executable at " + tempFolder));
-    expectOnlyGone(before, {exe, target});
-}
-
-// 259 characters: the deepest path a program can be started from under Wine, and already beyond
-// the script host's file functions.
-TEST_F(SelfDeletion, DeepestStartableExecutableGoesByTheCopy)
+// 259 characters: the deepest path a program can be started from under Wine.
+TEST_F(DeleteSelf, DeepestStartableExecutableGoes)
 {
     const std::wstring name = test::uniqueName(L"TwDeep");
     const std::size_t length = 259 - exeFolder.size() - 1 - (name.size() + 4) - 1;
@@ -471,17 +354,14 @@ TEST_F(SelfDeletion, DeepestStartableExecutableGoesByTheCopy)
 
     const test::CRunResult result = run(exe);
     EXPECT_EQ(result.exitCode, 0u);
-    const auto texts = result.texts();
-    const std::size_t refused = test::indexOf(
-        texts, L"Could not start final deleter. The path of the executable is too long for the script host.");
-    ASSERT_LT(refused + 1, texts.size());
-    EXPECT_TRUE(texts[refused + 1].starts_with(L"Final deleter started as a copy of the executable at "));
+    EXPECT_LT(test::indexOfStart(result.texts(), L"Final deleter started as a copy of the executable at "),
+              result.texts().size());
     expectOnlyGone(before, {exe, target});
 }
 
-// Beyond 260 characters no program starts under Wine, so the deleter is started for a name there
-// of a running copy (a second name of its file), as a run would for its own executable.
-TEST_F(SelfDeletion, FileDeeperThan260CharactersGoes)
+// Beyond 260 characters no program starts under Wine, so a running program starts the deleter for
+// a name there of its own file (a second name), as a run does for its own executable.
+TEST_F(DeleteSelf, FileDeeperThan260CharactersGoes)
 {
     const std::wstring name = test::uniqueName(L"TwDeeper");
     CFilePath deepFolder = exeFolder;
@@ -491,16 +371,14 @@ TEST_F(SelfDeletion, FileDeeperThan260CharactersGoes)
         ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + deepFolder).c_str(), nullptr));
     }
     const CFilePath deepFile = deepFolder / (name + L".exe");
-    const CFilePath exe = place(exeFolder, name);
+    const CFilePath exe = test::copyProgram(test::selfDeleteExe(), exeFolder, name);
     ASSERT_TRUE(::CreateHardLinkW((L"\\\\?\\" + deepFile).c_str(), exe.c_str(), nullptr));
     const CTreeState before = state();
 
     test::CProcess standIn;
-    test::start(standIn, exe, L"/Path:\"" + target + L"\" /Wait:1");
-    startFinalDeleter({deepFile, standIn.info.dwProcessId, standIn.info.hProcess, kRetrySeconds, WinAPI::getTempPath()});
+    test::start(standIn, exe, L"\"" + deepFile + L"\" 60 1000");
     EXPECT_EQ(standIn.wait(), 0u);
-    ::DeleteFileW(test::defaultLogPath(name).c_str());
-    expectOnlyGone(before, {deepFile, target});
+    expectOnlyGone(before, {deepFile});
     for (; deepFolder.size() > exeFolder.size(); deepFolder = deepFolder.parent())
     {
         ::RemoveDirectoryW((L"\\\\?\\" + deepFolder).c_str());
@@ -509,7 +387,7 @@ TEST_F(SelfDeletion, FileDeeperThan260CharactersGoes)
 
 // Nothing can be prepared when the temporary folder is missing; the run still deletes its
 // folder, and only the executable stays.
-TEST_F(SelfDeletion, UnpreparedDeleterNeverStopsTheRun)
+TEST_F(DeleteSelf, UnpreparedDeleterNeverStopsTheRun)
 {
     const test::CTempFolderOverride missingTemp(temp / L"missing");
     const std::wstring name = test::uniqueName(L"TwNoTemp");
@@ -518,14 +396,14 @@ TEST_F(SelfDeletion, UnpreparedDeleterNeverStopsTheRun)
 
     const test::CRunResult result = run(exe);
     EXPECT_EQ(result.exitCode, 0u);
-    const auto texts = result.texts();
-    EXPECT_LT(test::indexOfStart(texts, L"Could not prepare final deleter. WinAPI::createHeldFolder("), texts.size());
-    EXPECT_LT(test::indexOfStart(texts, L"Could not start final deleter as a copy of the executable. "), texts.size());
+    EXPECT_LT(test::indexOfStart(result.texts(), L"Could not start final deleter as a copy of the executable. "
+                                                 L"WinAPI::createHeldFolder("),
+              result.texts().size());
     expectOnlyGone(before, {target});
 }
 
 // The README's promise: the executable goes even when the run fails before deleting anything.
-TEST_F(SelfDeletion, ExecutableGoesWhenTheMutexCannotBeCreated)
+TEST_F(DeleteSelf, ExecutableGoesWhenTheMutexCannotBeCreated)
 {
     const std::wstring eventName = test::uniqueName(L"TwSelfEvent");
     const test::CChildHolder child(L"event", eventName);
@@ -535,14 +413,14 @@ TEST_F(SelfDeletion, ExecutableGoesWhenTheMutexCannotBeCreated)
     const CTreeState before = state();
 
     const test::CRunResult result = run(exe, L" /WaitOnMutex:" + eventName);
-    EXPECT_EQ(result.exitCode, 0xFFFFFFFFu);
+    EXPECT_EQ(result.exitCode, kFailed);
     EXPECT_LT(test::indexOfStart(result.texts(), L"Caught exception: Error creating mutex " + eventName + L" "),
               result.texts().size());
     expectOnlyGone(before, {exe});
 }
 
 // A job that keeps its processes' children in it: the deleter runs inside it, and the log says so.
-TEST_F(SelfDeletion, JobThatKeepsTheDeleterIsNamedInTheLog)
+TEST_F(DeleteSelf, JobThatKeepsTheDeleterIsNamedInTheLog)
 {
     const std::wstring name = test::uniqueName(L"TwInJob");
     const CFilePath exe = place(exeFolder, name);
@@ -559,7 +437,7 @@ TEST_F(SelfDeletion, JobThatKeepsTheDeleterIsNamedInTheLog)
                                             L"not let it leave: it ends when the job is closed, and the "
                                             L"executable may then stay.");
     ASSERT_LT(inJob + 1, texts.size());
-    EXPECT_TRUE(texts[inJob + 1].starts_with(L"Final deleter started successfully at "));
+    EXPECT_TRUE(texts[inJob + 1].starts_with(L"Final deleter started as a copy of the executable at "));
     expectOnlyGone(before, {exe, target});
 }
 
@@ -567,9 +445,8 @@ TEST_F(SelfDeletion, JobThatKeepsTheDeleterIsNamedInTheLog)
 // folder that only the system and the administrators may change (under Wine: no one but the
 // system and the owner, see docs/platform.md), and no other process can write, rename or delete
 // the copy.
-TEST_F(SelfDeletion, RunningCopyCannotBeChanged)
+TEST_F(DeleteSelf, RunningCopyCannotBeChanged)
 {
-    const CScriptHostingOff hostingOff;
     const std::wstring name = test::uniqueName(L"TwShield");
     test::CChildHolder mutex(L"mutex", name);
     ASSERT_TRUE(mutex.holds());
@@ -607,9 +484,8 @@ TEST_F(SelfDeletion, RunningCopyCannotBeChanged)
 // a file of his own at its name. The copy deletes the file the run identified when it started the
 // copy, or nothing (when it finds the name changed before it runs, or under Wine, which opens a
 // file again by its old name), never the file that took the name.
-TEST_F(SelfDeletion, FileThatTakesTheExecutablesNameStays)
+TEST_F(DeleteSelf, FileThatTakesTheExecutablesNameStays)
 {
-    const CScriptHostingOff hostingOff;
     const std::wstring name = test::uniqueName(L"TwSwap");
     test::CChildHolder mutex(L"mutex", name);
     ASSERT_TRUE(mutex.holds());
@@ -630,10 +506,241 @@ TEST_F(SelfDeletion, FileThatTakesTheExecutablesNameStays)
     EXPECT_EQ(test::readBytes(exe), "someone else's");
 }
 
+// The names of the deleter's folder and of its copy once it leaves the folder, planted in advance
+// (a process id is easy to guess): the deleter takes names no one can know, and everything goes
+// all the same.
+TEST_F(DeleteSelf, NamesPlantedInAdvanceStopNothing)
+{
+    for (const bool copysName : {false, true})
+    {
+        SCOPED_TRACE(copysName ? "the copy's name beside its folder" : "the folder's names");
+        makeTarget();
+        const std::wstring name = test::uniqueName(L"TwPlanted");
+        const CFilePath exe = place(exeFolder, name);
+        test::CProcess run;
+        test::start(run, exe, L"/Path:\"" + target + L"\" /Wait:0 /DeleteSelf", L"", CREATE_SUSPENDED);
+        const CFilePath planted = tempFolder / (name + L"." + std::to_wstring(run.info.dwProcessId));
+        if (copysName)
+        {
+            test::writeTextFile(planted + L".exe", "planted");
+        }
+        else
+        {
+            test::makeFolder(planted);
+            for (int number = 2; number <= 100; ++number)
+            {
+                test::makeFolder(planted + L"." + std::to_wstring(number));
+            }
+        }
+        const CTreeState before = state();
+        ::ResumeThread(run.info.hThread);
+        EXPECT_EQ(run.wait(), 0u);
+        ::DeleteFileW(test::defaultLogPath(name).c_str());
+        expectOnlyGone(before, {exe, target});
+    }
+}
+
+// /DeleteSelf:Folder: the executable's folder goes too once the executable is gone, when nothing
+// else is in it then and it is still the folder the run held (it could not be renamed while the
+// run went on); never the temporary folders, nor with any other value.
+TEST_F(DeleteSelf, ExecutablesFolderGoesWhenNothingElseIsInIt)
+{
+    enum class Where
+    {
+        OwnFolder,
+        Temp,
+        WindowsTemp,
+    };
+    const CFilePath windowsTemp = CFilePath(WinAPI::getWindowsDirectory()) / L"Temp";
+    const struct
+    {
+        const char* what;
+        const wchar_t* option;
+        Where where;
+        bool otherFile;
+        // Renamed from the Linux side while the run holds it, and a new folder put at its name
+        // with a second name of the executable in it.
+        bool replaced;
+        bool goes;
+    } cases[] = {
+        {"empty, the value in any letter case", L":fOLDER", Where::OwnFolder, false, false, true},
+        {"another file in it", L":Folder", Where::OwnFolder, true, false, false},
+        {"another value", L":Other", Where::OwnFolder, false, false, false},
+        {"the temporary folder", L":Folder", Where::Temp, false, false, false},
+        {"the Windows folder's Temp", L":Folder", Where::WindowsTemp, false, false, false},
+        {"replaced", L":Folder", Where::OwnFolder, false, true, false},
+    };
+    for (const auto& c : cases)
+    {
+        if (c.replaced && !underWine())
+        {
+            continue;
+        }
+        SCOPED_TRACE(c.what);
+        makeTarget();
+        const std::wstring name = test::uniqueName(L"TwFolder");
+        const CFilePath folder = c.where == Where::Temp          ? tempFolder
+                                 : c.where == Where::WindowsTemp ? windowsTemp
+                                                                 : temp / (name + L" folder");
+        if (c.where == Where::OwnFolder)
+        {
+            test::makeFolder(folder);
+        }
+        const CFilePath exe = place(folder, name);
+        if (c.otherFile)
+        {
+            test::writeTextFile(folder / L"other.txt");
+        }
+        CTreeState before = state();
+        test::CChildHolder mutex(L"mutex", name);
+        ASSERT_TRUE(mutex.holds());
+
+        test::CProcess run;
+        test::start(run, exe,
+                    L"/Path:\"" + target + L"\" /Wait:0 /WaitOnMutex:" + name + L" /DeleteSelf" + c.option);
+        ASSERT_TRUE(waitForLine(name, L"Waiting for mutex "));
+        const bool other = std::wstring(c.option) == L":Other";
+        if (!other && c.where == Where::OwnFolder)
+        {
+            EXPECT_FALSE(::MoveFileW(folder.c_str(), (folder + L".tried").c_str()));
+            EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        }
+        if (c.replaced)
+        {
+            const std::wstring from = test::unixPath(folder);
+            const CFilePath moved = folder + L".moved";
+            test::startUnixProgram(L"/bin/sh -c \"mv '" + from + L"' '" + from + L".moved' && mkdir '" + from +
+                                   L"' && ln '" + from + L".moved/" + name + L".exe' '" + from + L"/'\"");
+            ASSERT_TRUE(test::waitUntil([&] { return test::exists(exe) && test::exists(moved); }, 5000));
+            before[moved] = before[folder];
+            before[moved / (name + L".exe")] = before[exe];
+        }
+        mutex.release();
+        EXPECT_EQ(run.wait(), 0u);
+        const auto texts = test::logTexts(test::defaultLogPath(name));
+        ::DeleteFileW(test::defaultLogPath(name).c_str());
+        const std::size_t line = test::indexOfStart(texts, L"The folder ");
+        if (other)
+        {
+            EXPECT_EQ(line, texts.size());
+        }
+        else
+        {
+            ASSERT_LT(line, texts.size());
+            const std::wstring stays = L"The folder " + folder + L" stays when the executable is gone: it is ";
+            const std::wstring expected = c.where == Where::Temp
+                                              ? stays + L"or holds the system's folder " + tempFolder + L"."
+                                          : c.where == Where::WindowsTemp
+                                              ? stays + L"the system's folder " + windowsTemp + L"."
+                                              : L"The folder " + folder + L" goes too once the executable is "
+                                                    L"gone, when nothing else is in it then.";
+            // Wine names a started program's path with the letter case of its folders as stored.
+            EXPECT_EQ(::CompareStringOrdinal(texts[line].c_str(), -1, expected.c_str(), -1, TRUE), CSTR_EQUAL)
+                << test::narrow(texts[line]);
+        }
+        std::vector<CFilePath> gone{exe, target};
+        if (c.goes)
+        {
+            gone.push_back(folder);
+        }
+        expectOnlyGone(before, gone);
+        if (c.where == Where::WindowsTemp)
+        {
+            EXPECT_TRUE(test::waitUntil([&] { return !test::exists(exe); }, kGoneWithinMs));
+            ::DeleteFileW(exe.c_str());
+        }
+    }
+}
+
+// A program that starts the deleter mode itself, with handles of its own that it hands down: on a
+// process it started (the victim), the victim's program and folder, the Tidewell it starts and
+// that Tidewell's folder, in the mode's arguments of today and of earlier versions; and the same
+// with the victim made the mode's parent. Nothing is deleted, renamed or removed.
+TEST_F(DeleteSelf, DeleterModeWithHandlesOfItsCallerDeletesNothing)
+{
+    const CFilePath victimFolder = temp / L"victim";
+    const CFilePath modeFolder = temp / L"twp2";
+    test::makeFolder(victimFolder);
+    test::makeFolder(modeFolder);
+    const CFilePath victimExe = test::copyProgram(test::childExe(), victimFolder, L"victim");
+    const CFilePath exe = test::copyTidewell(modeFolder, L"Tidewell");
+    std::optional<test::CChildHolder> victim;
+    victim.emplace(L"event", test::uniqueName(L"TwVictim"), victimExe);
+    ASSERT_TRUE(victim->holds());
+    const CTreeState before = state();
+
+    const HANDLE victimProcess =
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_DUP_HANDLE | PROCESS_CREATE_PROCESS,
+                      TRUE, victim->processId());
+    ASSERT_NE(victimProcess, nullptr);
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    std::vector<HANDLE> handles{victimProcess};
+    for (const CFilePath& path : {exe, victimExe, modeFolder, victimFolder})
+    {
+        handles.push_back(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ASSERT_NE(handles.back(), INVALID_HANDLE_VALUE);
+    }
+
+    std::vector<std::unique_ptr<test::CProcess>> modes;
+    for (const bool victimIsParent : {false, true})
+    {
+        // The handles as the parent holds them.
+        std::vector<HANDLE> passed = handles;
+        if (victimIsParent)
+        {
+            for (HANDLE& handle : passed)
+            {
+                ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), handle, victimProcess, &handle, 0, TRUE,
+                                              DUPLICATE_SAME_ACCESS));
+            }
+        }
+        std::vector<std::wstring> texts(passed.size());
+        std::transform(passed.begin(), passed.end(), texts.begin(),
+                       [](HANDLE handle) { return std::to_wstring(reinterpret_cast<std::uintptr_t>(handle)); });
+        const std::wstring earlier = texts[0] + L" " + texts[1] + L" " + texts[2];
+        for (const std::wstring& numbers : {earlier, earlier + L" " + texts[3] + L" " + texts[4]})
+        {
+            std::wstring commandLine = L"\"" + exe + L"\" /_FinalDeleter " + numbers + L" 5 \"" + victimExe + L"\"";
+            SIZE_T size = 0;
+            ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+            std::vector<unsigned char> attributes(size);
+            const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+            ASSERT_TRUE(::InitializeProcThreadAttributeList(list, 1, 0, &size));
+            HANDLE parent = victimProcess;
+            if (victimIsParent)
+            {
+                ASSERT_TRUE(::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_PARENT_PROCESS, &parent,
+                                                        sizeof parent, nullptr, nullptr));
+            }
+            STARTUPINFOEXW startup{};
+            startup.StartupInfo.cb = sizeof startup;
+            startup.lpAttributeList = list;
+            modes.push_back(std::make_unique<test::CProcess>());
+            EXPECT_TRUE(::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                         EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                                         &modes.back()->info));
+            ::DeleteProcThreadAttributeList(list);
+        }
+    }
+    // A mode that acted would now delete.
+    victim.reset();
+    for (const auto& mode : modes)
+    {
+        EXPECT_EQ(mode->wait(10000), kFailed);
+    }
+    for (HANDLE handle : handles)
+    {
+        ::CloseHandle(handle);
+    }
+    EXPECT_EQ(state(), before) << differences(before, state());
+}
+
 // Typed by hand, the numbers of the deleter mode name whatever handles a new process holds (under
 // Wine signalled files at small values), in the mode's arguments of today and of earlier versions:
 // nothing is deleted, and the mode ends with -1.
-TEST_F(SelfDeletion, DeleterModeTypedByHandDeletesNothing)
+TEST_F(DeleteSelf, DeleterModeTypedByHandDeletesNothing)
 {
     const CFilePath canary = temp / L"canary.txt";
     test::writeTextFile(canary);
@@ -642,8 +749,13 @@ TEST_F(SelfDeletion, DeleterModeTypedByHandDeletesNothing)
     for (int value = 4; value <= 40; value += 4)
     {
         const std::wstring handle = std::to_wstring(value) + L" ";
-        for (const std::wstring& handles : {handle + handle, handle + handle + handle})
+        for (const int count : {2, 3, 5})
         {
+            std::wstring handles;
+            for (int index = 0; index < count; ++index)
+            {
+                handles += handle;
+            }
             const std::wstring arguments = L"/_FinalDeleter " + handles + L"0 \"" + canary + L"\"";
             runs.emplace_back(arguments, std::make_unique<test::CProcess>());
             test::start(*runs.back().second, exe, arguments);
@@ -651,7 +763,7 @@ TEST_F(SelfDeletion, DeleterModeTypedByHandDeletesNothing)
     }
     for (const auto& [arguments, process] : runs)
     {
-        EXPECT_EQ(process->wait(10000), 0xFFFFFFFFu) << test::narrow(arguments);
+        EXPECT_EQ(process->wait(10000), kFailed) << test::narrow(arguments);
     }
     EXPECT_TRUE(test::exists(canary));
 }

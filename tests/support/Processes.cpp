@@ -35,6 +35,11 @@ CFilePath logWriterExe()
     return CFilePath::combine(buildFolder(), L"tw_logwriter.exe");
 }
 
+CFilePath selfDeleteExe()
+{
+    return CFilePath::combine(buildFolder(), L"tw_selfdelete.exe");
+}
+
 CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, const std::wstring& name)
 {
     const CFilePath copy = CFilePath::combine(folder, name + L".exe");

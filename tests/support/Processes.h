@@ -18,6 +18,8 @@ CFilePath childExe();
 CFilePath crashExe();
 // The log writer of the tests (tw_logwriter.exe).
 CFilePath logWriterExe();
+// The run with /DeleteSelf of the tests (tw_selfdelete.exe).
+CFilePath selfDeleteExe();
 
 // A copy of Tidewell.exe named <name>.exe in folder (the log file is named after it).
 CFilePath copyTidewell(const std::wstring& folder, const std::wstring& name);

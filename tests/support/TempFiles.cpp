@@ -61,8 +61,23 @@ void writeTextFile(const std::wstring& path, const std::string& content)
 
 std::string readBytes(const std::wstring& path)
 {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // Shared with everything, so a reader never keeps a program from renaming the file (a log's
+    // rotation while a test polls it, say).
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string bytes;
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        return bytes;
+    }
+    char chunk[64 * 1024];
+    DWORD read = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0)
+    {
+        bytes.append(chunk, read);
+    }
+    ::CloseHandle(file);
+    return bytes;
 }
 
 void makeFolder(const std::wstring& path)
