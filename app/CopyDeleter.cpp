@@ -43,14 +43,13 @@
 #include "fs/RunFolder.h"
 #include "fs/SameFile.h"
 #include "fs/UniqueName.h"
+#include "win/Deadline.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
 #include "win/MoveCalls.h"
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
-
-#include <shellapi.h>
 
 #include <cwchar>
 #include <limits>
@@ -63,10 +62,10 @@ namespace
 const wchar_t* const kModeArgument = L"/_FinalDeleter";
 constexpr std::size_t kModeArguments = 9;
 constexpr int kRefused = -1;
-constexpr DWORD kRetryPauseMs = 250;
+constexpr std::uint32_t kRetryPauseMs = 250;
 // How long a folder may be kept from its removal: someone listing it (a scanner, a file manager),
 // the installer that made it still closing its handle, a classic delete that others still hold.
-constexpr ULONGLONG kFolderWaitMs = 5000;
+constexpr std::uint64_t kFolderWaitMs = 5000;
 
 // What the deleter mode's command line names: the handles of the process, of the copy's own file,
 // of the file to delete, of the copy's folder and of the executable's folder (or none), the seconds
@@ -92,20 +91,6 @@ HANDLE handleOf(std::uint64_t value)
     return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value));
 }
 
-// The arguments of a command line, split by the usual rules.
-std::vector<std::wstring> argumentsOf(const std::wstring& commandLine)
-{
-    int count = 0;
-    LPWSTR* arguments = ::CommandLineToArgvW(commandLine.c_str(), &count);
-    if (arguments == nullptr)
-    {
-        return {};
-    }
-    std::vector<std::wstring> result(arguments, arguments + count);
-    ::LocalFree(arguments);
-    return result;
-}
-
 // A whole decimal number that fits its use; nothing for anything else.
 std::optional<std::uint64_t> numberOf(const std::wstring& text, std::uint64_t largest)
 {
@@ -126,7 +111,7 @@ std::wstring systemPath(const std::wstring& path)
 // True when the folder handle holds an entry called name that is the file of the handle file.
 bool holdsEntry(HANDLE folder, const std::wstring& name, HANDLE file, const std::wstring& shownPath)
 {
-    const CSharedHandle entry = WinAPI::openEntryToQuery(folder, name, shownPath);
+    const CUniqueFile entry = WinAPI::openEntryToQuery(folder, name, shownPath);
     return entry.isValid() && isSameEntry(entry.get(), file);
 }
 
@@ -166,8 +151,8 @@ std::optional<CDeleterMode> modeOf(const std::vector<std::wstring>& arguments)
             return std::nullopt;
         }
         const CFilePath self(WinAPI::getModuleFileName());
-        const CSharedHandle program = WinAPI::openToIdentify(systemPath(WinAPI::getProcessImageName(mode.process)));
-        const CSharedHandle ownProgram = WinAPI::openToIdentify(systemPath(self));
+        const CUniqueFile program = WinAPI::openToIdentify(systemPath(WinAPI::getProcessImageName(mode.process)));
+        const CUniqueFile ownProgram = WinAPI::openToIdentify(systemPath(self));
         if (!isSameEntry(program.get(), mode.file) || !isSameEntry(ownProgram.get(), mode.ownFile) ||
             !isUniqueName(self.parent().fileName(), self.fileName().withoutExtension(), processId) ||
             !holdsEntry(mode.ownFolder, self.fileName(), mode.ownFile, self))
@@ -188,24 +173,11 @@ std::optional<CDeleterMode> modeOf(const std::vector<std::wstring>& arguments)
     return std::nullopt;
 }
 
-// The refusal's line, on the caller's standard error output if there is one.
-void reportRefusal()
-{
-    constexpr std::string_view kLine =
-        "Tidewell: /_FinalDeleter is the deleter mode of a copy that Tidewell starts itself; nothing was deleted.\r\n";
-    const HANDLE output = ::GetStdHandle(STD_ERROR_HANDLE);
-    if (output != nullptr && output != INVALID_HANDLE_VALUE && ::GetFileType(output) != FILE_TYPE_UNKNOWN)
-    {
-        DWORD written = 0;
-        ::WriteFile(output, kLine.data(), static_cast<DWORD>(kLine.size()), &written, nullptr);
-    }
-}
-
 // A second handle on the open file with the given access, or CTavException when it leads to
 // another file.
-CSharedHandle reopenSame(HANDLE file, DWORD access, const std::wstring& shownPath)
+CUniqueFile reopenSame(HANDLE file, DWORD access, const std::wstring& shownPath)
 {
-    CSharedHandle reopened = WinAPI::reopenFile(file, access, shownPath);
+    CUniqueFile reopened = WinAPI::reopenFile(file, access, shownPath);
     if (!isSameEntry(reopened.get(), file))
     {
         throw CTavException(ERROR_FILE_INVALID, L"The file " + shownPath + L" is another file now.");
@@ -218,12 +190,12 @@ CSharedHandle reopenSame(HANDLE file, DWORD access, const std::wstring& shownPat
 // those who keep it from its removal. True when it is gone.
 bool removeEmptyFolder(HANDLE folder, const std::wstring& shownPath)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + kFolderWaitMs;
+    const CDeadline deadline(kFolderWaitMs);
     for (;;)
     {
         try
         {
-            const CSharedHandle removal = WinAPI::reopenFolder(folder, WinAPI::FolderUse::Remove, shownPath);
+            const CUniqueFile removal = WinAPI::reopenFolder(folder, WinAPI::FolderUse::Remove, shownPath);
             if (!removal.isValid() || !isSameEntry(removal.get(), folder))
             {
                 return false;
@@ -234,11 +206,10 @@ bool removeEmptyFolder(HANDLE folder, const std::wstring& shownPath)
         catch (const CTavException& error)
         {
             const bool kept = error.errorCode == ERROR_SHARING_VIOLATION || error.errorCode == ERROR_DIR_NOT_EMPTY;
-            if (!kept || ::GetTickCount64() >= deadline)
+            if (!kept || !deadline.pause(kRetryPauseMs))
             {
                 return false;
             }
-            ::Sleep(kRetryPauseMs);
         }
     }
 }
@@ -246,11 +217,11 @@ bool removeEmptyFolder(HANDLE folder, const std::wstring& shownPath)
 // The folder that holds the copy's folder, opened while the run that made both holds the copy's
 // folder (so that it still lies there) and checked to hold it; an invalid holder when it cannot be
 // had: the copy then stays in its folder.
-CSharedHandle folderAbove(const CFilePath& ownFolder, HANDLE ownFolderHandle)
+CUniqueFile folderAbove(const CFilePath& ownFolder, HANDLE ownFolderHandle)
 {
     try
     {
-        CSharedHandle above = WinAPI::openFolder(systemPath(ownFolder.parent()));
+        CUniqueFile above = WinAPI::openFolder(systemPath(ownFolder.parent()));
         if (above.isValid() && holdsEntry(above.get(), ownFolder.fileName(), ownFolderHandle, ownFolder))
         {
             return above;
@@ -260,7 +231,7 @@ CSharedHandle folderAbove(const CFilePath& ownFolder, HANDLE ownFolderHandle)
     {
         // Then the copy stays where it is.
     }
-    return CSharedHandle();
+    return CUniqueFile();
 }
 
 // Moves the running copy into the folder above its own (the folder's name with ".exe", or a
@@ -294,23 +265,22 @@ void leavePrivateFolder(HANDLE ownFile, HANDLE ownFolder, HANDLE above, const CF
 // leads to another file.
 bool deleteWithin(HANDLE file, const std::wstring& shownPath, std::uint32_t seconds)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + ULONGLONG{seconds} * 1000;
+    const CDeadline deadline(std::uint64_t{seconds} * 1000);
     for (;;)
     {
         try
         {
-            const CSharedHandle deletable =
+            const CUniqueFile deletable =
                 reopenSame(file, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shownPath);
             WinAPI::deleteOpenEntry(deletable.get(), WinAPI::EntryKind::File, shownPath);
             return true;
         }
         catch (const CTavException& error)
         {
-            if (error.errorCode == ERROR_FILE_INVALID || ::GetTickCount64() >= deadline)
+            if (error.errorCode == ERROR_FILE_INVALID || !deadline.pause(kRetryPauseMs))
             {
                 return false;
             }
-            ::Sleep(kRetryPauseMs);
         }
     }
 }
@@ -322,18 +292,18 @@ bool startCopyDeleter(const CDeleterJob& job)
     {
         const std::uint32_t processId = ::GetCurrentProcessId();
         CRunFolder folder(job.folder, job.executable.fileName().withoutExtension(), processId);
-        const CSharedHandle executable = WinAPI::openToIdentify(verbatimForm(job.executable), true);
+        const CUniqueFile executable = WinAPI::openToIdentify(verbatimForm(job.executable), true);
         const std::wstring name = job.executable.fileName();
         const CFilePath copy = CFilePath::combine(folder.path(), name);
         // Made new, without the executable's attributes: a read-only copy could not be opened for
         // its own deletion.
-        const CSharedHandle copyHandle = folder.addFile(
+        const CUniqueFile copyHandle = folder.addFile(
             name, WinAPI::readToEnd(reopenSame(executable.get(), GENERIC_READ, job.executable).get(), job.executable),
             DELETE | SYNCHRONIZE, FILE_FLAG_DELETE_ON_CLOSE, true);
-        const CSharedHandle folderHandle = folder.identify();
-        const CSharedHandle executableFolder =
-            job.executableFolder != nullptr ? job.executableFolder->identify() : CSharedHandle();
-        const CSharedHandle process =
+        const CUniqueFile folderHandle = folder.identify();
+        const CUniqueFile executableFolder =
+            job.executableFolder != nullptr ? job.executableFolder->identify() : CUniqueFile();
+        const CUniqueHandle process =
             WinAPI::duplicateHandle(::GetCurrentProcess(), SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, true);
         const std::wstring commandLine = L"\"" + copy + L"\" " + kModeArgument + L" " + handleText(process.get()) +
                                          L" " + handleText(copyHandle.get()) + L" " + handleText(executable.get()) +
@@ -361,7 +331,7 @@ bool startCopyDeleter(const CDeleterJob& job)
 
 std::optional<int> runCopyDeleter(const std::wstring& commandLine)
 {
-    const std::vector<std::wstring> arguments = argumentsOf(commandLine);
+    const std::vector<std::wstring> arguments = WinAPI::commandLineToArgv(commandLine);
     if (arguments.size() < 2 || arguments[1] != kModeArgument)
     {
         return std::nullopt;
@@ -369,19 +339,27 @@ std::optional<int> runCopyDeleter(const std::wstring& commandLine)
     const std::optional<CDeleterMode> mode = modeOf(arguments);
     if (!mode)
     {
-        reportRefusal();
+        WinAPI::tryWriteStandardError("Tidewell: /_FinalDeleter is the deleter mode of a copy that Tidewell starts "
+                                      "itself; nothing was deleted.\r\n");
         return kRefused;
     }
     const CFilePath ownFolder = CFilePath(WinAPI::tryGetModuleFileName()).parent();
-    const CSharedHandle above = folderAbove(ownFolder, mode->ownFolder);
+    const CUniqueFile above = folderAbove(ownFolder, mode->ownFolder);
+    // The handles handed down are this process's own from here on.
+    CUniqueFile file(mode->file);
+    const CUniqueFile ownFile(mode->ownFile);
     // Nothing is deleted unless the end of the process has been seen.
-    if (::WaitForSingleObject(mode->process, INFINITE) != WAIT_OBJECT_0)
+    try
+    {
+        WinAPI::waitForever(mode->process, mode->path);
+    }
+    catch (const CTavException&)
     {
         return kRefused;
     }
-    const bool deleted = deleteWithin(mode->file, mode->path, mode->seconds);
+    const bool deleted = deleteWithin(file.get(), mode->path, mode->seconds);
     // Where a deleted file goes with its last handle, this is it.
-    ::CloseHandle(mode->file);
+    file.reset();
     if (deleted && mode->executableFolder != nullptr)
     {
         removeEmptyFolder(mode->executableFolder, mode->path.parent());
@@ -390,10 +368,9 @@ std::optional<int> runCopyDeleter(const std::wstring& commandLine)
     // until then, and a rename would fail.
     if (above.isValid())
     {
-        leavePrivateFolder(mode->ownFile, mode->ownFolder, above.get(), ownFolder);
+        leavePrivateFolder(ownFile.get(), mode->ownFolder, above.get(), ownFolder);
     }
-    // The last handle of the copy's file: it goes now, or with the end of this process where the
-    // platform keeps a running program's file until then.
-    ::CloseHandle(mode->ownFile);
+    // ownFile is the last handle of the copy's file: it goes with it, or with the end of this
+    // process where the platform keeps a running program's file until then.
     return deleted ? 0 : 1;
 }

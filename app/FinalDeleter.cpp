@@ -34,7 +34,7 @@ std::optional<CExecutableFolder> holdExecutableFolder(const CFilePath& executabl
 {
     try
     {
-        const CSharedHandle file = WinAPI::openToIdentify(verbatimForm(executable));
+        const CUniqueFile file = WinAPI::openToIdentify(verbatimForm(executable));
         CExecutableFolder folder(executable, file.get());
         if (const std::optional<std::wstring>& reason = folder.reasonToKeep())
         {

@@ -45,7 +45,7 @@ std::optional<CProcessWait> CProcessWait::open(const std::wstring& value)
     }
     try
     {
-        CSharedHandle process = WinAPI::openProcessToWait(*id);
+        CUniqueHandle process = WinAPI::openProcessToWait(*id);
         // Named while the handle holds the id, so the list cannot show another process of that id.
         std::wstring imageName = process.isValid() ? WinAPI::getProcessImageName(*id) : std::wstring();
         return CProcessWait(*id, std::move(process), std::move(imageName));

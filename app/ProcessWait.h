@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,13 +21,13 @@ public:
     void wait() const;
 
 private:
-    CProcessWait(std::uint32_t id, CSharedHandle process, std::wstring imageName)
+    CProcessWait(std::uint32_t id, CUniqueHandle process, std::wstring imageName)
         : m_id(id), m_process(std::move(process)), m_imageName(std::move(imageName))
     {
     }
 
     std::uint32_t m_id;
     // Invalid when there was no process of that id.
-    CSharedHandle m_process;
+    CUniqueHandle m_process;
     std::wstring m_imageName;
 };

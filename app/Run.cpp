@@ -103,7 +103,7 @@ std::optional<CPlace> readStopFolder(const std::wstring& value, const CFilePath&
     }
     try
     {
-        const CSharedHandle folder = WinAPI::openToIdentify(verbatimForm(stop.path));
+        const CUniqueFile folder = WinAPI::openToIdentify(verbatimForm(stop.path));
         if (!folder.isValid())
         {
             refuse(L"RemoveEmptyParents", value, L"it is not there");

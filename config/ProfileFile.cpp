@@ -33,7 +33,7 @@ CProfileFile::CProfileFile(const std::wstring& path) : m_readPath(path)
         return;
     }
     const std::wstring longPath = longPathForm(path);
-    const CSharedHandle source = WinAPI::reopenFile(WinAPI::openToIdentify(longPath).get(), GENERIC_READ, path);
+    const CUniqueFile source = WinAPI::reopenFile(WinAPI::openToIdentify(longPath).get(), GENERIC_READ, path);
     const std::string content = WinAPI::readToEnd(source.get(), path);
     const std::wstring name = CFilePath(path).fileName();
     m_copyFolder = std::make_unique<CRunFolder>(WinAPI::getTempPath(), CFilePath(name).withoutExtension(),

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fs/RunFolder.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -38,5 +38,5 @@ private:
     std::wstring m_readPath;
     // For a copy: its folder, and the copy held so that others can only read it.
     std::unique_ptr<CRunFolder> m_copyFolder;
-    CSharedHandle m_copy;
+    CUniqueFile m_copy;
 };

@@ -147,7 +147,7 @@ CTraceConfig CTraceConfig::readRegistry(CTraceConfig settings, const std::wstrin
     }
     if (hive != nullptr)
     {
-        CSharedRegKey key;
+        CUniqueRegKey key;
         try
         {
             key = WinAPI::regOpenKeyEx(hive, keyPath);

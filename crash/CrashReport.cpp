@@ -36,7 +36,7 @@ void writeReport(const CDebugHelp& help, const CFault& fault)
     const std::wstring symbolPath = buildSymbolPath();
     crashLine(L"  Symbol path:\n\t" + symbolPath);
 
-    const CSharedHandle process = WinAPI::getCurrentProcess();
+    const CUniqueHandle process = WinAPI::getCurrentProcess();
     writeCallStack(help, process.get(), fault.thread, symbolPath, context);
     writeModuleList();
     crashLine(kCrashBanner);

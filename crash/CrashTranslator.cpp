@@ -8,7 +8,7 @@
 #include "crash/ReportFormat.h"
 #include "log/TraceLog.h"
 #include "win/CrashHalt.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 #include "win/TavException.h"
 #include "win/Thread.h"
 
@@ -186,12 +186,12 @@ void crashTranslator(std::uint32_t code, EXCEPTION_POINTERS* pointers)
     HANDLE thread = nullptr;
     ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &thread, 0, FALSE,
                       DUPLICATE_SAME_ACCESS);
-    const CSharedHandle faultingThread(thread);
+    const CUniqueHandle faultingThread(thread);
     fault.thread = thread;
 
     // Suspended until the gate knows it: a crash of the reporter must be seen as one.
     DWORD reporterId = 0;
-    const CSharedHandle reporter(::CreateThread(nullptr, 0, reportThread, &fault, CREATE_SUSPENDED, &reporterId));
+    const CUniqueHandle reporter(::CreateThread(nullptr, 0, reportThread, &fault, CREATE_SUSPENDED, &reporterId));
     if (reporter.isValid())
     {
         g_gate.setReporter(reporterId);

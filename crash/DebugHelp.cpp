@@ -3,7 +3,7 @@
 namespace
 {
 template <class Function>
-void bind(const CSharedLibrary& library, const char* name, Function& function)
+void bind(const CUniqueLibrary& library, const char* name, Function& function)
 {
     function = findFunction<Function>(library, name);
 }
@@ -21,7 +21,7 @@ COptionalLibrary loadDebugHelp()
     return loadOptionalLibrary(L"dbghelp.dll");
 }
 
-CDebugHelp bindDebugHelp(const CSharedLibrary& library)
+CDebugHelp bindDebugHelp(const CUniqueLibrary& library)
 {
     CDebugHelp help;
     bind(library, "SymInitializeW", help.symInitializeW);

@@ -36,7 +36,7 @@ struct CDebugHelp
 COptionalLibrary loadDebugHelp();
 
 // The functions of a loaded library.
-CDebugHelp bindDebugHelp(const CSharedLibrary& library);
+CDebugHelp bindDebugHelp(const CUniqueLibrary& library);
 
 // True when the library has SymFromAddrW, SymGetLineFromAddrW64 and SymInitializeW.
 bool isDebugHelpUsable(const CDebugHelp& help);

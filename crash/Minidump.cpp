@@ -21,7 +21,7 @@ void writeMinidump(const CDebugHelp& help, const CFault& fault)
         MiniDumpWithPrivateReadWriteMemory | MiniDumpWithFullMemoryInfo | MiniDumpWithThreadInfo);
     static_assert(kDumpType == 0x1A25);
 
-    CSharedHandle file;
+    CUniqueFile file;
     const CFilePath path = firstOwnName(minidumpPath(), [&file](const CFilePath& name) {
         file = createOwnFile(name);
         return file.isValid();

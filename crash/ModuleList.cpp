@@ -1,7 +1,7 @@
 #include "crash/ModuleList.h"
 
 #include "win/Platform.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -27,7 +27,7 @@ void writeModuleList()
     // "Upper" stands above the upper ends, whatever the address width.
     crashLine(L"   Base" + std::wstring(addressDigits(kNativeMachine) - 2, L' ') + L"Upper");
 
-    const CSharedHandle snapshot(
+    const CUniqueFile snapshot(
         ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, ::GetCurrentProcessId()));
     if (!snapshot.isValid())
     {

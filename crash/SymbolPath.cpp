@@ -5,7 +5,7 @@
 #include "win/FileCalls.h"
 #include "win/FolderSecurity.h"
 #include "win/ProcessCalls.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
@@ -43,10 +43,10 @@ std::wstring buildSymbolPath()
     // Nothing at all is written into a folder that others can write to, and an entry already at
     // the marker's name is left as it is.
     const CFilePath executableFolder = CFilePath(WinAPI::getModuleFileName()).parent();
-    const CSharedHandle folder = WinAPI::holdFolder(executableFolder);
+    const CUniqueFile folder = WinAPI::holdFolder(executableFolder);
     if (!WinAPI::isWritableByOthers(folder.get()))
     {
-        CSharedHandle marker;
+        CUniqueFile marker;
         WinAPI::tryCreateNewFile(CFilePath::combine(executableFolder, L"symsrv.yes"), marker);
     }
 

@@ -51,7 +51,7 @@ std::optional<CDeletionTarget> CDeletionTarget::find(const CFilePath& path)
     const std::size_t cut = systemPath.rfind(L'\\');
     const std::wstring folderPath = systemPath.substr(0, cut + 1);
     const std::wstring name = systemPath.substr(cut + 1);
-    CSharedHandle folder = WinAPI::openFolder(folderPath);
+    CUniqueFile folder = WinAPI::openFolder(folderPath);
     if (!folder.isValid())
     {
         return std::nullopt;
@@ -61,7 +61,7 @@ std::optional<CDeletionTarget> CDeletionTarget::find(const CFilePath& path)
     {
         return std::nullopt;
     }
-    const CSharedHandle handle = WinAPI::openEntryToQuery(folder.get(), name, path);
+    const CUniqueFile handle = WinAPI::openEntryToQuery(folder.get(), name, path);
     if (!handle.isValid())
     {
         return std::nullopt;

@@ -3,7 +3,7 @@
 #include "fs/FilePath.h"
 #include "fs/Place.h"
 #include "win/EntryCalls.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <optional>
 #include <string>
@@ -38,7 +38,7 @@ private:
 
     CFilePath m_shown;
     CPlace m_place;
-    CSharedHandle m_folder;
+    CUniqueFile m_folder;
     std::wstring m_folderName;
     WinAPI::DirectoryEntry m_entry;
     std::vector<std::wstring> m_lookAlikes;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fs/FilePath.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -33,7 +33,7 @@ private:
     void step();
 
     CFilePath m_folder;
-    CSharedFindHandle m_search;
+    CUniqueFindHandle m_search;
     CFilePath m_current;
     WIN32_FIND_DATAW m_data{};
 };

@@ -15,7 +15,7 @@ using WinAPI::EntryKind;
 // One parent, opened for its removal through its own parent's handle.
 struct CParent
 {
-    CSharedHandle handle;
+    CUniqueFile handle;
     DirectoryEntry listed;
     // The file id of the parent above, as its path named it: the folder expected next.
     std::uint64_t aboveId = 0;
@@ -25,7 +25,7 @@ struct CParent
 std::optional<std::wstring> openParent(const CFilePath& folder, std::uint64_t expectedId, bool dryRun, CParent& parent)
 {
     const CFilePath above = folder.parent();
-    const CSharedHandle aboveHandle = WinAPI::openFolder(verbatimForm(above));
+    const CUniqueFile aboveHandle = WinAPI::openFolder(verbatimForm(above));
     if (!aboveHandle.isValid() || !WinAPI::findEntry(aboveHandle.get(), folder.fileName(), parent.listed, folder))
     {
         return std::wstring(L"it is not there");

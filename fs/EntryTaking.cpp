@@ -105,7 +105,7 @@ bool resolvesInto(HANDLE entry, HANDLE folder, const std::wstring& folderName, c
 struct COpenedEntry
 {
     // Invalid when the entry is gone.
-    CSharedHandle handle;
+    CUniqueFile handle;
     // Set when another process holds the folder without delete sharing: the open with delete access
     // failed so, and the folder was opened without it. What is inside can still go; its removal then
     // reports the holder.

@@ -20,7 +20,7 @@ CExecutableFolder::CExecutableFolder(const CFilePath& file, HANDLE fileIdentity)
         return;
     }
     const CFilePath above = m_path.parent();
-    const CSharedHandle aboveHandle = WinAPI::openFolder(verbatimForm(above));
+    const CUniqueFile aboveHandle = WinAPI::openFolder(verbatimForm(above));
     if (!aboveHandle.isValid())
     {
         throw CTavException(ERROR_PATH_NOT_FOUND, message);
@@ -39,7 +39,7 @@ CExecutableFolder::CExecutableFolder(const CFilePath& file, HANDLE fileIdentity)
     {
         throw CTavException(ERROR_DIRECTORY, message);
     }
-    const CSharedHandle entry = WinAPI::openEntryToQuery(m_held.get(), file.fileName(), file);
+    const CUniqueFile entry = WinAPI::openEntryToQuery(m_held.get(), file.fileName(), file);
     if (!entry.isValid() || !isSameEntry(entry.get(), fileIdentity))
     {
         throw CTavException(ERROR_FILE_INVALID, message);
@@ -59,13 +59,13 @@ CExecutableFolder::CExecutableFolder(const CFilePath& file, HANDLE fileIdentity)
     }
 }
 
-CSharedHandle CExecutableFolder::identify() const
+CUniqueFile CExecutableFolder::identify() const
 {
-    const CSharedHandle identity = WinAPI::reopenFolder(m_held.get(), WinAPI::FolderUse::Identify, m_path);
+    const CUniqueFile identity = WinAPI::reopenFolder(m_held.get(), WinAPI::FolderUse::Identify, m_path);
     // Where the platform opens a folder again by its name, the name may lead elsewhere by now.
     if (!identity.isValid() || !isSameEntry(WinAPI::getFileInformationByHandle(identity.get(), m_path), m_identity))
     {
         throw CTavException(ERROR_FILE_INVALID, L"The folder " + m_path + L" is another folder now.");
     }
-    return WinAPI::duplicateHandle(identity.get(), FILE_READ_ATTRIBUTES, true);
+    return WinAPI::duplicateFileHandle(identity.get(), FILE_READ_ATTRIBUTES, true);
 }

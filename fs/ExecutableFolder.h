@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fs/FilePath.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -29,11 +29,11 @@ public:
     // A new handle on the folder only to identify it (it shares everything and keeps no one from
     // anything), inheritable: for the deleter, which opens it again with delete access once the run
     // has ended and this hold is gone. Throws CTavException.
-    CSharedHandle identify() const;
+    CUniqueFile identify() const;
 
 private:
     CFilePath m_path;
-    CSharedHandle m_held;
+    CUniqueFile m_held;
     BY_HANDLE_FILE_INFORMATION m_identity{};
     std::optional<std::wstring> m_reasonToKeep;
 };

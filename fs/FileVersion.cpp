@@ -51,7 +51,7 @@ namespace
 // first (a planted copy in a download folder): it is loaded from the system folder on first use.
 struct CVersionCalls
 {
-    CSharedLibrary library = loadSystemLibrary(L"version.dll");
+    CUniqueLibrary library = loadSystemLibrary(L"version.dll");
     decltype(&::GetFileVersionInfoSizeW) infoSize =
         findFunction<decltype(&::GetFileVersionInfoSizeW)>(library, "GetFileVersionInfoSizeW");
     decltype(&::GetFileVersionInfoW) info = findFunction<decltype(&::GetFileVersionInfoW)>(library, "GetFileVersionInfoW");

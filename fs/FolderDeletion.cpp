@@ -142,7 +142,7 @@ bool removeFolder(CWalk& walk, CFolderLevel& level)
     }
     try
     {
-        const CSharedHandle folder = WinAPI::reopenFolder(level.handle.get(), WinAPI::FolderUse::Remove, level.shown);
+        const CUniqueFile folder = WinAPI::reopenFolder(level.handle.get(), WinAPI::FolderUse::Remove, level.shown);
         if (folder.isValid())
         {
             WinAPI::deleteOpenEntry(folder.get(), EntryKind::Folder, level.shown);

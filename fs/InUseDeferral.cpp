@@ -142,7 +142,7 @@ void CInUseDeferral::openFolder()
     if (wine)
     {
         m_folderName = WinAPI::queryEntryName(m_folderHandle.get(), EntryKind::Folder, m_folder);
-        const CSharedHandle root = WinAPI::openFolder(m_root);
+        const CUniqueFile root = WinAPI::openFolder(m_root);
         if (!root.isValid() ||
             !isEntryOf(m_folderName, WinAPI::queryEntryName(root.get(), EntryKind::Folder, m_root), kFolderName))
         {
@@ -387,13 +387,13 @@ void CInUseDeferral::removeFolderIfEmpty()
 {
     using WinAPI::EntryKind;
     const std::uint64_t made = WinAPI::queryEntry(m_folderHandle.get(), EntryKind::Folder, m_folder).fileId;
-    const CSharedHandle root = WinAPI::openFolder(m_root);
+    const CUniqueFile root = WinAPI::openFolder(m_root);
     m_folderHandle.reset();
     if (!root.isValid())
     {
         return;
     }
-    CSharedHandle folder;
+    CUniqueFile folder;
     try
     {
         folder = WinAPI::openEntry(root.get(), kFolderName, EntryKind::Folder, m_folder);

@@ -3,7 +3,7 @@
 #include "fs/FilePath.h"
 #include "fs/InUseRetry.h"
 #include "win/Lock.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 #include "win/TavException.h"
 
 #include <windows.h>
@@ -128,7 +128,7 @@ private:
     EState m_state = EState::unchecked;
     CFilePath m_root;
     CFilePath m_folder;
-    CSharedHandle m_folderHandle;
+    CUniqueFile m_folderHandle;
     // Made by this run (then removed again when nothing was moved into it).
     bool m_madeFolder = false;
     // The folder's resolved name, where the platform follows links.

@@ -67,7 +67,7 @@ std::vector<std::wstring> partsOf(const CFilePath& path)
 // A folder reached on the way to a kept entry.
 struct CWayFolder
 {
-    CSharedHandle handle;
+    CUniqueFile handle;
     std::uint64_t fileId = 0;
     CFilePath shown;
     // Its resolved name, where the platform follows links.

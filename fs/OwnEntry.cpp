@@ -20,7 +20,7 @@ bool isAtItsOwnName(HANDLE entry, const CFilePath& path, WinAPI::EntryKind kind)
         return true;
     }
     const CFilePath folderPath = path.parent();
-    const CSharedHandle folder = WinAPI::openFolder(folderPath);
+    const CUniqueFile folder = WinAPI::openFolder(folderPath);
     return folder.isValid() &&
            isEntryOf(WinAPI::queryEntryName(entry, kind, path),
                      WinAPI::queryEntryName(folder.get(), WinAPI::EntryKind::Folder, folderPath), path.fileName());
@@ -55,7 +55,7 @@ bool isOwnPlainEntry(HANDLE entry, const CFilePath& path, bool folder)
 // Whether the entry at path, opened as it is, may be taken over; created is the error of the
 // attempt to create it, thrown when nothing is there to open either.
 bool openExisting(const CFilePath& path, bool folder, std::uint32_t created, const std::wstring& message,
-                  CSharedHandle& entry)
+                  CUniqueFile& entry)
 {
     const std::uint32_t opened = WinAPI::tryOpenEntryAsItIs(path, folder, entry);
     if (opened == ERROR_SUCCESS)
@@ -72,19 +72,19 @@ bool openExisting(const CFilePath& path, bool folder, std::uint32_t created, con
 }
 }  // namespace
 
-CSharedHandle createOwnFile(const CFilePath& path)
+CUniqueFile createOwnFile(const CFilePath& path)
 {
     const std::wstring message = L"WinAPI::createFile(" + path + L") failed.";
-    CSharedHandle file;
+    CUniqueFile file;
     const std::uint32_t created = WinAPI::tryCreateNewFile(path, file);
     if (created == ERROR_SUCCESS)
     {
         return file;
     }
-    CSharedHandle existing;
+    CUniqueFile existing;
     if (!openExisting(path, false, created, message, existing))
     {
-        return CSharedHandle();
+        return CUniqueFile();
     }
     // Written through the very file that was checked, whatever its name leads to by now. One that
     // cannot be written (read-only, say) leaves the name to the next.
@@ -96,7 +96,7 @@ CSharedHandle createOwnFile(const CFilePath& path)
     }
     catch (const CTavException&)
     {
-        return CSharedHandle();
+        return CUniqueFile();
     }
 }
 
@@ -107,7 +107,7 @@ bool createOwnFolder(const CFilePath& path)
     {
         return true;
     }
-    CSharedHandle existing;
+    CUniqueFile existing;
     return openExisting(path, true, created, L"WinAPI::createDirectory(" + path + L") failed.", existing);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fs/FilePath.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <functional>
 
@@ -17,7 +17,7 @@
 // handle may read and write. An invalid holder when anything else has the name, or when the
 // file there cannot be written. Throws CTavException when no file can be created there at all
 // (a missing folder, no rights).
-CSharedHandle createOwnFile(const CFilePath& path);
+CUniqueFile createOwnFile(const CFilePath& path);
 
 // Creates the folder, or accepts the plain folder of this user at that name; false when anything
 // else has the name. Throws CTavException when no folder can be created there at all.

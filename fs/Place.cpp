@@ -53,7 +53,7 @@ CPlace CPlace::ofPath(const std::wstring& path)
     std::wstring missing;
     for (;;)
     {
-        const CSharedHandle entry = WinAPI::openToLocate(verbatimForm(existing));
+        const CUniqueFile entry = WinAPI::openToLocate(verbatimForm(existing));
         if (entry.isValid())
         {
             return CPlace(CPlace::of(entry.get(), existing).m_name + missing);
@@ -89,7 +89,7 @@ std::wstring withFolderAsFileSystemSpellsIt(const std::wstring& path)
     {
         const CFilePath absolute = CFilePath(path).absolute();
         const CFilePath folder = absolute.parent();
-        if (const CSharedHandle entry = WinAPI::openToLocate(verbatimForm(folder)); entry.isValid())
+        if (const CUniqueFile entry = WinAPI::openToLocate(verbatimForm(folder)); entry.isValid())
         {
             const std::wstring spelled =
                 withoutVerbatimLeadIn(WinAPI::getFinalPathName(entry.get(), folder, true));

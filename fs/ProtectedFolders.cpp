@@ -70,7 +70,7 @@ std::wstring sixtyFourBitFolder(const KNOWNFOLDERID& id, const wchar_t* valueNam
     }
     catch (const CTavException&)
     {
-        const CSharedRegKey key = WinAPI::regOpenKeyEx(
+        const CUniqueRegKey key = WinAPI::regOpenKeyEx(
             HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_READ | KEY_WOW64_64KEY);
         return stringValue(key.get(), valueName);
     }
@@ -79,12 +79,12 @@ std::wstring sixtyFourBitFolder(const KNOWNFOLDERID& id, const wchar_t* valueNam
 // The profile folders of every user the machine knows.
 std::vector<std::wstring> profileFolders()
 {
-    const CSharedRegKey list = WinAPI::regOpenKeyEx(
+    const CUniqueRegKey list = WinAPI::regOpenKeyEx(
         HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", KEY_READ);
     std::vector<std::wstring> folders;
     for (const std::wstring& user : WinAPI::regSubkeyNames(list.get()))
     {
-        const CSharedRegKey profile = WinAPI::regOpenKeyEx(list.get(), user, KEY_READ);
+        const CUniqueRegKey profile = WinAPI::regOpenKeyEx(list.get(), user, KEY_READ);
         if (WinAPI::regValueExists(profile.get(), L"ProfileImagePath"))
         {
             folders.push_back(stringValue(profile.get(), L"ProfileImagePath"));
@@ -109,7 +109,7 @@ std::vector<CPlace> volumeRoots()
         }
         try
         {
-            if (const CSharedHandle handle = WinAPI::openToIdentify(root); handle.isValid())
+            if (const CUniqueFile handle = WinAPI::openToIdentify(root); handle.isValid())
             {
                 roots.push_back(CPlace::of(handle.get(), root));
             }

@@ -63,7 +63,7 @@ namespace
 std::vector<std::wstring> twinsOf(const CFilePath& folder, const std::wstring& name)
 {
     std::vector<std::wstring> twins;
-    const CSharedHandle handle = WinAPI::openFolder(verbatimForm(folder) + L"\\");
+    const CUniqueFile handle = WinAPI::openFolder(verbatimForm(folder) + L"\\");
     if (!handle.isValid())
     {
         return twins;
@@ -112,7 +112,7 @@ bool isLookAlike(HANDLE entry, const std::vector<std::wstring>& lookAlikes, cons
     const std::uint64_t id = WinAPI::queryEntry(entry, WinAPI::EntryKind::File, relative).fileId;
     for (const std::wstring& place : lookAlikes)
     {
-        const CSharedHandle there = WinAPI::openToLocate(place + relative);
+        const CUniqueFile there = WinAPI::openToLocate(place + relative);
         if (there.isValid() && WinAPI::queryEntry(there.get(), WinAPI::EntryKind::File, place + relative).fileId == id)
         {
             return true;

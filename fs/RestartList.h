@@ -70,7 +70,7 @@ public:
 private:
     CRestartList() = default;
 
-    CSharedRegKey m_key;
+    CUniqueRegKey m_key;
     std::optional<RegValue> m_value;
     std::optional<RegValue> m_second;
     std::vector<Pair> m_pairs;

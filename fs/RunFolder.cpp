@@ -31,31 +31,31 @@ CRunFolder::~CRunFolder()
     remove();
 }
 
-CSharedHandle CRunFolder::identify() const
+CUniqueFile CRunFolder::identify() const
 {
-    const CSharedHandle identity = WinAPI::reopenFolder(m_folder.get(), WinAPI::FolderUse::Identify, m_path);
+    const CUniqueFile identity = WinAPI::reopenFolder(m_folder.get(), WinAPI::FolderUse::Identify, m_path);
     // Where the platform opens a folder again by its name, the name may lead elsewhere by now.
     if (!identity.isValid() || !isSameEntry(WinAPI::getFileInformationByHandle(identity.get(), m_path), m_identity))
     {
         throw CTavException(ERROR_FILE_INVALID, L"The folder " + m_path + L" is another folder now.");
     }
-    return WinAPI::duplicateHandle(identity.get(), FILE_READ_ATTRIBUTES, true);
+    return WinAPI::duplicateFileHandle(identity.get(), FILE_READ_ATTRIBUTES, true);
 }
 
-CSharedHandle CRunFolder::addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
+CUniqueFile CRunFolder::addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
                                       bool inheritable)
 {
     const CFilePath file = CFilePath::combine(m_path, name);
     BY_HANDLE_FILE_INFORMATION written{};
     {
-        const CSharedHandle writer = WinAPI::createNewFile(file);
+        const CUniqueFile writer = WinAPI::createNewFile(file);
         m_files.emplace_back(name, WinAPI::getFileInformationByHandle(writer.get(), file));
         WinAPI::writeFile(writer.get(), content.data(), static_cast<std::uint32_t>(content.size()));
         written = m_files.back().second;
     }
     // From here on no one else can open the file for writing; whatever held it meanwhile shows
     // in what it is and holds now.
-    CSharedHandle held = WinAPI::openShielded(file, access | FILE_READ_DATA | FILE_READ_ATTRIBUTES, flags, inheritable);
+    CUniqueFile held = WinAPI::openShielded(file, access | FILE_READ_DATA | FILE_READ_ATTRIBUTES, flags, inheritable);
     if (!isSameEntry(WinAPI::getFileInformationByHandle(held.get(), file), written) ||
         WinAPI::readToEnd(held.get(), file) != content)
     {
@@ -79,7 +79,7 @@ void CRunFolder::removeFile(const std::wstring& name)
         const CFilePath file = CFilePath::combine(m_path, name);
         try
         {
-            const CSharedHandle entry = WinAPI::openEntry(m_folder.get(), name, WinAPI::EntryKind::File, file);
+            const CUniqueFile entry = WinAPI::openEntry(m_folder.get(), name, WinAPI::EntryKind::File, file);
             if (entry.isValid() && isSameEntry(WinAPI::getFileInformationByHandle(entry.get(), file), identity))
             {
                 WinAPI::deleteOpenEntry(entry.get(), WinAPI::EntryKind::File, file);
@@ -107,10 +107,10 @@ void CRunFolder::remove()
     keep();
     try
     {
-        const CSharedHandle parent = WinAPI::openFolder(m_path.parent());
-        const CSharedHandle folder =
+        const CUniqueFile parent = WinAPI::openFolder(m_path.parent());
+        const CUniqueFile folder =
             parent.isValid() ? WinAPI::openEntry(parent.get(), m_path.fileName(), WinAPI::EntryKind::Folder, m_path)
-                             : CSharedHandle();
+                             : CUniqueFile();
         if (folder.isValid() && isSameEntry(WinAPI::getFileInformationByHandle(folder.get(), m_path), m_identity))
         {
             WinAPI::deleteOpenEntry(folder.get(), WinAPI::EntryKind::Folder, m_path);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fs/FilePath.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -33,7 +33,7 @@ public:
     const CFilePath& path() const { return m_path; }
     // A new handle on the folder only to identify it (it shares everything and keeps no one from
     // anything), inheritable: for a program started from the folder. Throws CTavException.
-    CSharedHandle identify() const;
+    CUniqueFile identify() const;
 
     // Creates the file name in the folder with the given content and returns a handle on it with
     // the given access and flags (those of CreateFileW) through which others can only read it:
@@ -41,7 +41,7 @@ public:
     // written through a handle of its own, which a program's loader could not share; the returned
     // handle is opened after it, and the file must then still be the file written, with the
     // content written (CTavException otherwise).
-    CSharedHandle addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
+    CUniqueFile addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
                           bool inheritable);
     // Deletes the file name that addFile made, if it is still there and still that file; never
     // throws.
@@ -54,7 +54,7 @@ public:
 
 private:
     CFilePath m_path;
-    CSharedHandle m_folder;
+    CUniqueFile m_folder;
     BY_HANDLE_FILE_INFORMATION m_identity{};
     std::vector<std::pair<std::wstring, BY_HANDLE_FILE_INFORMATION>> m_files;
 };

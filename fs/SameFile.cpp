@@ -15,7 +15,7 @@ std::optional<BY_HANDLE_FILE_INFORMATION> identityOf(const CFilePath& path)
 {
     try
     {
-        const CSharedHandle entry = WinAPI::openToIdentify(path);
+        const CUniqueFile entry = WinAPI::openToIdentify(path);
         return WinAPI::getFileInformationByHandle(entry.get(), path);
     }
     catch (const CTavException&)

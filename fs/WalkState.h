@@ -10,7 +10,7 @@
 #include "win/Deadline.h"
 #include "win/EntryCalls.h"
 #include "win/Lock.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 #include "win/TavException.h"
 
 #include <windows.h>
@@ -74,7 +74,7 @@ struct CWalk
 struct CFolderLevel
 {
     CFilePath shown;
-    CSharedHandle handle;
+    CUniqueFile handle;
     HANDLE borrowed = nullptr;
     // The folder's resolved name, where the platform follows links.
     std::wstring resolvedName;

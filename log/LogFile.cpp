@@ -227,7 +227,7 @@ std::wstring syncMutexName(const std::wstring& path)
     return name;
 }
 
-CSharedHandle createSyncMutex(const std::wstring& path, bool& existed)
+CUniqueHandle createSyncMutex(const std::wstring& path, bool& existed)
 {
     std::uint32_t error = ERROR_SUCCESS;
     // Every spelling of the folder (letter case, short names, a substituted drive) meets one mutex;
@@ -259,7 +259,7 @@ bool isFreeForMove(const CLogFolder& folder, const std::wstring& name, const std
 // The target moved into a file of its own at candidate (an older log there is kept as a backup),
 // with what the old file holds carried over and a header where the moved log needs one.
 CLogTarget startMovedTarget(const CLogTarget& target, const CTraceConfig& settings, const CLogFolder& folder,
-                            const std::wstring& name, const std::wstring& candidate, CSharedHandle mutex,
+                            const std::wstring& name, const std::wstring& candidate, CUniqueHandle mutex,
                             bool syncBusy, std::vector<std::wstring>& notes)
 {
     rotate(folder, settings, name, notes);
@@ -297,7 +297,7 @@ bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
         return true;
     }
     // Other writers of the old file wait until what it holds has been carried along.
-    CSyncLock oldFile(target.syncMutex, CSyncLock::kWaitMs);
+    CSyncLock oldFile(target.syncMutex.get(), CSyncLock::kWaitMs);
     try
     {
         CFilePath(newPath).parent().createDirectories();
@@ -311,8 +311,8 @@ bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
         const std::wstring candidate = logNameChoice(newPath, n);
         // Whether the mutex existed tells nothing here: whether another writer holds the file does.
         bool existed = false;
-        CSharedHandle mutex = createSyncMutex(candidate, existed);
-        CSyncLock newFile(mutex, CSyncLock::kWaitMs);
+        CUniqueHandle mutex = createSyncMutex(candidate, existed);
+        CSyncLock newFile(mutex.get(), CSyncLock::kWaitMs);
         try
         {
             const CFilePath full = WinAPI::fullpath(candidate);
@@ -327,6 +327,8 @@ bool repointTarget(CLogTarget& target, const CTraceConfig& settings, const std::
                 oldFileIdentity = WinAPI::getFileInformationByHandle(target.file.get(), target.path);
             }
             const std::wstring oldPath = target.path;
+            // The old mutex stays open until oldFile has given it back.
+            const CUniqueHandle oldMutex = std::move(target.syncMutex);
             target = startMovedTarget(target, settings, folder, full.fileName(), candidate, std::move(mutex),
                                       newFile.timedOut(), notes);
             oldFile.release();

@@ -2,7 +2,7 @@
 
 #include "config/TraceConfig.h"
 #include "log/LogTarget.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <cstdint>
 #include <string>
@@ -18,7 +18,7 @@ CTraceConfig checkLogFolder(CTraceConfig settings);
 struct CLogOpen
 {
     // Invalid when the file cannot be opened.
-    CSharedHandle file;
+    CUniqueFile file;
     // The name holds something other than a plain file (a link, say): it was left alone, and the
     // log takes another name (logNameChoice).
     bool nameTaken = false;
@@ -53,7 +53,7 @@ std::wstring syncMutexName(const std::wstring& path);
 // it), named after the path with its folder as the file system spells it, so that every spelling
 // of one folder meets one mutex; invalid when it cannot be created. existed tells whether another
 // writer had created it.
-CSharedHandle createSyncMutex(const std::wstring& path, bool& existed);
+CUniqueHandle createSyncMutex(const std::wstring& path, bool& existed);
 
 // Moves a thread's target to newPath, carrying along what its file holds: a new file is made
 // there (an older log at that name becomes a backup; a name that another writer's live log, a link

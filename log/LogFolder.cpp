@@ -54,9 +54,9 @@ bool CLogFolder::isPlainFile(HANDLE entry, const std::wstring& name) const
             !isLookAlike(entry, m_lookAlikes, L"\\" + name));
 }
 
-CSharedHandle CLogFolder::openPlain(const std::wstring& name, ACCESS_MASK access, EEntry& kind) const
+CUniqueFile CLogFolder::openPlain(const std::wstring& name, ACCESS_MASK access, EEntry& kind) const
 {
-    CSharedHandle entry =
+    CUniqueFile entry =
         WinAPI::openFileRelative(m_folder.get(), name, access | FILE_READ_ATTRIBUTES, false, pathOf(name));
     if (!entry.isValid())
     {
@@ -106,17 +106,17 @@ bool CLogFolder::isHeld(const std::wstring& name) const
     }
 }
 
-CSharedHandle CLogFolder::openFile(const std::wstring& name, bool startNew) const
+CUniqueFile CLogFolder::openFile(const std::wstring& name, bool startNew) const
 {
     for (int attempt = 0; attempt < kRaceAttempts; ++attempt)
     {
         try
         {
             EEntry kind = EEntry::missing;
-            CSharedHandle file = openPlain(name, kReadWrite, kind);
+            CUniqueFile file = openPlain(name, kReadWrite, kind);
             if (kind == EEntry::other)
             {
-                return CSharedHandle();
+                return CUniqueFile();
             }
             if (kind == EEntry::missing)
             {
@@ -136,16 +136,16 @@ CSharedHandle CLogFolder::openFile(const std::wstring& name, bool startNew) cons
             // unusable.
             if (error.errorCode != ERROR_ALREADY_EXISTS)
             {
-                return CSharedHandle();
+                return CUniqueFile();
             }
         }
     }
-    return CSharedHandle();
+    return CUniqueFile();
 }
 
-CSharedHandle CLogFolder::createFile(const std::wstring& name) const
+CUniqueFile CLogFolder::createFile(const std::wstring& name) const
 {
-    CSharedHandle file = WinAPI::openFileRelative(m_folder.get(), name, kReadWrite, true, pathOf(name));
+    CUniqueFile file = WinAPI::openFileRelative(m_folder.get(), name, kReadWrite, true, pathOf(name));
     if (!isPlainFile(file.get(), name))
     {
         throw CTavException(ERROR_FILE_EXISTS, L"WinAPI::openFile(" + pathOf(name) + L") failed: no plain file.");
@@ -158,7 +158,7 @@ void CLogFolder::checkWritable() const
     // A name of this process and moment: a probe never meets another's file.
     const std::wstring name =
         L"qor" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) + L".tmp";
-    const CSharedHandle probe =
+    const CUniqueFile probe =
         WinAPI::openFileRelative(m_folder.get(), name, GENERIC_WRITE | DELETE, true, pathOf(name));
     WinAPI::deleteOpenEntry(probe.get(), EntryKind::File, pathOf(name));
 }
@@ -166,7 +166,7 @@ void CLogFolder::checkWritable() const
 void CLogFolder::moveFile(const std::wstring& from, const std::wstring& to) const
 {
     EEntry kind = EEntry::missing;
-    const CSharedHandle source = openPlain(from, DELETE | GENERIC_READ, kind);
+    const CUniqueFile source = openPlain(from, DELETE | GENERIC_READ, kind);
     if (kind != EEntry::plainFile)
     {
         throw CTavException(ERROR_FILE_NOT_FOUND, L"WinAPI::moveFile(" + pathOf(from) + L", " + pathOf(to) +
@@ -185,7 +185,7 @@ void CLogFolder::tryRemoveFile(const std::wstring& name, const BY_HANDLE_FILE_IN
     try
     {
         EEntry kind = EEntry::missing;
-        const CSharedHandle file = openPlain(name, DELETE, kind);
+        const CUniqueFile file = openPlain(name, DELETE, kind);
         if (kind == EEntry::plainFile &&
             (sameAs == nullptr || isSameEntry(WinAPI::getFileInformationByHandle(file.get(), pathOf(name)), *sameAs)))
         {
@@ -200,6 +200,6 @@ void CLogFolder::tryRemoveFile(const std::wstring& name, const BY_HANDLE_FILE_IN
 
 void CLogFolder::copyInto(HANDLE from, const std::wstring& to) const
 {
-    const CSharedHandle copy = WinAPI::openFileRelative(m_folder.get(), to, GENERIC_WRITE, true, pathOf(to));
+    const CUniqueFile copy = WinAPI::openFileRelative(m_folder.get(), to, GENERIC_WRITE, true, pathOf(to));
     WinAPI::copyContent(from, copy.get());
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -41,10 +41,10 @@ public:
     // The plain file name, opened for reading and writing (others may read and write it), or
     // created when there is no entry of that name; emptied when startNew is set. An invalid holder
     // when the name holds something else or the file cannot be opened.
-    CSharedHandle openFile(const std::wstring& name, bool startNew) const;
+    CUniqueFile openFile(const std::wstring& name, bool startNew) const;
     // A new file name for reading and writing; throws CTavException when any entry has that name
     // or it cannot be made.
-    CSharedHandle createFile(const std::wstring& name) const;
+    CUniqueFile createFile(const std::wstring& name) const;
     // Throws CTavException unless a new file can be made in the folder (and is removed again).
     void checkWritable() const;
     // Gives the plain file from the new name to, never replacing an entry; when that fails (others
@@ -62,11 +62,11 @@ public:
 
 private:
     // The entry, opened with access when it is a plain file; invalid otherwise (kind says why).
-    CSharedHandle openPlain(const std::wstring& name, ACCESS_MASK access, EEntry& kind) const;
+    CUniqueFile openPlain(const std::wstring& name, ACCESS_MASK access, EEntry& kind) const;
     bool isPlainFile(HANDLE entry, const std::wstring& name) const;
 
     std::wstring m_path;
-    CSharedHandle m_folder;
+    CUniqueFile m_folder;
     // The folder's resolved name, where the platform follows links, and the places that could pass
     // for the folder by their resolved names (lookAlikesOf).
     std::wstring m_resolvedName;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <cstdint>
 #include <string>
@@ -10,12 +10,12 @@
 struct CLogTarget
 {
     std::uint32_t threadId = 0;
-    CSharedHandle file;
+    CUniqueFile file;
     std::wstring path;
     bool headerPending = true;
     // The target began its file with a header of its own (it did not join another writer's).
     bool startedFile = false;
-    CSharedHandle syncMutex;
+    CUniqueHandle syncMutex;
     // How the last wait for the sync mutex went. A mutex that was not free within the bound is
     // tried without waiting until it is free again, and the first line written without it says
     // so.

@@ -44,20 +44,20 @@ void forget(HANDLE mutex)
 }
 }  // namespace
 
-CSyncLock::CSyncLock(const CSharedHandle& mutex, std::uint32_t timeoutMs) : m_mutex(mutex)
+CSyncLock::CSyncLock(HANDLE mutex, std::uint32_t timeoutMs) : m_mutex(mutex)
 {
-    if (!m_mutex.isValid())
+    if (m_mutex == nullptr)
     {
         return;
     }
-    note(m_mutex.get());
+    note(m_mutex);
     // An abandoned mutex (its last holder ended without giving it back) counts as had.
-    const DWORD result = ::WaitForSingleObject(m_mutex.get(), timeoutMs);
+    const DWORD result = ::WaitForSingleObject(m_mutex, timeoutMs);
     m_held = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     m_timedOut = !m_held;
     if (!m_held)
     {
-        forget(m_mutex.get());
+        forget(m_mutex);
     }
 }
 
@@ -65,11 +65,11 @@ void CSyncLock::release()
 {
     if (m_held)
     {
-        ::ReleaseMutex(m_mutex.get());
-        forget(m_mutex.get());
+        ::ReleaseMutex(m_mutex);
+        forget(m_mutex);
         m_held = false;
     }
-    m_mutex.reset();
+    m_mutex = nullptr;
 }
 
 void CSyncLock::releaseAllOfThisThread()

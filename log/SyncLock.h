@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include <windows.h>
 
 #include <cstdint>
 
@@ -24,8 +24,9 @@ public:
     // milliseconds and a header about a second even on a slow machine.
     static constexpr std::uint32_t kWaitMs = 5000;
 
-    // Waits at most timeoutMs for the mutex; an invalid holder is no mutex and no wait.
-    CSyncLock(const CSharedHandle& mutex, std::uint32_t timeoutMs);
+    // Waits at most timeoutMs for the mutex; null is no mutex and no wait. The mutex's handle must
+    // stay open while the lock lives.
+    CSyncLock(HANDLE mutex, std::uint32_t timeoutMs);
     ~CSyncLock() { release(); }
     CSyncLock(const CSyncLock&) = delete;
     CSyncLock& operator=(const CSyncLock&) = delete;
@@ -40,7 +41,7 @@ public:
     static void releaseAllOfThisThread();
 
 private:
-    CSharedHandle m_mutex;
+    HANDLE m_mutex;
     bool m_held = false;
     bool m_timedOut = false;
 };

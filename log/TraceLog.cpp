@@ -187,7 +187,7 @@ void writeLocked(std::uint32_t threadId, const wchar_t* tag, std::uint32_t level
     }
     const HANDLE file = to.file.get();
     using SyncWait = CLogTarget::SyncWait;
-    CSyncLock sync(to.syncMutex, to.syncWait == SyncWait::taken ? CSyncLock::kWaitMs : 0);
+    CSyncLock sync(to.syncMutex.get(), to.syncWait == SyncWait::taken ? CSyncLock::kWaitMs : 0);
     const bool warn = sync.timedOut() && to.syncWait != SyncWait::busy;
     to.syncWait = sync.timedOut() ? SyncWait::busy : SyncWait::taken;
     // Other processes may have written since: append after them (without a sync mutex too, which
@@ -311,7 +311,7 @@ bool openTargetAt(CLogTarget& target, const std::wstring& path, bool compress, s
         // another writer holds the file.
         bool existed = false;
         target.syncMutex = createSyncMutex(candidate, existed);
-        CSyncLock sync(target.syncMutex, CSyncLock::kWaitMs);
+        CSyncLock sync(target.syncMutex.get(), CSyncLock::kWaitMs);
         CLogOpen opened = openLogFile(g_log.settings, candidate, compress);
         notes.insert(notes.end(), opened.notes.begin(), opened.notes.end());
         if (opened.nameTaken)

@@ -105,7 +105,7 @@ struct COpenRequest
 };
 
 // Opens name relative to folder (an empty name: the folder itself again). Returns the status.
-LONG openRelative(HANDLE folder, const std::wstring& name, const COpenRequest& request, CSharedHandle& opened)
+LONG openRelative(HANDLE folder, const std::wstring& name, const COpenRequest& request, CUniqueFile& opened)
 {
     UNICODE_STRING text;
     text.Buffer = const_cast<PWSTR>(name.c_str());
@@ -122,22 +122,22 @@ LONG openRelative(HANDLE folder, const std::wstring& name, const COpenRequest& r
         request.disposition, request.options | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status >= 0)
     {
-        opened = CSharedHandle(handle);
+        opened = CUniqueFile(handle);
     }
     return status;
 }
 
-LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options, CSharedHandle& opened)
+LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options, CUniqueFile& opened)
 {
     return openRelative(folder, name, COpenRequest{access, options}, opened);
 }
 
 // openRelative for an entry of the walk: an invalid holder when the entry is gone, an exception
 // naming the entry for any other failure.
-CSharedHandle openUnlessGone(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options,
+CUniqueFile openUnlessGone(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options,
                              WinAPI::EntryKind kind, const std::wstring& shownPath)
 {
-    CSharedHandle entry;
+    CUniqueFile entry;
     const LONG status = openRelative(folder, name, access, options, entry);
     if (status < 0 && !isGone(status))
     {
@@ -149,7 +149,7 @@ CSharedHandle openUnlessGone(HANDLE folder, const std::wstring& name, ACCESS_MAS
 // The open of the walk: delete access and what the kind of entry needs, everything shared, no link
 // followed at the name. moreAccess: FILE_WRITE_ATTRIBUTES for the deletion itself (a read-only
 // entry loses the attribute through the handle), nothing for a check that must not change it.
-CSharedHandle openForDeletion(HANDLE folder, const std::wstring& name, WinAPI::EntryKind kind, ACCESS_MASK moreAccess,
+CUniqueFile openForDeletion(HANDLE folder, const std::wstring& name, WinAPI::EntryKind kind, ACCESS_MASK moreAccess,
                               const std::wstring& shownPath)
 {
     ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | moreAccess;
@@ -264,9 +264,9 @@ bool platformFollowsLinks()
     return native().followsLinks;
 }
 
-CSharedHandle openFolder(const std::wstring& path, ACCESS_MASK moreAccess)
+CUniqueFile openFolder(const std::wstring& path, ACCESS_MASK moreAccess)
 {
-    CSharedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE | moreAccess, kShareAll,
+    CUniqueFile folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE | moreAccess, kShareAll,
                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.isValid())
     {
@@ -279,23 +279,23 @@ CSharedHandle openFolder(const std::wstring& path, ACCESS_MASK moreAccess)
     return folder;
 }
 
-CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath)
+CUniqueFile openEntry(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath)
 {
     return openForDeletion(folder, name, kind, FILE_WRITE_ATTRIBUTES, shownPath);
 }
 
-CSharedHandle openEntryToCheck(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath)
+CUniqueFile openEntryToCheck(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath)
 {
     return openForDeletion(folder, name, kind, 0, shownPath);
 }
 
-CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
+CUniqueFile openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
 {
     return openUnlessGone(folder, name, FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE,
                           FILE_OPEN_REPARSE_POINT | FILE_DIRECTORY_FILE, EntryKind::Folder, shownPath);
 }
 
-CSharedHandle reopenFolder(HANDLE folder, FolderUse use, const std::wstring& shownPath)
+CUniqueFile reopenFolder(HANDLE folder, FolderUse use, const std::wstring& shownPath)
 {
     ACCESS_MASK access = FILE_LIST_DIRECTORY;
     if (use == FolderUse::Remove)
@@ -316,7 +316,7 @@ CSharedHandle reopenFolder(HANDLE folder, FolderUse use, const std::wstring& sho
 bool findEntry(HANDLE folder, const std::wstring& name, DirectoryEntry& entry, const std::wstring& shownPath)
 {
     // A handle of its own: a listing handle keeps the pattern of its first search.
-    CSharedHandle search;
+    CUniqueFile search;
     const LONG opened = openRelative(folder, L"", FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE, search);
     if (opened < 0)
     {
@@ -362,19 +362,19 @@ bool findListedEntry(HANDLE listing, const std::wstring& name, DirectoryEntry& e
     return same(entry.name) || (!shortName.empty() && same(shortName));
 }
 
-CSharedHandle openEntryToQuery(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
+CUniqueFile openEntryToQuery(HANDLE folder, const std::wstring& name, const std::wstring& shownPath)
 {
     return openUnlessGone(folder, name, FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, EntryKind::File, shownPath);
 }
 
-CSharedHandle openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
+CUniqueFile openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
                                const std::wstring& shownPath, bool deleteOnClose)
 {
     const ULONG options = FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE | (deleteOnClose ? FILE_DELETE_ON_CLOSE : 0u);
     COpenRequest request{access, options};
     request.disposition = create ? FILE_CREATE : FILE_OPEN;
     request.sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    CSharedHandle file;
+    CUniqueFile file;
     const LONG status = openRelative(folder, name, request, file);
     if (status < 0 && (create || !isGone(status)))
     {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -61,20 +61,20 @@ bool platformFollowsLinks();
 // Opens a folder by its full path (links on the way followed) for opening and finding its
 // entries. An invalid holder when it is missing.
 // moreAccess: what else the handle may do (FILE_ADD_FILE to create files in it, say).
-CSharedHandle openFolder(const std::wstring& path, ACCESS_MASK moreAccess = 0);
+CUniqueFile openFolder(const std::wstring& path, ACCESS_MASK moreAccess = 0);
 
 // Opens the entry name of folder with delete access, sharing everything, without following a
 // link at that name. An invalid holder when the entry is gone or already being deleted.
-CSharedHandle openEntry(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath);
+CUniqueFile openEntry(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath);
 
 // Opens the subfolder name of folder like openEntry, but without delete access: to empty a folder
 // that another process holds without delete sharing (as its current directory, for one).
-CSharedHandle openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath);
+CUniqueFile openFolderToEmpty(HANDLE folder, const std::wstring& name, const std::wstring& shownPath);
 
 // Opens the entry name of folder like openEntry, with delete access and what the walk asks for
 // besides, but without the right to change its attributes: to learn whether the deletion could
 // open it, without any means to change it. An invalid holder when the entry is gone.
-CSharedHandle openEntryToCheck(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath);
+CUniqueFile openEntryToCheck(HANDLE folder, const std::wstring& name, EntryKind kind, const std::wstring& shownPath);
 
 // What a second handle on a folder is for.
 enum class FolderUse
@@ -92,7 +92,7 @@ enum class FolderUse
 
 // A second handle on the folder itself, with a listing position of its own. An invalid holder
 // when the folder is gone.
-CSharedHandle reopenFolder(HANDLE folder, FolderUse use, const std::wstring& shownPath);
+CUniqueFile reopenFolder(HANDLE folder, FolderUse use, const std::wstring& shownPath);
 
 // The entry of folder called name, by its long or its short name (the file system's comparison),
 // as the listing shows it: false when there is none. Any other failure (the folder may not be
@@ -103,13 +103,13 @@ bool findEntry(HANDLE folder, const std::wstring& name, DirectoryEntry& entry, c
 bool findListedEntry(HANDLE listing, const std::wstring& name, DirectoryEntry& entry, const std::wstring& shownPath);
 // Opens the entry name of folder only to read its attributes, id and name, without following a
 // link at that name. An invalid holder when it is not found; any other failure throws.
-CSharedHandle openEntryToQuery(HANDLE folder, const std::wstring& name, const std::wstring& shownPath);
+CUniqueFile openEntryToQuery(HANDLE folder, const std::wstring& name, const std::wstring& shownPath);
 // Opens the file name of folder for access (with SYNCHRONIZE) without following a link at that
 // name, shared for reading and writing (never for deleting). Without create: an invalid holder when
 // it is not found. With create: a new file, failing with ERROR_ALREADY_EXISTS when any entry (a link
 // too, even one that leads nowhere) has that name; with deleteOnClose (and DELETE access) the new
 // file goes with the handle. Any other failure throws.
-CSharedHandle openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
+CUniqueFile openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
                                const std::wstring& shownPath, bool deleteOnClose = false);
 // How many names the open file has.
 std::uint32_t getLinkCount(HANDLE entry, const std::wstring& shownPath);
@@ -144,14 +144,14 @@ class CEntryReader
 {
 public:
     CEntryReader() = default;
-    explicit CEntryReader(CSharedHandle listing) : m_listing(std::move(listing)) {}
+    explicit CEntryReader(CUniqueFile listing) : m_listing(std::move(listing)) {}
 
     // The next batch; false at the end.
     bool next(std::vector<DirectoryEntry>& batch);
     void reset() { m_listing.reset(); }
 
 private:
-    CSharedHandle m_listing;
+    CUniqueFile m_listing;
     bool m_started = false;
     bool m_withIds = true;
 };

@@ -184,7 +184,7 @@ std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destin
     return ::MoveFileW(source.c_str(), destination.c_str()) ? ERROR_SUCCESS : ::GetLastError();
 }
 
-CSharedHandle createFile(const std::wstring& path)
+CUniqueFile createFile(const std::wstring& path)
 {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -192,10 +192,10 @@ CSharedHandle createFile(const std::wstring& path)
     {
         throwLastError(L"WinAPI::createFile(" + path + L") failed.");
     }
-    return CSharedHandle(file);
+    return CUniqueFile(file);
 }
 
-CSharedHandle createNewFile(const std::wstring& path)
+CUniqueFile createNewFile(const std::wstring& path)
 {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -203,33 +203,33 @@ CSharedHandle createNewFile(const std::wstring& path)
     {
         throwLastError(L"WinAPI::createNewFile(" + path + L") failed.");
     }
-    return CSharedHandle(file);
+    return CUniqueFile(file);
 }
 
-std::uint32_t tryCreateNewFile(const std::wstring& path, CSharedHandle& file)
+std::uint32_t tryCreateNewFile(const std::wstring& path, CUniqueFile& file)
 {
     const HANDLE created =
         ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     const DWORD error = created == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-    file = CSharedHandle(created);
+    file = CUniqueFile(created);
     return error;
 }
 
-std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CSharedHandle& entry)
+std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CUniqueFile& entry)
 {
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
     const HANDLE opened =
         ::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags, nullptr);
     const DWORD error = opened == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-    entry = CSharedHandle(opened);
+    entry = CUniqueFile(opened);
     return error;
 }
 
-CSharedHandle reopenForWriting(HANDLE file, const std::wstring& shownPath)
+CUniqueFile reopenForWriting(HANDLE file, const std::wstring& shownPath)
 {
-    CSharedHandle reopened(::ReOpenFile(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0));
+    CUniqueFile reopened(::ReOpenFile(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0));
     if (!reopened.isValid())
     {
         throwLastError(L"WinAPI::reopenForWriting(" + shownPath + L") failed.");
@@ -247,7 +247,7 @@ void truncateFile(HANDLE file, const std::wstring& shownPath)
     }
 }
 
-CSharedHandle openShielded(const std::wstring& path, DWORD access, DWORD flags, bool inheritable)
+CUniqueFile openShielded(const std::wstring& path, DWORD access, DWORD flags, bool inheritable)
 {
     SECURITY_ATTRIBUTES attributes{};
     attributes.nLength = sizeof attributes;
@@ -258,10 +258,10 @@ CSharedHandle openShielded(const std::wstring& path, DWORD access, DWORD flags, 
     {
         throwLastError(L"WinAPI::openShielded(" + path + L") failed.");
     }
-    return CSharedHandle(file);
+    return CUniqueFile(file);
 }
 
-CSharedHandle openToIdentify(const std::wstring& path, bool inheritable)
+CUniqueFile openToIdentify(const std::wstring& path, bool inheritable)
 {
     SECURITY_ATTRIBUTES attributes{};
     attributes.nLength = sizeof attributes;
@@ -273,10 +273,10 @@ CSharedHandle openToIdentify(const std::wstring& path, bool inheritable)
     {
         throwLastError(L"WinAPI::openToIdentify(" + path + L") failed.");
     }
-    return CSharedHandle(entry);
+    return CUniqueFile(entry);
 }
 
-CSharedHandle reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath)
+CUniqueFile reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath)
 {
     HANDLE reopened =
         ::ReOpenFile(file, access | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
@@ -284,7 +284,7 @@ CSharedHandle reopenFile(HANDLE file, DWORD access, const std::wstring& shownPat
     {
         throwLastError(L"WinAPI::reopenFile(" + shownPath + L") failed.");
     }
-    return CSharedHandle(reopened);
+    return CUniqueFile(reopened);
 }
 
 std::string readToEnd(HANDLE file, const std::wstring& shownPath)
@@ -318,14 +318,14 @@ std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& nam
     return buffer;
 }
 
-CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data)
+CUniqueFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data)
 {
     // Basic information (no short names) and large fetches: fewer and cheaper calls per entry.
-    return CSharedFindHandle(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+    return CUniqueFindHandle(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
                                                 FIND_FIRST_EX_LARGE_FETCH));
 }
 
-bool tryFindNextFile(const CSharedFindHandle& search, WIN32_FIND_DATAW& data)
+bool tryFindNextFile(const CUniqueFindHandle& search, WIN32_FIND_DATAW& data)
 {
     return ::FindNextFileW(search.get(), &data) != FALSE;
 }
@@ -448,9 +448,9 @@ std::wstring tryGetLongPathName(const std::wstring& path)
     return count == 0 ? path : std::wstring(buffer.data(), count);
 }
 
-CSharedHandle openToLocate(const std::wstring& path)
+CUniqueFile openToLocate(const std::wstring& path)
 {
-    CSharedHandle entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    CUniqueFile entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!entry.isValid())

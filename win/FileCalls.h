@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -46,37 +46,37 @@ std::uint32_t tryCopyFile(const std::wstring& source, const std::wstring& destin
 void moveFile(const std::wstring& source, const std::wstring& destination);
 std::uint32_t tryMoveFile(const std::wstring& source, const std::wstring& destination);
 // Creates or truncates a file for reading and writing, shared for reading.
-CSharedHandle createFile(const std::wstring& path);
+CUniqueFile createFile(const std::wstring& path);
 // Creates a file that must not exist yet (ERROR_FILE_EXISTS otherwise), for writing, shared for
 // reading.
-CSharedHandle createNewFile(const std::wstring& path);
+CUniqueFile createNewFile(const std::wstring& path);
 // Creates a file that must not exist yet, for reading and writing and for reading its security,
 // shared for reading. Any entry at the name, a link (dangling or not) included, makes it fail
 // with ERROR_FILE_EXISTS: nothing at the name is ever followed. Returns the error code, 0 on
 // success.
-std::uint32_t tryCreateNewFile(const std::wstring& path, CSharedHandle& file);
+std::uint32_t tryCreateNewFile(const std::wstring& path, CUniqueFile& file);
 // Opens the entry at path as it is, without following a link at that name where the platform
 // can (Wine follows Unix links all the same: see WinAPI::platformFollowsLinks), for reading its
 // attributes and security only: nothing of its content is touched. Returns the error code, 0 on
 // success.
-std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CSharedHandle& entry);
+std::uint32_t tryOpenEntryAsItIs(const std::wstring& path, bool folder, CUniqueFile& entry);
 // A handle for reading and writing on the very file an open handle holds (not on whatever its
 // name leads to now), shared for reading.
-CSharedHandle reopenForWriting(HANDLE file, const std::wstring& shownPath);
+CUniqueFile reopenForWriting(HANDLE file, const std::wstring& shownPath);
 // Cuts an open file to length 0.
 void truncateFile(HANDLE file, const std::wstring& shownPath);
 // Opens an existing file, never through a link at its name, so that others can only read it while
 // the handle is open: no one can write, rename or delete it then (nor open it so while anyone
 // else holds it for writing or deleting: ERROR_SHARING_VIOLATION). flags as for CreateFileW
 // (FILE_FLAG_DELETE_ON_CLOSE, for one).
-CSharedHandle openShielded(const std::wstring& path, DWORD access, DWORD flags, bool inheritable);
+CUniqueFile openShielded(const std::wstring& path, DWORD access, DWORD flags, bool inheritable);
 // Opens an entry (file or folder, never through a link at its name) only to read its attributes
 // and identity, sharing everything: such a handle keeps no one from anything.
-CSharedHandle openToIdentify(const std::wstring& path, bool inheritable = false);
+CUniqueFile openToIdentify(const std::wstring& path, bool inheritable = false);
 // A second handle with the given access on the file of an open handle (of any access), sharing
 // everything: Windows opens the same file whatever its name is now; Wine opens the first handle's
 // name again, which may be another file by then (compare the identities).
-CSharedHandle reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath);
+CUniqueFile reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath);
 // Asks the file system to keep the file compressed. Returns the error code, 0 on success.
 std::uint32_t trySetCompression(HANDLE file);
 // Writes what Windows still buffers of the file to the disk.
@@ -87,9 +87,9 @@ std::string readToEnd(HANDLE file, const std::wstring& shownPath);
 // an existing entry: a FILE_RENAME_INFO followed by the rest of the name.
 std::vector<std::uint8_t> renameInformation(HANDLE root, const std::wstring& name);
 // Never throws: an invalid holder means nothing was found.
-CSharedFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data);
+CUniqueFindHandle findFirstFile(const std::wstring& pattern, WIN32_FIND_DATAW& data);
 // False at the end of the listing or when the listing fails.
-bool tryFindNextFile(const CSharedFindHandle& search, WIN32_FIND_DATAW& data);
+bool tryFindNextFile(const CUniqueFindHandle& search, WIN32_FIND_DATAW& data);
 void writeFile(HANDLE file, const void* bytes, std::uint32_t count);
 void writeString(HANDLE file, const std::wstring& text);
 // Writes everything the open file from holds (from its start, whatever its file pointer) to the
@@ -111,7 +111,7 @@ std::wstring tryGetLongPathName(const std::wstring& path);
 // Opens an existing file or folder, following links on the way and at its end, only to ask what
 // it is and where it lies; everything stays shared. An invalid holder when it is not found (file
 // or path not found); any other failure throws.
-CSharedHandle openToLocate(const std::wstring& path);
+CUniqueFile openToLocate(const std::wstring& path);
 // The file system's own name of an open entry: its volume's device and the normalised path on it,
 // with long names, links resolved and the letter case as stored ("\Device\HarddiskVolume3\Apps\Acme").
 // Every handle of one entry gives the same name, however it was opened. With dosVolume, the volume

@@ -113,19 +113,19 @@ bool isDescriptorWritableByOthers(PSECURITY_DESCRIPTOR descriptor, const std::ws
     return false;
 }
 
-CSharedHandle holdFolder(const std::wstring& path)
+CUniqueFile holdFolder(const std::wstring& path)
 {
     // Listing access: a handle with only attribute or security access takes part in no sharing
     // check, and would keep no one from renaming the folder.
-    return CSharedHandle(::CreateFileW(path.c_str(),
+    return CUniqueFile(::CreateFileW(path.c_str(),
                                        READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-CSharedHandle holdFileForReading(const std::wstring& path)
+CUniqueFile holdFileForReading(const std::wstring& path)
 {
-    return CSharedHandle(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    return CUniqueFile(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
@@ -144,7 +144,7 @@ bool isWritableByOthers(HANDLE folder)
 
 bool isFolderWritableByOthers(const std::wstring& folderPath)
 {
-    const CSharedHandle folder = holdFolder(folderPath);
+    const CUniqueFile folder = holdFolder(folderPath);
     return isWritableByOthers(folder.get());
 }
 }  // namespace WinAPI

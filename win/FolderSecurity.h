@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -26,12 +26,12 @@ bool isDescriptorWritableByOthers(PSECURITY_DESCRIPTOR descriptor, const std::ws
 // for deleting: while the handle is held, nobody can rename, replace or remove the folder, so what
 // was checked through it is what a path into it reaches. An invalid holder when it cannot be
 // opened.
-CSharedHandle holdFolder(const std::wstring& path);
+CUniqueFile holdFolder(const std::wstring& path);
 
 // Opens a file for reading its content and security, shared for reading only: while the handle is
 // held, nobody can change, rename or delete the file (a program's loader, which only reads it,
 // still can open it). An invalid holder when it cannot be opened.
-CSharedHandle holdFileForReading(const std::wstring& path);
+CUniqueFile holdFileForReading(const std::wstring& path);
 
 // The rule above for an open folder (or file), read through its handle (READ_CONTROL). An invalid handle
 // or a security that cannot be read counts as writable by others. Under Wine, which shows every

@@ -11,7 +11,7 @@ namespace
 {
 // FILE_CREATE: only a name that is free (a link at the name is an existing entry); FILE_OPEN: the
 // entry there, never through a link.
-CSharedHandle openHeld(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR security, ULONG disposition,
+CUniqueFile openHeld(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR security, ULONG disposition,
                        const std::wstring& message)
 {
     UNICODE_STRING text;
@@ -34,7 +34,7 @@ CSharedHandle openHeld(HANDLE parent, const std::wstring& name, PSECURITY_DESCRI
     {
         throw CTavException(native().statusToError(status), message);
     }
-    CSharedHandle folder(handle);
+    CUniqueFile folder(handle);
     BY_HANDLE_FILE_INFORMATION information{};
     if (!::GetFileInformationByHandle(folder.get(), &information))
     {
@@ -51,12 +51,12 @@ CSharedHandle openHeld(HANDLE parent, const std::wstring& name, PSECURITY_DESCRI
 
 namespace WinAPI
 {
-CSharedHandle createHeldFolder(const std::wstring& parentPath, const std::wstring& name, const wchar_t* sddl)
+CUniqueFile createHeldFolder(const std::wstring& parentPath, const std::wstring& name, const wchar_t* sddl)
 {
     const std::wstring path =
         parentPath.empty() || parentPath.back() == L'\\' ? parentPath + name : parentPath + L"\\" + name;
     const std::wstring message = L"WinAPI::createHeldFolder(" + path + L") failed.";
-    const CSharedHandle parent(::CreateFileW(parentPath.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+    const CUniqueFile parent(::CreateFileW(parentPath.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!parent.isValid())
@@ -71,7 +71,7 @@ CSharedHandle createHeldFolder(const std::wstring& parentPath, const std::wstrin
     return openHeld(parent.get(), name, security ? security->get() : nullptr, FILE_CREATE, message);
 }
 
-CSharedHandle holdFolder(HANDLE parent, const std::wstring& name, const std::wstring& shownPath)
+CUniqueFile holdFolder(HANDLE parent, const std::wstring& name, const std::wstring& shownPath)
 {
     return openHeld(parent, name, nullptr, FILE_OPEN, L"WinAPI::holdFolder(" + shownPath + L") failed.");
 }

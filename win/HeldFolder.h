@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <string>
 
@@ -17,11 +17,11 @@ namespace WinAPI
 // can be created, listed and deleted as in any folder (a handle with delete access would keep
 // others from listing it under Wine). Throws ERROR_DIRECTORY when what was created is no plain
 // folder.
-CSharedHandle createHeldFolder(const std::wstring& parentPath, const std::wstring& name, const wchar_t* sddl);
+CUniqueFile createHeldFolder(const std::wstring& parentPath, const std::wstring& name, const wchar_t* sddl);
 // Opens the existing folder name of the folder parent, never through a link at that name, with the
 // access and sharing of createHeldFolder: from now on it can be neither renamed nor removed nor
 // replaced while the handle is open. Opening it needs no delete access, so it succeeds while
 // others hold the folder without sharing its deletion (but not while anyone has it open with
 // delete access). Throws ERROR_DIRECTORY when the entry is no plain folder (a link, a file).
-CSharedHandle holdFolder(HANDLE parent, const std::wstring& name, const std::wstring& shownPath);
+CUniqueFile holdFolder(HANDLE parent, const std::wstring& name, const std::wstring& shownPath);
 }  // namespace WinAPI

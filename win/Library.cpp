@@ -58,14 +58,14 @@ HMODULE loadFrom(const std::wstring& path)
     return library;
 }
 
-CSharedLibrary loadFromSystemFolder(const wchar_t* fileName)
+CUniqueLibrary loadFromSystemFolder(const wchar_t* fileName)
 {
     const std::wstring folder = systemFolder();
     if (folder.empty() || !exists(folder + L"\\" + fileName))
     {
-        return CSharedLibrary();
+        return CUniqueLibrary();
     }
-    return CSharedLibrary(loadFrom(folder + L"\\" + fileName));
+    return CUniqueLibrary(loadFrom(folder + L"\\" + fileName));
 }
 }  // namespace
 
@@ -96,17 +96,17 @@ COptionalLibrary loadOptionalLibrary(const wchar_t* fileName)
     {
         const std::wstring candidate = executableFolder + L"\\" + fileName;
         // Held until the library is loaded: the folder checked is the folder loaded from.
-        const CSharedHandle folder = WinAPI::holdFolder(executableFolder);
+        const CUniqueFile folder = WinAPI::holdFolder(executableFolder);
         if (exists(candidate))
         {
             // The file as well: a library others may write is theirs, whoever owns its folder. Held
             // until it is loaded, so the file checked is the file loaded.
-            const CSharedHandle file = WinAPI::holdFileForReading(candidate);
+            const CUniqueFile file = WinAPI::holdFileForReading(candidate);
             if (!WinAPI::isWritableByOthers(folder.get()) && !WinAPI::isWritableByOthers(file.get()))
             {
                 // The first copy found is the one: a broken copy beside the program is never
                 // replaced by another.
-                result.library = CSharedLibrary(loadFrom(candidate));
+                result.library = CUniqueLibrary(loadFrom(candidate));
                 return result;
             }
             result.passedOver = candidate;
@@ -116,7 +116,7 @@ COptionalLibrary loadOptionalLibrary(const wchar_t* fileName)
     return result;
 }
 
-CSharedLibrary loadSystemLibrary(const wchar_t* fileName)
+CUniqueLibrary loadSystemLibrary(const wchar_t* fileName)
 {
     return loadFromSystemFolder(fileName);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "win/LoadedFunction.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -18,7 +18,7 @@ void restrictDllSearchPath();
 struct COptionalLibrary
 {
     // Invalid when no folder had a loadable copy.
-    CSharedLibrary library;
+    CUniqueLibrary library;
     // The copy beside the executable that was passed over because others can write to the
     // executable's folder; empty when there was none.
     std::wstring passedOver;
@@ -36,11 +36,11 @@ struct COptionalLibrary
 // the system folder.
 COptionalLibrary loadOptionalLibrary(const wchar_t* fileName);
 // The same, from the system folder only.
-CSharedLibrary loadSystemLibrary(const wchar_t* fileName);
+CUniqueLibrary loadSystemLibrary(const wchar_t* fileName);
 
 // A function of a loaded library with its type, or null when the library lacks it.
 template <class Function>
-Function findFunction(const CSharedLibrary& library, const char* name)
+Function findFunction(const CUniqueLibrary& library, const char* name)
 {
     if (!library.isValid())
     {

@@ -32,7 +32,7 @@ std::vector<std::uint64_t> tokenInformation(TOKEN_INFORMATION_CLASS kind, const 
     {
         WinAPI::throwLastError(message);
     }
-    const CSharedHandle holder(token);
+    const CUniqueHandle holder(token);
     DWORD size = 0;
     ::GetTokenInformation(token, kind, nullptr, 0, &size);
     std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
@@ -73,7 +73,7 @@ BY_HANDLE_FILE_INFORMATION getFileInformationByHandle(HANDLE entry, const std::w
     return information;
 }
 
-CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated, bool& created)
+CUniqueFile openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated, bool& created)
 {
     const std::wstring message = L"WinAPI::openPlainFolder(" + path + L") failed.";
     created = false;
@@ -92,7 +92,7 @@ CSharedHandle openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWO
             throw CTavException(error, message);
         }
     }
-    CSharedHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+    CUniqueFile folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder.isValid())

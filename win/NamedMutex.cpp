@@ -5,7 +5,7 @@
 
 namespace WinAPI
 {
-CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, MutexAccess access, bool& existed,
+CUniqueHandle tryCreateMutex(const std::wstring& name, bool initialOwner, MutexAccess access, bool& existed,
                              std::uint32_t& error)
 {
     SECURITY_DESCRIPTOR everyone{};
@@ -20,17 +20,16 @@ CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, MutexA
     // Only ERROR_ALREADY_EXISTS tells that the mutex was there already; never let an earlier
     // call's code stand for it.
     ::SetLastError(ERROR_SUCCESS);
-    CSharedHandle mutex(
-        ::CreateMutexW(security, initialOwner ? TRUE : FALSE, name.c_str()));
+    CUniqueHandle mutex(::CreateMutexW(security, initialOwner ? TRUE : FALSE, name.c_str()));
     error = ::GetLastError();
     existed = mutex.isValid() && error == ERROR_ALREADY_EXISTS;
     return mutex;
 }
 
-CSharedHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed)
+CUniqueHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed)
 {
     std::uint32_t error = ERROR_SUCCESS;
-    CSharedHandle mutex = tryCreateMutex(name, initialOwner, MutexAccess::Default, existed, error);
+    CUniqueHandle mutex = tryCreateMutex(name, initialOwner, MutexAccess::Default, existed, error);
     if (!mutex.isValid())
     {
         throw CTavException(error, L"Error creating mutex " + name);
@@ -51,19 +50,19 @@ CNamedMutex::CNamedMutex(const std::wstring& name)
     }
 }
 
-CMutexLock::CMutexLock(const CSharedHandle& mutex) : m_mutex(mutex)
+CMutexLock::CMutexLock(HANDLE mutex) : m_mutex(mutex)
 {
-    if (m_mutex.isValid())
+    if (m_mutex != nullptr)
     {
-        ::WaitForSingleObject(m_mutex.get(), INFINITE);
+        ::WaitForSingleObject(m_mutex, INFINITE);
     }
 }
 
 void CMutexLock::release()
 {
-    if (m_mutex.isValid())
+    if (m_mutex != nullptr)
     {
-        ::ReleaseMutex(m_mutex.get());
+        ::ReleaseMutex(m_mutex);
     }
-    m_mutex.reset();
+    m_mutex = nullptr;
 }

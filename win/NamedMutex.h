@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -22,10 +22,10 @@ enum class MutexAccess
 // Creates or opens a named mutex; existed tells whether it was there already (then initial
 // ownership was not granted, nor the given access). An invalid holder when the name cannot be
 // used, with the error in error.
-CSharedHandle tryCreateMutex(const std::wstring& name, bool initialOwner, MutexAccess access, bool& existed,
+CUniqueHandle tryCreateMutex(const std::wstring& name, bool initialOwner, MutexAccess access, bool& existed,
                              std::uint32_t& error);
 // The same, throwing "Error creating mutex " + name.
-CSharedHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed);
+CUniqueHandle createMutex(const std::wstring& name, bool initialOwner, bool& existed);
 }  // namespace WinAPI
 
 // A named mutex, created or opened and acquired by the constructor: a new mutex is owned from its
@@ -36,17 +36,18 @@ class CNamedMutex
 public:
     explicit CNamedMutex(const std::wstring& name);
 
-    const CSharedHandle& handle() const { return m_handle; }
+    HANDLE handle() const { return m_handle.get(); }
 
 private:
-    CSharedHandle m_handle;
+    CUniqueHandle m_handle;
 };
 
-// Waits without limit for a mutex and releases it again. A second release does nothing.
+// Waits without limit for a mutex and releases it again. A second release does nothing. The
+// mutex's handle must stay open while the lock lives; null is no mutex and no wait.
 class CMutexLock
 {
 public:
-    explicit CMutexLock(const CSharedHandle& mutex);
+    explicit CMutexLock(HANDLE mutex);
     ~CMutexLock() { release(); }
     CMutexLock(const CMutexLock&) = delete;
     CMutexLock& operator=(const CMutexLock&) = delete;
@@ -54,5 +55,5 @@ public:
     void release();
 
 private:
-    CSharedHandle m_mutex;
+    HANDLE m_mutex;
 };

@@ -80,9 +80,9 @@ std::wstring tryGetModuleFileName(HMODULE module)
     }
 }
 
-CSharedHandle getCurrentProcess()
+CUniqueHandle getCurrentProcess()
 {
-    return CSharedHandle(::GetCurrentProcess());
+    return CUniqueHandle(::GetCurrentProcess());
 }
 
 StartedProcess createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
@@ -108,17 +108,30 @@ StartedProcess createProcess(const std::wstring& application, const std::wstring
     {
         throwLastError(L"WinAPI::createProcess(" + commandLine + L") failed.");
     }
-    return {CSharedHandle(process.hProcess), CSharedHandle(process.hThread)};
+    return {CUniqueHandle(process.hProcess), CUniqueHandle(process.hThread)};
 }
 
-CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable)
+namespace
+{
+HANDLE duplicate(HANDLE handle, DWORD access, bool inheritable)
 {
     HANDLE copy = nullptr;
     if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, access, inheritable, 0))
     {
         throwLastError(L"WinAPI::duplicateHandle() failed.");
     }
-    return CSharedHandle(copy);
+    return copy;
+}
+}  // namespace
+
+CUniqueHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable)
+{
+    return CUniqueHandle(duplicate(handle, access, inheritable));
+}
+
+CUniqueFile duplicateFileHandle(HANDLE file, DWORD access, bool inheritable)
+{
+    return CUniqueFile(duplicate(file, access, inheritable));
 }
 
 std::uint32_t tryGetProcessId(HANDLE process)
@@ -164,9 +177,9 @@ bool isInJob()
     return inJob != FALSE;
 }
 
-CSharedHandle openProcessToWait(std::uint32_t processId)
+CUniqueHandle openProcessToWait(std::uint32_t processId)
 {
-    CSharedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+    CUniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
     if (!process.isValid())
     {
         const DWORD error = ::GetLastError();
@@ -181,7 +194,7 @@ CSharedHandle openProcessToWait(std::uint32_t processId)
 
 std::wstring getProcessImageName(std::uint32_t processId)
 {
-    const CSharedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    const CUniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.isValid())
     {
         throwLastError(L"WinAPI::createToolhelp32Snapshot() failed.");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
@@ -16,19 +16,21 @@ namespace WinAPI
 std::wstring getModuleFileName(HMODULE module = nullptr);
 // The same without throwing: the empty text when the path cannot be read.
 std::wstring tryGetModuleFileName(HMODULE module = nullptr);
-CSharedHandle getCurrentProcess();
+CUniqueHandle getCurrentProcess();
 // A started program: its process and its first thread.
 struct StartedProcess
 {
-    CSharedHandle process;
-    CSharedHandle thread;
+    CUniqueHandle process;
+    CUniqueHandle thread;
 };
 // Starts a program with its own copy of commandLine. The child inherits exactly the handles listed
 // (each must be inheritable), no others.
 StartedProcess createProcess(const std::wstring& application, const std::wstring& commandLine, DWORD flags,
                              const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited = {});
 // A second handle of this process to the same object, with the given access.
-CSharedHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable);
+CUniqueHandle duplicateHandle(HANDLE handle, DWORD access, bool inheritable);
+// The same for a file or folder handle.
+CUniqueFile duplicateFileHandle(HANDLE file, DWORD access, bool inheritable);
 // The id of the process a handle (with PROCESS_QUERY_LIMITED_INFORMATION) refers to; 0 when the
 // handle is no process handle, or not one with that access.
 std::uint32_t tryGetProcessId(HANDLE process);
@@ -42,7 +44,7 @@ bool isInJob();
 // Opens the process with that id only to wait for it (SYNCHRONIZE). While the handle is open the
 // id names this process and no other, even after it has ended. An invalid holder when there is no
 // process of that id (any more); any other failure (access denied) throws.
-CSharedHandle openProcessToWait(std::uint32_t processId);
+CUniqueHandle openProcessToWait(std::uint32_t processId);
 // The file name of the program a running process was started from, as the system's process list
 // shows it ("setup.exe"); the empty text when the list has no process of that id.
 std::wstring getProcessImageName(std::uint32_t processId);

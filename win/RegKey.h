@@ -1,10 +1,10 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 
-// Registry keys held by CSharedHolder. The empty value is -1. Closing skips 0, -1 and the
+// Registry keys held by CUniqueHolder. The empty value is -1. Closing skips null and the
 // predefined root keys: a holder may refer to a root (the parent of every open) and must never
 // close it. HKEY_DYN_DATA is not treated as predefined and is closed like any other key.
 struct RegKeyTraits
@@ -16,5 +16,5 @@ struct RegKeyTraits
     static void close(Handle key);
 };
 
-// An open registry key with shared ownership; the last release closes it.
-using CSharedRegKey = CSharedHolder<RegKeyTraits>;
+// The sole owner of an open registry key.
+using CUniqueRegKey = CUniqueHolder<RegKeyTraits>;

@@ -10,9 +10,9 @@
 namespace
 {
 // The key itself when the open produced one; -1 and null make an empty holder.
-CSharedRegKey holderOf(HKEY key)
+CUniqueRegKey holderOf(HKEY key)
 {
-    return RegKeyTraits::isValid(key) ? CSharedRegKey(key) : CSharedRegKey();
+    return RegKeyTraits::isValid(key) ? CUniqueRegKey(key) : CUniqueRegKey();
 }
 }  // namespace
 
@@ -29,7 +29,7 @@ bool regKeyExists(HKEY parent, const std::wstring& subkey)
     return true;
 }
 
-CSharedRegKey regOpenKeyEx(HKEY parent, const std::wstring& subkey, REGSAM access)
+CUniqueRegKey regOpenKeyEx(HKEY parent, const std::wstring& subkey, REGSAM access)
 {
     HKEY key = nullptr;
     const LONG result = ::RegOpenKeyExW(parent, subkey.c_str(), 0, access, &key);

@@ -18,7 +18,7 @@ namespace WinAPI
 // True when the subkey can be opened for reading.
 bool regKeyExists(HKEY parent, const std::wstring& subkey);
 // Throws "WinAPI::regOpenKeyEx() failed for " + subkey with the code of the open.
-CSharedRegKey regOpenKeyEx(HKEY parent, const std::wstring& subkey, REGSAM access = KEY_READ);
+CUniqueRegKey regOpenKeyEx(HKEY parent, const std::wstring& subkey, REGSAM access = KEY_READ);
 // True when a value of that name exists in the key.
 bool regValueExists(HKEY key, const std::wstring& name);
 // Reads a value of any type into a buffer that starts at 128 bytes and doubles until the data

@@ -24,7 +24,7 @@ void checkRestartDeletion()
         throw CTavException(static_cast<std::uint32_t>(result),
                             std::wstring(L"WinAPI::checkRestartDeletion() failed for ") + kSessionManagerKey + L".");
     }
-    CSharedRegKey(key).reset();
+    CUniqueRegKey(key).reset();
 }
 }  // namespace WinAPI
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <string>
 
@@ -35,5 +35,5 @@ public:
     CRestartListTurn& operator=(const CRestartListTurn&) = delete;
 
 private:
-    CSharedHandle m_mutex;
+    CUniqueHandle m_mutex;
 };

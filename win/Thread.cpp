@@ -35,7 +35,7 @@ unsigned WinAPI::getProcessorCount()
 
 CThread::CThread(std::function<void()> body) : m_body(std::make_unique<std::function<void()>>(std::move(body)))
 {
-    m_handle = CSharedHandle(::CreateThread(nullptr, 0, threadStart, m_body.get(), 0, nullptr));
+    m_handle = CUniqueHandle(::CreateThread(nullptr, 0, threadStart, m_body.get(), 0, nullptr));
     if (!m_handle.isValid())
     {
         const DWORD error = ::GetLastError();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <functional>
 #include <memory>
@@ -29,5 +29,5 @@ public:
 
 private:
     std::unique_ptr<std::function<void()>> m_body;
-    CSharedHandle m_handle;
+    CUniqueHandle m_handle;
 };

@@ -1,6 +1,6 @@
 // End-to-end runs of the program under Wine, each reading the log it really wrote.
 #include "support/TestSupport.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <gtest/gtest.h>
 
@@ -303,7 +303,7 @@ TEST(Driver, LogThatCannotMoveToItsNameInTheTemporaryFolderTakesTheNextOneAndLos
         const std::wstring name = test::uniqueName(L"tw");
         test::writeTextFile(dir / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + test::narrow(target) + "\\logs\r\n");
         const CFilePath taken = temp / (name + L".log");
-        CSharedHandle held;
+        CUniqueFile held;
         test::CEvent ready(L"ready");
         test::CEvent go(L"go");
         test::CProcess writer;
@@ -318,7 +318,7 @@ TEST(Driver, LogThatCannotMoveToItsNameInTheTemporaryFolderTakesTheNextOneAndLos
         else
         {
             test::writeTextFile(taken, "held");
-            held = CSharedHandle(::CreateFileW(taken.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            held = CUniqueFile(::CreateFileW(taken.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(held.isValid());
         }
         test::CProcess run;

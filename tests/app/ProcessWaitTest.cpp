@@ -1,6 +1,6 @@
 // The run's wait for a process (/WaitOnProcess) against real processes.
 #include "support/TestSupport.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +57,7 @@ TEST(ProcessWait, AProcessThatHasEndedIsLoggedAndTheRunGoesOn)
         id = ended.info.dwProcessId;
     }
     ASSERT_TRUE(test::waitUntil([id] {
-        const CSharedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
+        const CUniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
         return !process.isValid();
     }));
     const std::wstring pid = std::to_wstring(id);

@@ -22,7 +22,7 @@ protected:
 
     RegValue read(const std::wstring& name)
     {
-        const CSharedRegKey key = WinAPI::regOpenKeyEx(HKEY_CURRENT_USER, m_key.path());
+        const CUniqueRegKey key = WinAPI::regOpenKeyEx(HKEY_CURRENT_USER, m_key.path());
         return WinAPI::regQueryValueEx(key.get(), name);
     }
 
@@ -75,7 +75,7 @@ TEST_F(RegistryAccess, ValuesOfAnySizeAreReadExactlyThroughTheDoublingBuffer)
 
 TEST_F(RegistryAccess, MissingValueIsNotThereAndCannotBeRead)
 {
-    const CSharedRegKey key = WinAPI::regOpenKeyEx(HKEY_CURRENT_USER, m_key.path());
+    const CUniqueRegKey key = WinAPI::regOpenKeyEx(HKEY_CURRENT_USER, m_key.path());
     m_key.setDword(L"present", 7);
     EXPECT_TRUE(WinAPI::regValueExists(key.get(), L"present"));
     EXPECT_FALSE(WinAPI::regValueExists(key.get(), L"missing"));
@@ -108,19 +108,18 @@ TEST_F(RegistryAccess, NumbersNeedFourBytesAndIgnoreTheRest)
     }
 }
 
-TEST_F(RegistryAccess, LastHolderClosesTheKey)
+TEST_F(RegistryAccess, TheLastOwnerClosesTheKey)
 {
-    CSharedRegKey first = WinAPI::regOpenKeyEx(HKEY_LOCAL_MACHINE, L"SOFTWARE");
+    CUniqueRegKey first = WinAPI::regOpenKeyEx(HKEY_LOCAL_MACHINE, L"SOFTWARE");
     const HKEY raw = first.get();
-    CSharedRegKey second = first;
-    EXPECT_EQ(second.useCount(), 2u);
+    CUniqueRegKey second = std::move(first);
     first.reset();
     EXPECT_EQ(first.get(), RegKeyTraits::empty());
     DWORD subkeys = 0;
     EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                                  nullptr, nullptr),
               ERROR_SUCCESS)
-        << "a shared key stays open while a holder remains";
+        << "the key stays open while its owner remains";
     second.reset();
     EXPECT_EQ(::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                                  nullptr, nullptr),

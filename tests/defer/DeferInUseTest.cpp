@@ -493,7 +493,7 @@ TEST(DeferInUse, RestartListThatCannotBeReadAgainAtTheEndGivesNoRestartValue)
         const std::vector<std::wstring> texts = test::logTexts(test::defaultLogPath(name));
         return test::indexOfStart(texts, kMovedPrefix) < texts.size();
     }));
-    const CSharedHandle turn(::CreateMutexW(nullptr, FALSE, L"Global\\TidewellRestartDeletions"));
+    const CUniqueHandle turn(::CreateMutexW(nullptr, FALSE, L"Global\\TidewellRestartDeletions"));
     ASSERT_EQ(::WaitForSingleObject(turn.get(), 20000), WAIT_OBJECT_0);
     lingering.release();
     EXPECT_EQ(run.wait(), 1u);

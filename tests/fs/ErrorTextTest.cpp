@@ -2,7 +2,7 @@
 #include "win/ErrorText.h"
 #include "win/FileCalls.h"
 #include "win/ProcessCalls.h"
-#include "win/SharedHolder.h"
+#include "win/UniqueHolder.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
@@ -61,7 +61,7 @@ TEST(WinAPIWrappers, FindNextFileEndsWithFalse)
 {
     test::CTempDir dir;
     WIN32_FIND_DATAW data;
-    const CSharedFindHandle search = WinAPI::findFirstFile(dir / L"*", data);
+    const CUniqueFindHandle search = WinAPI::findFirstFile(dir / L"*", data);
     ASSERT_TRUE(search.isValid());
     int more = 0;
     while (WinAPI::tryFindNextFile(search, data))
@@ -83,49 +83,39 @@ TEST(WinAPIWrappers, GrowingBuffers)
     EXPECT_TRUE(CFilePath(WinAPI::getWindowsDirectory()).exists());
 }
 
-TEST(SharedHolders, LastReleaseClosesAndReleaseTwiceDoesNothing)
-{
-    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    {
-        CSharedHandle first(event);
-        EXPECT_EQ(first.useCount(), 1u);
-        {
-            CSharedHandle second = first;
-            CSharedHandle third;
-            third = second;
-            EXPECT_EQ(first.useCount(), 3u);
-            second.reset();
-            second.reset();
-            EXPECT_EQ(first.useCount(), 2u);
-            EXPECT_FALSE(second.isValid());
-        }
-        EXPECT_TRUE(isOpenHandle(event));
-        EXPECT_EQ(first.useCount(), 1u);
-    }
-    EXPECT_FALSE(isOpenHandle(event));
-}
-
-TEST(SharedHolders, EmptyAndPseudoHandlesAreNeverClosed)
-{
-    CSharedHandle empty;
-    EXPECT_FALSE(empty.isValid());
-    CSharedHandle copy = empty;
-    EXPECT_EQ(copy.useCount(), 0u);
-    {
-        CSharedHandle process = WinAPI::getCurrentProcess();
-        EXPECT_FALSE(process.isValid());
-    }
-}
-
-TEST(SharedHolders, AssignmentReleasesWhatTheDestinationHeld)
+TEST(UniqueHolders, OneOwnerClosesOnceAndAMoveLeavesTheSourceEmpty)
 {
     HANDLE a = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE b = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    CSharedHandle holder(a);
-    holder = CSharedHandle(b);
-    EXPECT_FALSE(isOpenHandle(a));
-    EXPECT_TRUE(isOpenHandle(b));
-    const CSharedHandle& same = holder;
-    holder = same;  // self-assignment keeps the handle
-    EXPECT_TRUE(isOpenHandle(b));
+    {
+        CUniqueHandle first(a);
+        CUniqueHandle second(std::move(first));
+        EXPECT_FALSE(first.isValid());
+        EXPECT_EQ(second.get(), a);
+        second = CUniqueHandle(b);
+        EXPECT_FALSE(isOpenHandle(a)) << "assignment closes what the destination held";
+        CUniqueHandle& same = second;
+        second = std::move(same);
+        EXPECT_TRUE(isOpenHandle(b)) << "self-assignment keeps the handle";
+        const HANDLE given = second.release();
+        EXPECT_EQ(given, b);
+    }
+    EXPECT_TRUE(isOpenHandle(b)) << "a released handle is the caller's";
+    ::CloseHandle(b);
+}
+
+TEST(UniqueHolders, EachKindHasItsOwnEmptyValue)
+{
+    // CreateMutexW fails with null, CreateFileW with INVALID_HANDLE_VALUE.
+    const CUniqueHandle noMutex(::CreateMutexW(nullptr, FALSE, L"a\\name\\that\\cannot\\be"));
+    EXPECT_FALSE(noMutex.isValid());
+    const CUniqueFile noFile(::CreateFileW(L"Z:\\no\\such\\file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(noFile.isValid());
+    // The current process's pseudo-handle is -1, a handle like any other to a kernel holder.
+    {
+        const CUniqueHandle process = WinAPI::getCurrentProcess();
+        ASSERT_TRUE(process.isValid());
+        EXPECT_EQ(::GetProcessId(process.get()), ::GetCurrentProcessId());
+    }
+    EXPECT_EQ(::GetProcessId(::GetCurrentProcess()), ::GetCurrentProcessId());
 }

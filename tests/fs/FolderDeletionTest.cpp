@@ -252,7 +252,7 @@ TEST(FolderDeletion, SeveralWorkersReportTheFailuresOfOneWorkerInItsOrder)
             test::writeTextFile(root / (L"many\\s" + std::to_wstring(i) + L"\\file.txt"));
         }
         test::makeFolder(root / L"many\\s7\\x");
-        std::vector<CSharedHandle> holders;
+        std::vector<CUniqueFile> holders;
         for (const std::wstring& name : held)
         {
             test::writeTextFile(root / name);
@@ -352,14 +352,14 @@ TEST(FolderDeletionGuards, OnlyNotFoundMeansMissing)
     test::CTempDir dir;
     test::writeTextFile(dir / L"a.txt");
     const auto open = [&](DWORD access) {
-        return CSharedHandle(::CreateFileW(dir.path().c_str(), access | SYNCHRONIZE, 7, nullptr, OPEN_EXISTING,
+        return CUniqueFile(::CreateFileW(dir.path().c_str(), access | SYNCHRONIZE, 7, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     };
     WinAPI::DirectoryEntry entry;
-    const CSharedHandle listing = open(FILE_LIST_DIRECTORY);
+    const CUniqueFile listing = open(FILE_LIST_DIRECTORY);
     EXPECT_FALSE(WinAPI::findListedEntry(listing.get(), L"missing.txt", entry, dir / L"missing.txt"));
     // A folder that may be traversed but not listed says nothing about its entries.
-    const CSharedHandle traverseOnly = open(FILE_TRAVERSE);
+    const CUniqueFile traverseOnly = open(FILE_TRAVERSE);
     try
     {
         WinAPI::findListedEntry(traverseOnly.get(), L"a.txt", entry, dir / L"a.txt");

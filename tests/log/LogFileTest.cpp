@@ -100,7 +100,7 @@ TEST(LogFileOpen, NewFileKeepsTheOldOneAsBackupAndAppendContinues)
     makeLogs(dir, {L"tool.log"});
     CTraceConfig settings;
     {
-        const CSharedHandle file = openLogFile(settings, dir / L"tool.log", true).file;
+        const CUniqueFile file = openLogFile(settings, dir / L"tool.log", true).file;
         ASSERT_TRUE(file.isValid());
     }
     EXPECT_EQ(test::readBytes(dir / L"tool1.log"), "tool.log");
@@ -109,7 +109,7 @@ TEST(LogFileOpen, NewFileKeepsTheOldOneAsBackupAndAppendContinues)
     test::writeTextFile(dir / L"tool.log", "old");
     settings.appendMode = true;
     {
-        const CSharedHandle file = openLogFile(settings, dir / L"tool.log", true).file;
+        const CUniqueFile file = openLogFile(settings, dir / L"tool.log", true).file;
         ASSERT_TRUE(file.isValid());
     }
     EXPECT_EQ(test::readBytes(dir / L"tool.log"), "old");
@@ -130,10 +130,10 @@ TEST(LogFileOpen, SyncMutexIsSharedByEveryWriterOfOnePath)
     EXPECT_TRUE(createSyncMutex(folder + L"\\" + test::uniqueName(L"a") + L".log", longExisted).isValid());
     const std::wstring path = L"C:\\" + test::uniqueName(L"log") + L".log";
     bool existed = true;
-    const CSharedHandle first = createSyncMutex(path, existed);
+    const CUniqueHandle first = createSyncMutex(path, existed);
     ASSERT_TRUE(first.isValid());
     EXPECT_FALSE(existed);
-    const CSharedHandle second = createSyncMutex(path, existed);
+    const CUniqueHandle second = createSyncMutex(path, existed);
     EXPECT_TRUE(existed);
     // Not owned on creation: another thread can take it at once.
     DWORD waited = WAIT_FAILED;
@@ -243,7 +243,7 @@ TEST(LogFolder, FileThatCannotBeOpenedGoesToTheTemporaryFolder)
     const std::wstring name = test::uniqueName(L"writer") + L"x";
     // Held without sharing (and without backups it cannot move aside).
     test::writeTextFile(logs / (name + L".log"), "held");
-    const CSharedHandle held(::CreateFileW((logs / (name + L".log")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    const CUniqueFile held(::CreateFileW((logs / (name + L".log")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                            0, nullptr));
     ASSERT_TRUE(held.isValid());
     const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), "MaxBackup=0\r\n");
@@ -400,7 +400,7 @@ TEST(LogLinks, LinksAtTheLogsNamesAreNeverWrittenMovedOrDeleted)
         const bool dangling = std::string(c.what).ends_with("nowhere");
         test::makeUnixLink(logs / (name + c.link), dangling ? outside / L"nothing.txt" : canary);
         // Another user of the machine can make the mutex that the log's name gives.
-        const CSharedHandle mutex(
+        const CUniqueHandle mutex(
             c.ownMutex ? ::CreateMutexW(nullptr, FALSE, syncMutexName(logs / (name + L".log")).c_str()) : nullptr);
         const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), std::string("MaxBackup=") + c.maxBackup);
         EXPECT_EQ(test::runProgram(exe, L"1 - -"), 0u);
@@ -450,7 +450,7 @@ TEST(LogSharing, SyncMutexMadeBeforehandDoesNotPutARunUnderAnotherHeader)
     const CFilePath exe = writerWithLogFolder(dir, name, logs.path());
     EXPECT_EQ(test::runProgram(exe, L"1 - - first"), 0u);
     // Anyone can make the mutex that the log's path names, without writing any log.
-    const CSharedHandle mutex(::CreateMutexW(nullptr, FALSE, syncMutexName(logs / (name + L".log")).c_str()));
+    const CUniqueHandle mutex(::CreateMutexW(nullptr, FALSE, syncMutexName(logs / (name + L".log")).c_str()));
     ASSERT_TRUE(mutex.isValid());
     EXPECT_EQ(test::runProgram(exe, L"1 - - second"), 0u);
 
@@ -471,7 +471,7 @@ TEST(LogSharing, WritersOfAFileWhoseSyncMutexNameIsTakenStillShareIt)
     const std::wstring name = test::uniqueName(L"writer") + L"x";
     const CFilePath exe = writerWithLogFolder(dir, name, logs.path());
     // An event takes the name: no writer can have the mutex.
-    const CSharedHandle squatter(
+    const CUniqueHandle squatter(
         ::CreateEventW(nullptr, FALSE, FALSE, syncMutexName(logs / (name + L".log")).c_str()));
     ASSERT_TRUE(squatter.isValid());
     test::CEvent ready(L"ready");
