@@ -1,7 +1,6 @@
 #include "app/CommandLine.h"
 
-#include <windows.h>
-#include <shellapi.h>
+#include "win/SystemCalls.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -36,42 +35,26 @@ bool CaseInsensitiveLess::operator()(const std::wstring& left, const std::wstrin
 
 CCommandLine::CCommandLine(const std::wstring& commandLine) : m_text(commandLine)
 {
-    int count = 0;
-    LPWSTR* arguments = ::CommandLineToArgvW(m_text.c_str(), &count);
-    if (arguments == nullptr)
+    for (const std::wstring& argument : WinAPI::commandLineToArgv(m_text))
     {
-        return;
-    }
-    try
-    {
-        for (int i = 0; i < count; ++i)
+        if (argument.empty() || (argument[0] != L'-' && argument[0] != L'/'))
         {
-            const std::wstring argument = arguments[i];
-            if (argument.empty() || (argument[0] != L'-' && argument[0] != L'/'))
-            {
-                continue;
-            }
-            const std::wstring body = argument.substr(1);
-            std::size_t separator = body.find(L'=');
-            if (separator == std::wstring::npos)
-            {
-                separator = body.find(L':');
-            }
-            std::wstring name = body.substr(0, separator);
-            std::wstring value = separator == std::wstring::npos ? std::wstring() : body.substr(separator + 1);
-            if (isQuotedBy(value, L'"') || isQuotedBy(value, L'\''))
-            {
-                value = value.substr(1, value.size() - 2);
-            }
-            m_options[name] = value;
+            continue;
         }
+        const std::wstring body = argument.substr(1);
+        std::size_t separator = body.find(L'=');
+        if (separator == std::wstring::npos)
+        {
+            separator = body.find(L':');
+        }
+        std::wstring name = body.substr(0, separator);
+        std::wstring value = separator == std::wstring::npos ? std::wstring() : body.substr(separator + 1);
+        if (isQuotedBy(value, L'"') || isQuotedBy(value, L'\''))
+        {
+            value = value.substr(1, value.size() - 2);
+        }
+        m_options[name] = value;
     }
-    catch (...)
-    {
-        ::LocalFree(arguments);
-        throw;
-    }
-    ::LocalFree(arguments);
 }
 
 const wchar_t* CCommandLine::getOption(const std::wstring& name) const

@@ -4,6 +4,7 @@
 #include "win/TavException.h"
 #include "win/WinText.h"
 
+#include <shellapi.h>
 #include <shlobj.h>
 // RtlGenRandom (advapi32's SystemFunction036).
 #include <ntsecapi.h>
@@ -192,5 +193,37 @@ std::uint64_t genRandom()
         throw CTavException(ERROR_GEN_FAILURE, L"WinAPI::genRandom() failed.");
     }
     return value;
+}
+
+std::vector<std::wstring> commandLineToArgv(const std::wstring& commandLine)
+{
+    int count = 0;
+    LPWSTR* arguments = ::CommandLineToArgvW(commandLine.c_str(), &count);
+    if (arguments == nullptr)
+    {
+        return {};
+    }
+    std::vector<std::wstring> result;
+    try
+    {
+        result.assign(arguments, arguments + count);
+    }
+    catch (...)
+    {
+        ::LocalFree(arguments);
+        throw;
+    }
+    ::LocalFree(arguments);
+    return result;
+}
+
+void tryWriteStandardError(std::string_view text)
+{
+    const HANDLE output = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (output != nullptr && output != INVALID_HANDLE_VALUE && ::GetFileType(output) != FILE_TYPE_UNKNOWN)
+    {
+        DWORD written = 0;
+        ::WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
 }
 }  // namespace WinAPI

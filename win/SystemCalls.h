@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Thin wrappers of the calls that name the system's folders, the account and the environment;
 // failures throw CTavException as in the other wrappers.
@@ -34,4 +36,10 @@ MEMORYSTATUSEX globalMemoryStatus();
 // A number from the system's cryptographic random source (RtlGenRandom): no one else can know it
 // in advance.
 std::uint64_t genRandom();
+// The arguments of a command line, split by the rules every program's start-up code follows
+// (CommandLineToArgvW); none when it cannot be split.
+std::vector<std::wstring> commandLineToArgv(const std::wstring& commandLine);
+// Writes the text to the standard error output when the caller gave this process one; nothing
+// otherwise, and nothing is reported.
+void tryWriteStandardError(std::string_view text);
 }  // namespace WinAPI
