@@ -56,6 +56,8 @@
 #include <string_view>
 #include <vector>
 
+namespace App
+{
 namespace
 {
 // The first argument of the deleter mode.
@@ -66,6 +68,8 @@ constexpr std::uint32_t kRetryPauseMs = 250;
 // How long a folder may be kept from its removal: someone listing it (a scanner, a file manager),
 // the installer that made it still closing its handle, a classic delete that others still hold.
 constexpr std::uint64_t kFolderWaitMs = 5000;
+constexpr std::uint64_t kProgramLookupMs = 2000;
+constexpr std::uint32_t kLookupPauseMs = 50;
 
 // What the deleter mode's command line names: the handles of the process, of the copy's own file,
 // of the file to delete, of the copy's folder and of the executable's folder (or none), the seconds
@@ -106,6 +110,28 @@ std::optional<std::uint64_t> numberOf(const std::wstring& text, std::uint64_t la
 std::wstring systemPath(const std::wstring& path)
 {
     return verbatimForm(CFilePath(WinAPI::fullpath(path)));
+}
+
+// The program the process runs, opened only to identify it. A running program may be renamed (or
+// its folder moved) and a new name put where it was: while its path leads nowhere, the look-up is
+// tried again for a moment.
+CUniqueFile openProgramOf(HANDLE process)
+{
+    const CDeadline deadline(kProgramLookupMs);
+    for (;;)
+    {
+        try
+        {
+            return WinAPI::openToIdentify(systemPath(WinAPI::getProcessImageName(process)));
+        }
+        catch (const CTavException& error)
+        {
+            if (!WinAPI::isMissing(error.errorCode) || !deadline.pause(kLookupPauseMs))
+            {
+                throw;
+            }
+        }
+    }
 }
 
 // True when the folder handle holds an entry called name that is the file of the handle file.
@@ -151,7 +177,7 @@ std::optional<CDeleterMode> modeOf(const std::vector<std::wstring>& arguments)
             return std::nullopt;
         }
         const CFilePath self(WinAPI::getModuleFileName());
-        const CUniqueFile program = WinAPI::openToIdentify(systemPath(WinAPI::getProcessImageName(mode.process)));
+        const CUniqueFile program = openProgramOf(mode.process);
         const CUniqueFile ownProgram = WinAPI::openToIdentify(systemPath(self));
         if (!isSameEntry(program.get(), mode.file) || !isSameEntry(ownProgram.get(), mode.ownFile) ||
             !isUniqueName(self.parent().fileName(), self.fileName().withoutExtension(), processId) ||
@@ -374,3 +400,4 @@ std::optional<int> runCopyDeleter(const std::wstring& commandLine)
     // process where the platform keeps a running program's file until then.
     return deleted ? 0 : 1;
 }
+}  // namespace App

@@ -5,6 +5,8 @@
 
 struct CDeleterJob;
 
+namespace App
+{
 // Copies the executable into a new private folder of the temporary folder (CRunFolder) and
 // starts the copy in its deleter mode. The copy is opened to be deleted when its last handle
 // closes, and so that others can only read it; that handle goes to the copy: the copy's file
@@ -21,3 +23,4 @@ bool startCopyDeleter(const CDeleterJob& job);
 // not come from startCopyDeleter of the process that started this one (the handles it names are
 // not what that passes down) or the wait failed: nothing is deleted, renamed or removed then.
 std::optional<int> runCopyDeleter(const std::wstring& commandLine);
+}  // namespace App

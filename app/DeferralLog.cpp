@@ -4,12 +4,12 @@
 
 void CDeferralLog::moved(const CFilePath& from, const CFilePath& to)
 {
-    CLogLine(m_threadId, kDriverTag, kSeverityWarning) << L"In use, deleted at the next restart: " << from
+    CLogLine(m_threadId, App::kDriverTag, kSeverityWarning) << L"In use, deleted at the next restart: " << from
                                                        << L" moved to " << to;
 }
 
 void CDeferralLog::unavailable(const CTavException& reason)
 {
-    CLogLine(m_threadId, kDriverTag, kSeverityWarning) << L"Entries in use cannot wait for the next restart: "
+    CLogLine(m_threadId, App::kDriverTag, kSeverityWarning) << L"Entries in use cannot wait for the next restart: "
                                                        << reason.fullText();
 }

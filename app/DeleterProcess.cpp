@@ -3,6 +3,8 @@
 #include "app/DriverLog.h"
 #include "win/TavException.h"
 
+namespace App
+{
 WinAPI::StartedProcess startDeleterProcess(const std::wstring& program, const std::wstring& commandLine,
                                            const std::wstring& currentDirectory, const std::vector<HANDLE>& inherited)
 {
@@ -24,3 +26,4 @@ WinAPI::StartedProcess startDeleterProcess(const std::wstring& program, const st
                L"leave: it ends when the job is closed, and the executable may then stay.");
     return process;
 }
+}  // namespace App

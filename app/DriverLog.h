@@ -2,6 +2,8 @@
 
 #include "log/LogLine.h"
 
+namespace App
+{
 // The driver's component tag in the log.
 constexpr const wchar_t* kDriverTag = L"QorS_Del";
 
@@ -12,3 +14,4 @@ void driverLine(wchar_t severity, const Parts&... parts)
     CLogLine line(kDriverTag, severity);
     (line << ... << parts);
 }
+}  // namespace App

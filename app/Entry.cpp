@@ -11,6 +11,8 @@
 
 #include <optional>
 
+namespace App
+{
 int entry()
 {
     // The crash translator comes first: a structured exception from now on, the opening of the
@@ -61,3 +63,4 @@ int entry()
     }
     return result;
 }
+}  // namespace App

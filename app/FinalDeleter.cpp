@@ -7,6 +7,8 @@
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
 
+namespace App
+{
 bool startFinalDeleter(const CDeleterJob& job)
 {
     return startCopyDeleter(job);
@@ -18,12 +20,12 @@ namespace
 // deletes.
 CFilePath deleterBase(const std::optional<CPlace>& target)
 {
-    const CFilePath temp = WinAPI::getTempPath();
+    CFilePath temp = WinAPI::getTempPath();
     if (!target || !target->contains(CPlace::ofPath(temp)))
     {
         return temp;
     }
-    const CFilePath windowsTemp = CFilePath::combine(WinAPI::getWindowsDirectory(), L"Temp");
+    CFilePath windowsTemp = CFilePath::combine(WinAPI::getWindowsDirectory(), L"Temp");
     driverLine(kSeverityInfo, L"The temporary folder lies in the folder to be deleted; the final deleter starts from ",
                windowsTemp);
     return windowsTemp;
@@ -80,3 +82,4 @@ std::optional<CExecutableFolder> startFinalDeleter(const std::optional<CPlace>& 
     }
     return folder;
 }
+}  // namespace App

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace App
+{
 // Seconds a deleter keeps trying after the process has ended (a scanner may still hold the file).
 constexpr std::uint32_t kRetrySeconds = 60;
 
@@ -22,3 +24,4 @@ bool startFinalDeleter(const CDeleterJob& job);
 // folder goes too (/DeleteSelf:Folder). Returns the hold on that folder, which the caller keeps
 // until the process ends: nothing when the folder stays (a line in the log says why).
 std::optional<CExecutableFolder> startFinalDeleter(const std::optional<CPlace>& target, bool withFolder);
+}  // namespace App

@@ -9,11 +9,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     restrictDllSearchPath();
     // A copy started to delete the executable does only that: no log, no run.
-    if (const std::optional<int> deleterResult = runCopyDeleter(::GetCommandLineW()))
+    if (const std::optional<int> deleterResult = App::runCopyDeleter(::GetCommandLineW()))
     {
         return *deleterResult;
     }
-    const int result = entry();
+    const int result = App::entry();
     // A crash on another thread (one a loaded library started, say) while the run ended: its
     // report is still being written, and the crash ends the process with its own exit code.
     CCrashHalt::point();

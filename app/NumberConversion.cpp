@@ -7,6 +7,8 @@
 #include <sstream>
 #include <typeinfo>
 
+namespace App
+{
 namespace
 {
 // Extracts a signed 32-bit number with the stream's rules and accepts it only when nothing but
@@ -45,3 +47,4 @@ int convertToNumber(const std::wstring& text)
     }
     return number;
 }
+}  // namespace App

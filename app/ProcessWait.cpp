@@ -26,7 +26,7 @@ std::optional<std::uint32_t> processIdOf(const std::wstring& text)
 
 void refuse(const std::wstring& value, const std::wstring& reason)
 {
-    driverLine(kSeverityError, L"Refusing /WaitOnProcess \"", value, L"\": ", reason, L".");
+    App::driverLine(kSeverityError, L"Refusing /WaitOnProcess \"", value, L"\": ", reason, L".");
 }
 }  // namespace
 
@@ -61,11 +61,11 @@ void CProcessWait::wait() const
 {
     if (!m_process.isValid())
     {
-        driverLine(kSeverityWarning, L"Process ", m_id, L" does not exist (any more): nothing to wait for");
+        App::driverLine(kSeverityWarning, L"Process ", m_id, L" does not exist (any more): nothing to wait for");
         return;
     }
-    driverLine(kSeverityInfo, L"Waiting for process ", m_id, L" (",
+    App::driverLine(kSeverityInfo, L"Waiting for process ", m_id, L" (",
                m_imageName.empty() ? std::wstring(L"ended already") : m_imageName, L")");
     WinAPI::waitForever(m_process.get(), L"process " + std::to_wstring(m_id));
-    driverLine(kSeverityInfo, L"Finished waiting");
+    App::driverLine(kSeverityInfo, L"Finished waiting");
 }

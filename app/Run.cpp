@@ -27,6 +27,8 @@
 #include <typeinfo>
 #include <vector>
 
+namespace App
+{
 namespace
 {
 // The wait in seconds; 5 when the value is not a number or out of range (negative, or too long
@@ -350,63 +352,60 @@ int finishDeferral(CInUseDeferral& deferral, int result)
                deferral.folder());
     return result == 0 ? kExitRestartRequired : result;
 }
-}  // namespace
-
-int run(const CCommandLine& options)
+// The target the Path names, or nothing after the error line that says why there is none.
+std::optional<CFilePath> readPath(const CCommandLine& options)
 {
     const wchar_t* pathValue = options.getOption(L"Path");
     if (pathValue == nullptr)
     {
         driverLine(kSeverityError, L"Missing argument Path");
-        return -1;
+        return std::nullopt;
     }
-    const CTargetPath target = parseTargetPath(pathValue);
+    CTargetPath target = parseTargetPath(pathValue);
     if (target.refusal != nullptr)
     {
         driverLine(kSeverityError, L"Refusing Path \"", pathValue, L"\": ", target.refusal, L".");
-        return -1;
+        return std::nullopt;
     }
-    // Resolved once: the deletion uses this absolute form; the lines about it show its long names.
-    const CFilePath& path = target.path;
-    const CFilePath shown = WinAPI::tryGetLongPathName(path);
-    driverLine(kSeverityInfo, L"Working on Path ", shown);
+    return std::move(target.path);
+}
 
+// The seconds to sleep before the deletion, or nothing after an error line when Wait is missing.
+std::optional<std::uint32_t> readWaitOption(const CCommandLine& options)
+{
     const wchar_t* waitValue = options.getOption(L"Wait");
     if (waitValue == nullptr)
     {
         driverLine(kSeverityError, L"Missing argument Wait");
-        return -1;
+        return std::nullopt;
     }
     const std::uint32_t waitSeconds = readWait(waitValue);
     driverLine(kSeverityInfo, L"Waitime in seconds: ", waitSeconds);
+    return waitSeconds;
+}
 
-    CDeletionOptions read;
-    if (!readDeletionOptions(options, path, read))
+// /DeleteSelf with its value: starts the final deleter, or in a dry run says what it would do.
+// Returns the hold on the executable's folder, kept until the run ends, when that folder goes too.
+std::optional<CExecutableFolder> startSelfRemoval(const std::wstring& value, const CFilePath& path, bool dryRun)
+{
+    const bool withFolder = lowerCaseCopy(value) == L"folder";
+    if (!dryRun)
     {
-        return -1;
+        return startFinalDeleter(placeOfTarget(path), withFolder);
     }
-    // Held until the run ends: the folder the final deleter removes once the executable is gone.
-    std::optional<CExecutableFolder> executableFolder;
-    if (const wchar_t* deleteSelf = options.getOption(L"DeleteSelf"))
+    const CFilePath executable = WinAPI::tryGetModuleFileName();
+    driverLine(kSeverityInfo, L"Would remove ", executable, L" once the run has ended (/DeleteSelf); a dry run leaves it.");
+    if (withFolder)
     {
-        const bool withFolder = lowerCaseCopy(deleteSelf) == L"folder";
-        if (read.whatIf)
-        {
-            const CFilePath executable = WinAPI::tryGetModuleFileName();
-            driverLine(kSeverityInfo, L"Would remove ", executable,
-                       L" once the run has ended (/DeleteSelf); a dry run leaves it.");
-            if (withFolder)
-            {
-                driverLine(kSeverityInfo, L"Would remove the folder ", executable.parent(),
-                           L" too once the executable is gone, when nothing else is in it then.");
-            }
-        }
-        else
-        {
-            executableFolder = startFinalDeleter(placeOfTarget(path), withFolder);
-        }
+        driverLine(kSeverityInfo, L"Would remove the folder ", executable.parent(),
+                   L" too once the executable is gone, when nothing else is in it then.");
     }
+    return std::nullopt;
+}
 
+// Waits for the process, then the mutex, then the seconds asked for.
+void waitForTurn(const CCommandLine& options, CDeletionOptions& read, std::uint32_t waitSeconds)
+{
     if (read.process)
     {
         read.process->wait();
@@ -419,40 +418,42 @@ int run(const CCommandLine& options)
     {
         driverLine(kSeverityInfo, L"No Mutex supplied");
     }
-
     if (waitSeconds != 0)
     {
         driverLine(kSeverityInfo, L"Sleeping for ", waitSeconds, L" seconds...");
         ::Sleep(waitSeconds * 1000);
     }
+}
 
-    const bool deferInUse = options.getOption(L"DeferInUse") != nullptr;
-    if (read.whatIf)
+// The dry run (/WhatIf): tells what the deletion and the removal of the parents would do.
+int tellWhatWouldHappen(const CFilePath& path, const CFilePath& shown, const CDeletionOptions& read, bool deferInUse)
+{
+    driverLine(kSeverityInfo,
+               L"Dry run (/WhatIf): from here on every line says what the run would do; "
+               L"nothing is deleted or changed.");
+    if (deferInUse)
     {
         driverLine(kSeverityInfo,
-                   L"Dry run (/WhatIf): from here on every line says what the run would do; "
-                   L"nothing is deleted or changed.");
-        if (deferInUse)
-        {
-            driverLine(kSeverityInfo,
-                       L"Would move files in use aside for the next restart (/DeferInUse); "
-                       L"the dry run lists them among the entries that would fail.");
-        }
-        const CTargetOutcome outcome = deleteTarget(path, shown, read.kept, nullptr, true);
-        if (outcome.result != -1 && read.removeParents)
-        {
-            removeParents(path, shown, read, outcome);
-        }
-        return outcome.result;
+                   L"Would move files in use aside for the next restart (/DeferInUse); "
+                   L"the dry run lists them among the entries that would fail.");
     }
+    const CTargetOutcome outcome = deleteTarget(path, shown, read.kept, nullptr, true);
+    if (outcome.result != -1 && read.removeParents)
+    {
+        removeParents(path, shown, read, outcome);
+    }
+    return outcome.result;
+}
 
+// Deletes the target (moving entries in use aside where asked), then its empty parents where asked.
+int deleteAll(const CFilePath& path, const CFilePath& shown, const CDeletionOptions& read, bool deferInUse)
+{
     CDeferralLog deferralLog;
     std::optional<CInUseDeferral> deferral;
     if (deferInUse)
     {
         deferral.emplace(path, deferralLog);
     }
-
     const CTargetOutcome outcome = deleteTarget(path, shown, read.kept, deferral ? &*deferral : nullptr, false);
     if (outcome.result == -1)
     {
@@ -467,3 +468,32 @@ int run(const CCommandLine& options)
     }
     return result;
 }
+}  // namespace
+
+int run(const CCommandLine& options)
+{
+    const std::optional<CFilePath> path = readPath(options);
+    if (!path)
+    {
+        return -1;
+    }
+    // Resolved once: the deletion uses this absolute form; the lines about it show its long names.
+    const CFilePath shown = WinAPI::tryGetLongPathName(*path);
+    driverLine(kSeverityInfo, L"Working on Path ", shown);
+    const std::optional<std::uint32_t> waitSeconds = readWaitOption(options);
+    CDeletionOptions read;
+    if (!waitSeconds || !readDeletionOptions(options, *path, read))
+    {
+        return -1;
+    }
+    // Held until the run ends: the folder the final deleter removes once the executable is gone.
+    std::optional<CExecutableFolder> executableFolder;
+    if (const wchar_t* deleteSelf = options.getOption(L"DeleteSelf"))
+    {
+        executableFolder = startSelfRemoval(deleteSelf, *path, read.whatIf);
+    }
+    waitForTurn(options, read, *waitSeconds);
+    const bool deferInUse = options.getOption(L"DeferInUse") != nullptr;
+    return read.whatIf ? tellWhatWouldHappen(*path, shown, read, deferInUse) : deleteAll(*path, shown, read, deferInUse);
+}
+}  // namespace App

@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <string>
 
+class CCommandLine;
+
+namespace App
+{
 // The longest wait whose milliseconds fit a 32-bit sleep (below INFINITE).
 constexpr std::uint32_t kMaxWaitSeconds = 4294967;
 
@@ -10,7 +14,6 @@ constexpr std::uint32_t kMaxWaitSeconds = 4294967;
 // (Windows' "succeeded, restart required").
 constexpr int kExitRestartRequired = 3010;
 
-class CCommandLine;
 
 // The run: reads Path, Wait, DeleteSelf, WaitOnMutex, DeferInUse, WaitOnProcess, Keep,
 // RemoveEmptyParents and WhatIf from the command line (every value checked before anything is
@@ -21,3 +24,4 @@ class CCommandLine;
 // deletion failed (would fail) and -1 when an argument is missing or bad; CTavException from the
 // mutex or the process wait leaves it.
 int run(const CCommandLine& options);
+}  // namespace App

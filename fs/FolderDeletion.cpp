@@ -265,7 +265,7 @@ CFailureList walkFolder(CWalk& walk, CPoolWorker* self, CFolderLevel top)
         {
             continue;
         }
-        const CFailureList failures = level.failures.takeAll();
+        CFailureList failures = level.failures.takeAll();
         levels.pop_back();
         if (levels.empty())
         {

@@ -120,7 +120,7 @@ CFilePath firstOwnName(const CFilePath& path, const std::function<bool(const CFi
     const std::wstring extension = stem.size() == name.size() ? L"" : name.substr(stem.size());
     for (int number = 1; number <= kNames; ++number)
     {
-        const CFilePath candidate =
+        CFilePath candidate =
             number == 1 ? path : CFilePath::combine(folder, stem + L"." + std::to_wstring(number) + extension);
         if (take(candidate))
         {

@@ -30,7 +30,7 @@ std::wstring takeUniqueName(const std::wstring& stem, const std::wstring& suffix
 {
     for (int number = 1; number <= kNames; ++number)
     {
-        const std::wstring name = (number == 1 ? stem : stem + L"." + randomDigits()) + suffix;
+        std::wstring name = (number == 1 ? stem : stem + L"." + randomDigits()) + suffix;
         if (take(name))
         {
             return name;

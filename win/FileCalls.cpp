@@ -290,7 +290,7 @@ CUniqueFile reopenFile(HANDLE file, DWORD access, const std::wstring& shownPath)
 std::string readToEnd(HANDLE file, const std::wstring& shownPath)
 {
     std::string content;
-    std::vector<char> chunk(64 * 1024);
+    std::vector<char> chunk(std::size_t{64} * 1024);
     for (;;)
     {
         DWORD read = 0;
@@ -346,7 +346,7 @@ void writeString(HANDLE file, const std::wstring& text)
 
 void copyContent(HANDLE from, HANDLE to)
 {
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(std::size_t{64} * 1024);
     for (std::uint64_t offset = 0;;)
     {
         // An explicit offset: the source's file pointer belongs to whoever writes it.

@@ -65,16 +65,16 @@ TEST(CommandLine, ValueOfEachOptionAsWritten)
 
 TEST(ConvertToNumber, DecimalAndHexadecimal)
 {
-    EXPECT_EQ(convertToNumber(L"5"), 5);
-    EXPECT_EQ(convertToNumber(L" 12 "), 12);
-    EXPECT_EQ(convertToNumber(L"+7"), 7);
-    EXPECT_EQ(convertToNumber(L"-3"), -3);
-    EXPECT_EQ(convertToNumber(L"0x1A"), 26);
-    EXPECT_EQ(convertToNumber(L"0X1a"), 26);
-    EXPECT_EQ(convertToNumber(L"0x0A"), 10);
-    EXPECT_EQ(convertToNumber(L"0x7fffffff"), 2147483647);
-    EXPECT_EQ(convertToNumber(L"2147483647"), 2147483647);
-    EXPECT_EQ(convertToNumber(L"-2147483648"), -2147483647 - 1);
+    EXPECT_EQ(App::convertToNumber(L"5"), 5);
+    EXPECT_EQ(App::convertToNumber(L" 12 "), 12);
+    EXPECT_EQ(App::convertToNumber(L"+7"), 7);
+    EXPECT_EQ(App::convertToNumber(L"-3"), -3);
+    EXPECT_EQ(App::convertToNumber(L"0x1A"), 26);
+    EXPECT_EQ(App::convertToNumber(L"0X1a"), 26);
+    EXPECT_EQ(App::convertToNumber(L"0x0A"), 10);
+    EXPECT_EQ(App::convertToNumber(L"0x7fffffff"), 2147483647);
+    EXPECT_EQ(App::convertToNumber(L"2147483647"), 2147483647);
+    EXPECT_EQ(App::convertToNumber(L"-2147483648"), -2147483647 - 1);
 }
 
 TEST(ConvertToNumber, RejectsEverythingElse)
@@ -82,6 +82,6 @@ TEST(ConvertToNumber, RejectsEverythingElse)
     for (const wchar_t* text : {L"0x", L"12abc", L"1,000", L"", L"4294967296", L"2147483648", L"abc", L" 0x10", L"0xg",
                                 L"0xffffffff", L"1 2"})
     {
-        EXPECT_THROW(convertToNumber(text), std::bad_cast) << std::wstring(text).size();
+        EXPECT_THROW(App::convertToNumber(text), std::bad_cast) << std::wstring(text).size();
     }
 }

@@ -72,7 +72,7 @@ std::wstring accessListOf(const std::wstring& path)
     LPWSTR text = nullptr;
     ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
                                                            &text, nullptr);
-    const std::wstring result = text != nullptr ? text : L"";
+    std::wstring result = text != nullptr ? text : L"";
     ::LocalFree(text);
     ::LocalFree(descriptor);
     return result;
@@ -175,7 +175,7 @@ protected:
     // A copy of Tidewell named <name>.exe in folder.
     CFilePath place(const CFilePath& folder, const std::wstring& name, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
     {
-        const CFilePath exe = test::copyTidewell(folder, name);
+        CFilePath exe = test::copyTidewell(folder, name);
         ::SetFileAttributesW(exe.c_str(), attributes);
         return exe;
     }

@@ -90,7 +90,7 @@ TEST(UniqueHolders, OneOwnerClosesOnceAndAMoveLeavesTheSourceEmpty)
     {
         CUniqueHandle first(a);
         CUniqueHandle second(std::move(first));
-        EXPECT_FALSE(first.isValid());
+        EXPECT_FALSE(first.isValid());  // NOLINT(bugprone-use-after-move): a moved holder is empty
         EXPECT_EQ(second.get(), a);
         second = CUniqueHandle(b);
         EXPECT_FALSE(isOpenHandle(a)) << "assignment closes what the destination held";

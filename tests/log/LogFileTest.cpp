@@ -228,7 +228,7 @@ namespace
 CFilePath writerWithLogFolder(const test::CTempDir& dir, const std::wstring& name, const std::wstring& folder,
                               const std::string& moreSettings = "")
 {
-    const CFilePath exe = test::copyProgram(test::logWriterExe(), dir.path(), name);
+    CFilePath exe = test::copyProgram(test::logWriterExe(), dir.path(), name);
     test::writeTextFile(dir / L"MxQorSetup.cfg",
                         "[Trace]\r\nTargetDir=" + std::string(folder.begin(), folder.end()) + "\r\n" + moreSettings);
     return exe;

@@ -44,7 +44,7 @@ TEST(LogHeaderFormat, Uptime)
     EXPECT_EQ(formatUptime(42), L"0 day, 0:00:42 hours");
     EXPECT_EQ(formatUptime(86400), L"1 day, 0:00:00 hours");
     EXPECT_EQ(formatUptime(86400 + 23 * 3600 + 5 * 60 + 9), L"1 day, 23:05:09 hours");
-    EXPECT_EQ(formatUptime(2 * 86400), L"2 days, 0:00:00 hours");
+    EXPECT_EQ(formatUptime(2 * 86400LL), L"2 days, 0:00:00 hours");
     EXPECT_EQ(formatUptime(12 * 86400 + 3 * 3600), L"12 days, 3:00:00 hours");
     EXPECT_TRUE(formatUptime().ends_with(L" hours"));
 }

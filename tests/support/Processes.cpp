@@ -42,7 +42,7 @@ CFilePath selfDeleteExe()
 
 CFilePath copyProgram(const CFilePath& program, const std::wstring& folder, const std::wstring& name)
 {
-    const CFilePath copy = CFilePath::combine(folder, name + L".exe");
+    CFilePath copy = CFilePath::combine(folder, name + L".exe");
     if (!::CopyFileW(program.c_str(), copy.c_str(), FALSE))
     {
         ADD_FAILURE() << "cannot copy " << std::string(program.begin(), program.end()) << ", error "

@@ -40,7 +40,7 @@ const wchar_t* volatile g_unreadableTag = reinterpret_cast<const wchar_t*>(16);
 // register home area, which a clang-built function does not fill.
 __attribute__((noinline, optnone)) void writeThroughPointer(const char* text, volatile int* target)
 {
-    *target = text[0];
+    *target = static_cast<unsigned char>(text[0]);
 }
 
 namespace

@@ -13,7 +13,7 @@
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (const std::optional<int> deleterResult = runCopyDeleter(::GetCommandLineW()))
+    if (const std::optional<int> deleterResult = App::runCopyDeleter(::GetCommandLineW()))
     {
         return *deleterResult;
     }
@@ -25,7 +25,7 @@ int wmain(int argc, wchar_t** argv)
     job.executable = CFilePath(argv[1]);
     job.retrySeconds = static_cast<std::uint32_t>(std::wcstoul(argv[2], nullptr, 10));
     job.folder = WinAPI::getTempPath();
-    if (!startFinalDeleter(job))
+    if (!App::startFinalDeleter(job))
     {
         return 3;
     }
