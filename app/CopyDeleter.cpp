@@ -165,8 +165,13 @@ std::optional<CDeleterMode> modeOf(const std::vector<std::wstring>& arguments)
     {
         return std::nullopt;
     }
-    const CDeleterMode mode{handles[0], handles[1], handles[2], handles[3], handles[4],
-                            static_cast<std::uint32_t>(*seconds), CFilePath(arguments[8])};
+    const CDeleterMode mode{handles[0],
+                            handles[1],
+                            handles[2],
+                            handles[3],
+                            handles[4],
+                            static_cast<std::uint32_t>(*seconds),
+                            CFilePath(arguments[8])};
     try
     {
         const std::uint32_t processId = WinAPI::tryGetProcessId(mode.process);
@@ -335,8 +340,7 @@ bool startCopyDeleter(const CDeleterJob& job)
                                          L" " + handleText(copyHandle.get()) + L" " + handleText(executable.get()) +
                                          L" " + handleText(folderHandle.get()) + L" " +
                                          (executableFolder.isValid() ? handleText(executableFolder.get()) : L"0") +
-                                         L" " +
-                                         std::to_wstring(job.retrySeconds) + L" \"" + job.executable + L"\"";
+                                         L" " + std::to_wstring(job.retrySeconds) + L" \"" + job.executable + L"\"";
         std::vector<HANDLE> inherited{process.get(), copyHandle.get(), executable.get(), folderHandle.get()};
         if (executableFolder.isValid())
         {
@@ -365,8 +369,9 @@ std::optional<int> runCopyDeleter(const std::wstring& commandLine)
     const std::optional<CDeleterMode> mode = modeOf(arguments);
     if (!mode)
     {
-        WinAPI::tryWriteStandardError("Tidewell: /_FinalDeleter is the deleter mode of a copy that Tidewell starts "
-                                      "itself; nothing was deleted.\r\n");
+        WinAPI::tryWriteStandardError(
+            "Tidewell: /_FinalDeleter is the deleter mode of a copy that Tidewell starts "
+            "itself; nothing was deleted.\r\n");
         return kRefused;
     }
     const CFilePath ownFolder = CFilePath(WinAPI::tryGetModuleFileName()).parent();

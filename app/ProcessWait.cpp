@@ -65,7 +65,7 @@ void CProcessWait::wait() const
         return;
     }
     App::driverLine(kSeverityInfo, L"Waiting for process ", m_id, L" (",
-               m_imageName.empty() ? std::wstring(L"ended already") : m_imageName, L")");
+                    m_imageName.empty() ? std::wstring(L"ended already") : m_imageName, L")");
     WinAPI::waitForever(m_process.get(), L"process " + std::to_wstring(m_id));
     App::driverLine(kSeverityInfo, L"Finished waiting");
 }

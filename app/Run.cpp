@@ -394,7 +394,8 @@ std::optional<CExecutableFolder> startSelfRemoval(const std::wstring& value, con
         return startFinalDeleter(placeOfTarget(path), withFolder);
     }
     const CFilePath executable = WinAPI::tryGetModuleFileName();
-    driverLine(kSeverityInfo, L"Would remove ", executable, L" once the run has ended (/DeleteSelf); a dry run leaves it.");
+    driverLine(kSeverityInfo, L"Would remove ", executable,
+               L" once the run has ended (/DeleteSelf); a dry run leaves it.");
     if (withFolder)
     {
         driverLine(kSeverityInfo, L"Would remove the folder ", executable.parent(),
@@ -494,6 +495,7 @@ int run(const CCommandLine& options)
     }
     waitForTurn(options, read, *waitSeconds);
     const bool deferInUse = options.getOption(L"DeferInUse") != nullptr;
-    return read.whatIf ? tellWhatWouldHappen(*path, shown, read, deferInUse) : deleteAll(*path, shown, read, deferInUse);
+    return read.whatIf ? tellWhatWouldHappen(*path, shown, read, deferInUse)
+                       : deleteAll(*path, shown, read, deferInUse);
 }
 }  // namespace App

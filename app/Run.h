@@ -14,7 +14,6 @@ constexpr std::uint32_t kMaxWaitSeconds = 4294967;
 // (Windows' "succeeded, restart required").
 constexpr int kExitRestartRequired = 3010;
 
-
 // The run: reads Path, Wait, DeleteSelf, WaitOnMutex, DeferInUse, WaitOnProcess, Keep,
 // RemoveEmptyParents and WhatIf from the command line (every value checked before anything is
 // started, waited for or deleted), starts the final deleter, waits for the process and the mutex,

@@ -8,9 +8,9 @@
 #include "crash/ReportFormat.h"
 #include "log/TraceLog.h"
 #include "win/CrashHalt.h"
-#include "win/UniqueHolder.h"
 #include "win/TavException.h"
 #include "win/Thread.h"
+#include "win/UniqueHolder.h"
 
 #include <atomic>
 

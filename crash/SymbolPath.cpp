@@ -5,9 +5,9 @@
 #include "win/FileCalls.h"
 #include "win/FolderSecurity.h"
 #include "win/ProcessCalls.h"
-#include "win/UniqueHolder.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 

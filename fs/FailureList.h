@@ -25,7 +25,10 @@ public:
 
     void add(const CTavException& error) { m_records.push_back({error.message, error.errorCode}); }
     // The failures of later entries, after these.
-    void add(const CFailureList& later) { m_records.insert(m_records.end(), later.m_records.begin(), later.m_records.end()); }
+    void add(const CFailureList& later)
+    {
+        m_records.insert(m_records.end(), later.m_records.begin(), later.m_records.end());
+    }
 
     bool any() const { return !m_records.empty(); }
     const std::vector<CRecord>& records() const { return m_records; }

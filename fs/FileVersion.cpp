@@ -54,7 +54,8 @@ struct CVersionCalls
     CUniqueLibrary library = loadSystemLibrary(L"version.dll");
     decltype(&::GetFileVersionInfoSizeW) infoSize =
         findFunction<decltype(&::GetFileVersionInfoSizeW)>(library, "GetFileVersionInfoSizeW");
-    decltype(&::GetFileVersionInfoW) info = findFunction<decltype(&::GetFileVersionInfoW)>(library, "GetFileVersionInfoW");
+    decltype(&::GetFileVersionInfoW) info =
+        findFunction<decltype(&::GetFileVersionInfoW)>(library, "GetFileVersionInfoW");
     decltype(&::VerQueryValueW) queryValue = findFunction<decltype(&::VerQueryValueW)>(library, "VerQueryValueW");
 };
 

@@ -12,8 +12,6 @@
 
 class CInUseDeferral;
 
-
-
 // Removes the file or the folder with everything in it, collecting every failure; throws one
 // CTavException naming them all at the end. Refuses drive, share and volume roots. A missing
 // entry is success. Never reaches outside the entry: links inside are removed themselves, and an

@@ -3,8 +3,8 @@
 #include "fs/FilePath.h"
 #include "fs/InUseRetry.h"
 #include "win/Lock.h"
-#include "win/UniqueHolder.h"
 #include "win/TavException.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 

@@ -71,7 +71,8 @@ CPlace CPlace::ofPath(const std::wstring& path)
 bool CPlace::contains(const CPlace& other) const
 {
     const std::wstring& inner = other.m_name;
-    if (inner.size() < m_name.size() || !WinAPI::equalIgnoringCase(std::wstring_view(inner).substr(0, m_name.size()), m_name))
+    if (inner.size() < m_name.size() ||
+        !WinAPI::equalIgnoringCase(std::wstring_view(inner).substr(0, m_name.size()), m_name))
     {
         return false;
     }
@@ -91,8 +92,7 @@ std::wstring withFolderAsFileSystemSpellsIt(const std::wstring& path)
         const CFilePath folder = absolute.parent();
         if (const CUniqueFile entry = WinAPI::openToLocate(verbatimForm(folder)); entry.isValid())
         {
-            const std::wstring spelled =
-                withoutVerbatimLeadIn(WinAPI::getFinalPathName(entry.get(), folder, true));
+            const std::wstring spelled = withoutVerbatimLeadIn(WinAPI::getFinalPathName(entry.get(), folder, true));
             return CFilePath::combine(spelled, absolute.fileName());
         }
     }

@@ -74,7 +74,8 @@ std::vector<std::wstring> twinsOf(const CFilePath& folder, const std::wstring& n
     {
         for (const WinAPI::DirectoryEntry& entry : batch)
         {
-            if (!WinAPI::equalIgnoringCase(entry.name, name) && WinAPI::equalIgnoringCase(trimmed(entry.name), trimmed(name)))
+            if (!WinAPI::equalIgnoringCase(entry.name, name) &&
+                WinAPI::equalIgnoringCase(trimmed(entry.name), trimmed(name)))
             {
                 twins.push_back(entry.name);
             }

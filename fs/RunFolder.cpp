@@ -1,7 +1,7 @@
 #include "fs/RunFolder.h"
 
-#include "fs/UniqueName.h"
 #include "fs/SameFile.h"
+#include "fs/UniqueName.h"
 #include "win/EntryCalls.h"
 #include "win/FileCalls.h"
 #include "win/HeldFolder.h"
@@ -43,7 +43,7 @@ CUniqueFile CRunFolder::identify() const
 }
 
 CUniqueFile CRunFolder::addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
-                                      bool inheritable)
+                                bool inheritable)
 {
     const CFilePath file = CFilePath::combine(m_path, name);
     BY_HANDLE_FILE_INFORMATION written{};

@@ -42,7 +42,7 @@ public:
     // handle is opened after it, and the file must then still be the file written, with the
     // content written (CTavException otherwise).
     CUniqueFile addFile(const std::wstring& name, std::string_view content, DWORD access, DWORD flags,
-                          bool inheritable);
+                        bool inheritable);
     // Deletes the file name that addFile made, if it is still there and still that file; never
     // throws.
     void removeFile(const std::wstring& name);

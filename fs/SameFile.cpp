@@ -1,8 +1,8 @@
 #include "fs/SameFile.h"
 
 #include "fs/LowerCase.h"
-#include "win/MoveCalls.h"
 #include "win/FileCalls.h"
+#include "win/MoveCalls.h"
 #include "win/TavException.h"
 
 #include <optional>

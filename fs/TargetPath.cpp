@@ -83,9 +83,8 @@ const wchar_t* invalidPartReason(const CFilePath& absolute)
         {
             return L"a name longer than 255 characters names no entry";
         }
-        const bool invalid = std::any_of(part.begin(), part.end(), [](wchar_t c) {
-            return c < 0x20 || std::wcschr(L"<>:\"|?*", c) != nullptr;
-        });
+        const bool invalid = std::any_of(part.begin(), part.end(),
+                                         [](wchar_t c) { return c < 0x20 || std::wcschr(L"<>:\"|?*", c) != nullptr; });
         if (invalid)
         {
             return L"no Windows name contains < > : \" | ? * or a control character (and wildcards match nothing)";
@@ -129,7 +128,8 @@ CTargetPath parseTargetPath(const std::wstring& text)
     {
         if (!isDrivePath(spelled, 4) && !isSharePath(spelled, 4))
         {
-            return refused(L"an object-manager name is taken only before a drive (\\??\\C:\\) or a share (\\??\\UNC\\)");
+            return refused(
+                L"an object-manager name is taken only before a drive (\\??\\C:\\) or a share (\\??\\UNC\\)");
         }
         spelled.replace(0, 4, L"\\\\?\\");
     }

@@ -3,15 +3,15 @@
 // What the workers of one folder deletion (fs/FolderDeletion.cpp) share, and the state of one
 // folder they empty. Used only by the walk.
 
-#include "fs/FilePath.h"
 #include "fs/EntryObserver.h"
+#include "fs/FilePath.h"
 #include "fs/FolderFailures.h"
 #include "fs/KeptEntries.h"
 #include "win/Deadline.h"
 #include "win/EntryCalls.h"
 #include "win/Lock.h"
-#include "win/UniqueHolder.h"
 #include "win/TavException.h"
+#include "win/UniqueHolder.h"
 
 #include <windows.h>
 

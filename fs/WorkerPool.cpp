@@ -88,10 +88,9 @@ bool CWorkerPool::handOff(CPoolTask& task)
         return false;
     }
     // The least nested worker first: a joiner's stack grows with every task it takes.
-    CPoolWorker& worker = **std::min_element(m_waiting.begin(), m_waiting.end(),
-                                              [](const CPoolWorker* a, const CPoolWorker* b) {
-                                                  return a->m_nesting < b->m_nesting;
-                                              });
+    CPoolWorker& worker =
+        **std::min_element(m_waiting.begin(), m_waiting.end(),
+                           [](const CPoolWorker* a, const CPoolWorker* b) { return a->m_nesting < b->m_nesting; });
     withdraw(worker);
     worker.m_handed = &task;
     m_changed.wakeAll();

@@ -232,8 +232,8 @@ CUniqueHandle createSyncMutex(const std::wstring& path, bool& existed)
     std::uint32_t error = ERROR_SUCCESS;
     // Every spelling of the folder (letter case, short names, a substituted drive) meets one mutex;
     // a path spelled as the file system spells it keeps the name its peers derive from it.
-    return WinAPI::tryCreateMutex(syncMutexName(withFolderAsFileSystemSpellsIt(path)), false, WinAPI::MutexAccess::Everyone, existed,
-                                  error);
+    return WinAPI::tryCreateMutex(syncMutexName(withFolderAsFileSystemSpellsIt(path)), false,
+                                  WinAPI::MutexAccess::Everyone, existed, error);
 }
 
 namespace
@@ -259,8 +259,8 @@ bool isFreeForMove(const CLogFolder& folder, const std::wstring& name, const std
 // The target moved into a file of its own at candidate (an older log there is kept as a backup),
 // with what the old file holds carried over and a header where the moved log needs one.
 CLogTarget startMovedTarget(const CLogTarget& target, const CTraceConfig& settings, const CLogFolder& folder,
-                            const std::wstring& name, const std::wstring& candidate, CUniqueHandle mutex,
-                            bool syncBusy, std::vector<std::wstring>& notes)
+                            const std::wstring& name, const std::wstring& candidate, CUniqueHandle mutex, bool syncBusy,
+                            std::vector<std::wstring>& notes)
 {
     rotate(folder, settings, name, notes);
     CLogTarget moved;

@@ -204,7 +204,8 @@ std::wstring writeLogHeader(const CTraceConfig& settings, const CLogTarget& targ
     header.line(L"Logfile:\t\t" + target.path);
     header.line(L"Started logging:\t" + startedLogging());
     header.line(L"Operating system:\t" + machine.operatingSystem);
-    header.line(L"Executing user:\t" + valueOrError(WinAPI::getUserName) + (machine.administrator ? L" (Administrator)" : L""));
+    header.line(L"Executing user:\t" + valueOrError(WinAPI::getUserName) +
+                (machine.administrator ? L" (Administrator)" : L""));
     header.line(L"Workstation name:\t" + valueOrError(WinAPI::getComputerName));
     header.line(L"Windows directory:\t" + valueOrError(WinAPI::getWindowsDirectory));
     header.line(L"Temp directory:\t" + valueOrError(WinAPI::getTempPath));

@@ -575,9 +575,9 @@ void CTraceLog::moveOutOf(const CPlace& folder)
         try
         {
             writeLocked(threadId, kLogTag, 1, moved ? kSeverityInfo : kSeverityWarning,
-                      moved ? L"This log file lies in the folder to be deleted; the log continues in " + target.path
-                            : L"This log file lies in the folder to be deleted and could not move; it stays in " +
-                                  target.path);
+                        moved ? L"This log file lies in the folder to be deleted; the log continues in " + target.path
+                              : L"This log file lies in the folder to be deleted and could not move; it stays in " +
+                                    target.path);
         }
         catch (const CTavException&)
         {

@@ -135,7 +135,7 @@ LONG openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, U
 // openRelative for an entry of the walk: an invalid holder when the entry is gone, an exception
 // naming the entry for any other failure.
 CUniqueFile openUnlessGone(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG options,
-                             WinAPI::EntryKind kind, const std::wstring& shownPath)
+                           WinAPI::EntryKind kind, const std::wstring& shownPath)
 {
     CUniqueFile entry;
     const LONG status = openRelative(folder, name, access, options, entry);
@@ -150,7 +150,7 @@ CUniqueFile openUnlessGone(HANDLE folder, const std::wstring& name, ACCESS_MASK 
 // followed at the name. moreAccess: FILE_WRITE_ATTRIBUTES for the deletion itself (a read-only
 // entry loses the attribute through the handle), nothing for a check that must not change it.
 CUniqueFile openForDeletion(HANDLE folder, const std::wstring& name, WinAPI::EntryKind kind, ACCESS_MASK moreAccess,
-                              const std::wstring& shownPath)
+                            const std::wstring& shownPath)
 {
     ACCESS_MASK access = DELETE | FILE_READ_ATTRIBUTES | moreAccess;
     ULONG options = FILE_OPEN_REPARSE_POINT;
@@ -206,8 +206,7 @@ void deleteClassic(HANDLE entry, WinAPI::EntryKind kind, const std::wstring& mes
     }
     const DWORD error = ::GetLastError();
     FILE_BASIC_INFO basic{};
-    if (error != ERROR_ACCESS_DENIED ||
-        !::GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
+    if (error != ERROR_ACCESS_DENIED || !::GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
         (basic.FileAttributes & kReadOnly) == 0)
     {
         throwError(error, message);
@@ -266,8 +265,8 @@ bool platformFollowsLinks()
 
 CUniqueFile openFolder(const std::wstring& path, ACCESS_MASK moreAccess)
 {
-    CUniqueFile folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE | moreAccess, kShareAll,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    CUniqueFile folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE | moreAccess,
+                                     kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.isValid())
     {
         const DWORD error = ::GetLastError();
@@ -368,9 +367,10 @@ CUniqueFile openEntryToQuery(HANDLE folder, const std::wstring& name, const std:
 }
 
 CUniqueFile openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
-                               const std::wstring& shownPath, bool deleteOnClose)
+                             const std::wstring& shownPath, bool deleteOnClose)
 {
-    const ULONG options = FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE | (deleteOnClose ? FILE_DELETE_ON_CLOSE : 0u);
+    const ULONG options =
+        FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE | (deleteOnClose ? FILE_DELETE_ON_CLOSE : 0u);
     COpenRequest request{access, options};
     request.disposition = create ? FILE_CREATE : FILE_OPEN;
     request.sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -468,8 +468,8 @@ std::uint32_t tryRenameInto(HANDLE entry, HANDLE folder, const std::wstring& nam
     // The native call: SetFileInformationByHandle does not take a root folder everywhere.
     std::vector<std::uint8_t> info = renameInformation(folder, name);
     IO_STATUS_BLOCK io{};
-    const LONG status = native().setInformationFile(entry, &io, info.data(), static_cast<ULONG>(info.size()),
-                                                    kFileRenameInformation);
+    const LONG status =
+        native().setInformationFile(entry, &io, info.data(), static_cast<ULONG>(info.size()), kFileRenameInformation);
     return status >= 0 ? ERROR_SUCCESS : native().statusToError(status);
 }
 

@@ -110,7 +110,7 @@ CUniqueFile openEntryToQuery(HANDLE folder, const std::wstring& name, const std:
 // too, even one that leads nowhere) has that name; with deleteOnClose (and DELETE access) the new
 // file goes with the handle. Any other failure throws.
 CUniqueFile openFileRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, bool create,
-                               const std::wstring& shownPath, bool deleteOnClose = false);
+                             const std::wstring& shownPath, bool deleteOnClose = false);
 // How many names the open file has.
 std::uint32_t getLinkCount(HANDLE entry, const std::wstring& shownPath);
 

@@ -451,8 +451,8 @@ std::wstring tryGetLongPathName(const std::wstring& path)
 CUniqueFile openToLocate(const std::wstring& path)
 {
     CUniqueFile entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!entry.isValid())
     {
         const DWORD error = ::GetLastError();

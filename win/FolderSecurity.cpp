@@ -1,7 +1,7 @@
 #include "win/FolderSecurity.h"
 
-#include "win/NativeCalls.h"
 #include "win/MoveCalls.h"
+#include "win/NativeCalls.h"
 #include "win/TavException.h"
 
 #include <aclapi.h>
@@ -117,16 +117,15 @@ CUniqueFile holdFolder(const std::wstring& path)
 {
     // Listing access: a handle with only attribute or security access takes part in no sharing
     // check, and would keep no one from renaming the folder.
-    return CUniqueFile(::CreateFileW(path.c_str(),
-                                       READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return CUniqueFile(
+        ::CreateFileW(path.c_str(), READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 CUniqueFile holdFileForReading(const std::wstring& path)
 {
     return CUniqueFile(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 bool isWritableByOthers(HANDLE folder)

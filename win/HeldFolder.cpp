@@ -12,7 +12,7 @@ namespace
 // FILE_CREATE: only a name that is free (a link at the name is an existing entry); FILE_OPEN: the
 // entry there, never through a link.
 CUniqueFile openHeld(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR security, ULONG disposition,
-                       const std::wstring& message)
+                     const std::wstring& message)
 {
     UNICODE_STRING text;
     text.Buffer = const_cast<PWSTR>(name.c_str());
@@ -57,8 +57,8 @@ CUniqueFile createHeldFolder(const std::wstring& parentPath, const std::wstring&
         parentPath.empty() || parentPath.back() == L'\\' ? parentPath + name : parentPath + L"\\" + name;
     const std::wstring message = L"WinAPI::createHeldFolder(" + path + L") failed.";
     const CUniqueFile parent(::CreateFileW(parentPath.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!parent.isValid())
     {
         throwLastError(message);

@@ -92,9 +92,10 @@ CUniqueFile openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD
             throw CTavException(error, message);
         }
     }
-    CUniqueFile folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    CUniqueFile folder(::CreateFileW(path.c_str(),
+                                     FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder.isValid())
     {
         throwLastError(message);
@@ -112,8 +113,8 @@ std::wstring getOwner(HANDLE entry, const std::wstring& shownPath)
     const std::wstring message = L"WinAPI::getOwner(" + shownPath + L") failed.";
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD error = ::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                          nullptr, nullptr, &descriptor);
+    const DWORD error = ::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                          nullptr, &descriptor);
     if (error != ERROR_SUCCESS)
     {
         throw CTavException(error, message);

@@ -21,8 +21,7 @@ BY_HANDLE_FILE_INFORMATION getFileInformationByHandle(HANDLE entry, const std::w
 // the handle is open; the handle may read the folder's security. created tells whether this call
 // made the folder. Throws ERROR_DIRECTORY when the entry is not a plain folder (a file, a link,
 // any reparse point).
-CUniqueFile openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated,
-                              bool& created);
+CUniqueFile openPlainFolder(const std::wstring& path, const wchar_t* sddl, DWORD attributesWhenCreated, bool& created);
 // The owner of an open entry (with READ_CONTROL) as a SID text ("S-1-5-32-544").
 std::wstring getOwner(HANDLE entry, const std::wstring& shownPath);
 // The user this process runs as, as a SID text.

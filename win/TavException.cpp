@@ -10,7 +10,10 @@ class CWindowsErrorCategory : public std::error_category
 {
 public:
     const char* name() const noexcept override { return "windows"; }
-    std::string message(int code) const override { return "Windows error " + std::to_string(static_cast<unsigned>(code)); }
+    std::string message(int code) const override
+    {
+        return "Windows error " + std::to_string(static_cast<unsigned>(code));
+    }
 };
 }  // namespace
 

@@ -224,10 +224,13 @@ TEST(Driver, PathsNamingNoEntryOfTheirOwnAreRefusedAndRelativeOnesResolvedOnce)
     test::writeTextFile(cwd / L"file.txt");
     // Command line, and the Path value it carries. The last is an installer's quoted folder with
     // a trailing backslash, which escapes the closing quote.
-    const std::pair<std::wstring, std::wstring> refused[] = {
-        {L"\"/Path:.\"", L"."},         {L"\"/Path:...\"", L"..."},        {L"\"/Path: \"", L" "},
-        {L"\"/Path:. .\"", L". ."},     {L"\"/Path:" + cwd + L"\\..\"", cwd + L"\\.."}, {L"/Path:C:.", L"C:."},
-        {L"/Path:\"" + cwd + L"\\\"", cwd + L"\""}};
+    const std::pair<std::wstring, std::wstring> refused[] = {{L"\"/Path:.\"", L"."},
+                                                             {L"\"/Path:...\"", L"..."},
+                                                             {L"\"/Path: \"", L" "},
+                                                             {L"\"/Path:. .\"", L". ."},
+                                                             {L"\"/Path:" + cwd + L"\\..\"", cwd + L"\\.."},
+                                                             {L"/Path:C:.", L"C:."},
+                                                             {L"/Path:\"" + cwd + L"\\\"", cwd + L"\""}};
     std::vector<CParallelRun> runs;
     for (const auto& [arguments, value] : refused)
     {
@@ -311,7 +314,8 @@ TEST(Driver, LogThatCannotMoveToItsNameInTheTemporaryFolderTakesTheNextOneAndLos
         {
             // Another program of the same name writes its own log in the temporary folder.
             const CFilePath other = test::copyProgram(test::logWriterExe(), writerDir.path(), name);
-            test::writeTextFile(writerDir / L"MxQorSetup.cfg", "[Trace]\r\nTargetDir=" + test::narrow(temp.path()) + "\r\n");
+            test::writeTextFile(writerDir / L"MxQorSetup.cfg",
+                                "[Trace]\r\nTargetDir=" + test::narrow(temp.path()) + "\r\n");
             test::start(writer, other, L"1 " + ready.name() + L" " + go.name() + L" writer");
             ASSERT_TRUE(ready.wait());
         }
@@ -337,8 +341,9 @@ TEST(Driver, LogThatCannotMoveToItsNameInTheTemporaryFolderTakesTheNextOneAndLos
         EXPECT_EQ(test::headerRulers(test::readLogLines(moved)), 2u) << "its own header, and only that";
         ASSERT_FALSE(texts.empty());
         EXPECT_EQ(texts.front(), L"Working on Path " + target);
-        EXPECT_LT(test::indexOf(texts, L"This log file lies in the folder to be deleted; the log continues in " + moved),
-                  texts.size());
+        EXPECT_LT(
+            test::indexOf(texts, L"This log file lies in the folder to be deleted; the log continues in " + moved),
+            texts.size());
         EXPECT_EQ(texts.back(), L"Tidewell finished successfully.");
         if (liveWriter)
         {
@@ -368,8 +373,7 @@ TEST(Driver, LogThatMovesOutOfTheTargetRemovesOnlyItsOwnOldFile)
     test::CProcess run;
     {
         test::CTempFolderOverride scoped(temp.path());
-        test::start(run, test::copyTidewell(dir.path(), name),
-                    L"/Path:" + target + L" /Wait:0 /WaitOnMutex:" + mutex);
+        test::start(run, test::copyTidewell(dir.path(), name), L"/Path:" + target + L" /Wait:0 /WaitOnMutex:" + mutex);
     }
     ASSERT_TRUE(test::waitUntil([&] {
         const std::vector<std::wstring> texts = test::logTexts(target / L"logs" / (name + L".log"));

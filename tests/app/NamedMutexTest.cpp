@@ -47,7 +47,6 @@ TEST(NamedMutex, NewNameIsOwnedOnceAndALockReleasedTwiceGivesBackOneOwnership)
     EXPECT_TRUE(freeForAnotherThread(handle));
 }
 
-
 TEST(NamedMutex, CreationTellsWhetherTheNameExisted)
 {
     const std::wstring name = test::uniqueName(L"TwExisted");

@@ -84,8 +84,11 @@ TEST(TargetSpelling, ObjectAndDeviceNamesThatAreNoDriveOrSharePathAreRefused)
     test::CTempDir dir;
     const CFilePath cwd = dir / L"cwd";
     // What each spelling would name if it were read as a relative path.
-    const wchar_t* const canaries[] = {L"UNC\\srv\\share\\dir", L"GLOBALROOT\\Device\\dir",
-                                       L"Volume{00000000-0000-0000-0000-000000000000}\\dir", L"dir", L"pipe\\x",
+    const wchar_t* const canaries[] = {L"UNC\\srv\\share\\dir",
+                                       L"GLOBALROOT\\Device\\dir",
+                                       L"Volume{00000000-0000-0000-0000-000000000000}\\dir",
+                                       L"dir",
+                                       L"pipe\\x",
                                        L"PhysicalDrive0"};
     test::makeFolder(cwd);
     for (const std::wstring canary : canaries)

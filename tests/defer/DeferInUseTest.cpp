@@ -271,7 +271,13 @@ TEST(DeferInUse, EntriesNeverMovedAside)
     // file with a second name outside the target, and a shared folder made beforehand that leads
     // elsewhere (a Unix link Wine shows as a plain folder) or belongs to someone else (the Unix
     // user nobody, which Wine shows as S-1-5-7); what the folder holds stays too.
-    enum class EWhy { ownFile, secondName, folderIsLink, folderOfOther };
+    enum class EWhy
+    {
+        ownFile,
+        secondName,
+        folderIsLink,
+        folderOfOther
+    };
     for (const EWhy why : {EWhy::ownFile, EWhy::secondName, EWhy::folderIsLink, EWhy::folderOfOther})
     {
         SCOPED_TRACE(static_cast<int>(why));

@@ -278,8 +278,10 @@ TEST_F(DeleteSelf, TemporaryFolderInsideTheTargetGoesWithIt)
     }
     EXPECT_EQ(result.exitCode, 0u);
     const CFilePath windowsTemp = CFilePath(WinAPI::getWindowsDirectory()) / L"Temp";
-    EXPECT_LT(test::indexOf(result.texts(), L"The temporary folder lies in the folder to be deleted; the final "
-                                            L"deleter starts from " + windowsTemp),
+    EXPECT_LT(test::indexOf(result.texts(),
+                            L"The temporary folder lies in the folder to be deleted; the final "
+                            L"deleter starts from " +
+                                windowsTemp),
               result.texts().size());
     expectOnlyGone(before, {exe, target});
     // The deleter's own folder there went too.
@@ -396,8 +398,9 @@ TEST_F(DeleteSelf, UnpreparedDeleterNeverStopsTheRun)
 
     const test::CRunResult result = run(exe);
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_LT(test::indexOfStart(result.texts(), L"Could not start final deleter as a copy of the executable. "
-                                                 L"WinAPI::createHeldFolder("),
+    EXPECT_LT(test::indexOfStart(result.texts(),
+                                 L"Could not start final deleter as a copy of the executable. "
+                                 L"WinAPI::createHeldFolder("),
               result.texts().size());
     expectOnlyGone(before, {target});
 }
@@ -596,8 +599,7 @@ TEST_F(DeleteSelf, ExecutablesFolderGoesWhenNothingElseIsInIt)
         ASSERT_TRUE(mutex.holds());
 
         test::CProcess run;
-        test::start(run, exe,
-                    L"/Path:\"" + target + L"\" /Wait:0 /WaitOnMutex:" + name + L" /DeleteSelf" + c.option);
+        test::start(run, exe, L"/Path:\"" + target + L"\" /Wait:0 /WaitOnMutex:" + name + L" /DeleteSelf" + c.option);
         ASSERT_TRUE(waitForLine(name, L"Waiting for mutex "));
         const bool other = std::wstring(c.option) == L":Other";
         if (!other && c.where == Where::OwnFolder)
@@ -628,12 +630,12 @@ TEST_F(DeleteSelf, ExecutablesFolderGoesWhenNothingElseIsInIt)
         {
             ASSERT_LT(line, texts.size());
             const std::wstring stays = L"The folder " + folder + L" stays when the executable is gone: it is ";
-            const std::wstring expected = c.where == Where::Temp
-                                              ? stays + L"or holds the system's folder " + tempFolder + L"."
-                                          : c.where == Where::WindowsTemp
-                                              ? stays + L"the system's folder " + windowsTemp + L"."
-                                              : L"The folder " + folder + L" goes too once the executable is "
-                                                    L"gone, when nothing else is in it then.";
+            const std::wstring expected =
+                c.where == Where::Temp          ? stays + L"or holds the system's folder " + tempFolder + L"."
+                : c.where == Where::WindowsTemp ? stays + L"the system's folder " + windowsTemp + L"."
+                                                : L"The folder " + folder +
+                                                      L" goes too once the executable is "
+                                                      L"gone, when nothing else is in it then.";
             // Wine names a started program's path with the letter case of its folders as stored.
             EXPECT_EQ(::CompareStringOrdinal(texts[line].c_str(), -1, expected.c_str(), -1, TRUE), CSTR_EQUAL)
                 << test::narrow(texts[line]);

@@ -2,9 +2,9 @@
 #include "win/ErrorText.h"
 #include "win/FileCalls.h"
 #include "win/ProcessCalls.h"
-#include "win/UniqueHolder.h"
 #include "win/SystemCalls.h"
 #include "win/TavException.h"
+#include "win/UniqueHolder.h"
 
 #include "support/TestSupport.h"
 

@@ -231,9 +231,9 @@ TEST(FolderDeletion, SeveralWorkersReportTheFailuresOfOneWorkerInItsOrder)
     const CFilePath root = dir / L"tree";
     // Held files at several depths, in subfolders that workers take and in a folder large enough
     // to be shared out among them.
-    const std::vector<std::wstring> held = {L"held.txt",        L"a\\held.txt",      L"a\\b\\c\\held.txt",
-                                            L"wide\\f37.txt",   L"wide\\f150.txt",   L"many\\s3\\held.txt",
-                                            L"many\\s7\\x\\held.txt"};
+    const std::vector<std::wstring> held = {
+        L"held.txt",       L"a\\held.txt",        L"a\\b\\c\\held.txt",    L"wide\\f37.txt",
+        L"wide\\f150.txt", L"many\\s3\\held.txt", L"many\\s7\\x\\held.txt"};
     std::vector<std::wstring> messages;
     for (const unsigned workers : {1u, 4u})
     {
@@ -353,7 +353,7 @@ TEST(FolderDeletionGuards, OnlyNotFoundMeansMissing)
     test::writeTextFile(dir / L"a.txt");
     const auto open = [&](DWORD access) {
         return CUniqueFile(::CreateFileW(dir.path().c_str(), access | SYNCHRONIZE, 7, nullptr, OPEN_EXISTING,
-                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     };
     WinAPI::DirectoryEntry entry;
     const CUniqueFile listing = open(FILE_LIST_DIRECTORY);

@@ -170,7 +170,8 @@ TEST_P(Uninstall, RemovesTheProductFolder)
     EXPECT_TRUE(test::waitUntil([&] {
         left = entriesOf(temp.path());
         return std::none_of(left.begin(), left.end(), notOfNsis);
-    })) << "left in %TEMP%: " << test::narrow(*std::find_if(left.begin(), left.end(), notOfNsis));
+    })) << "left in %TEMP%: "
+        << test::narrow(*std::find_if(left.begin(), left.end(), notOfNsis));
     const std::vector<std::wstring> restart = test::CRestartOperationsKept::current();
     EXPECT_TRUE(std::none_of(restart.begin(), restart.end(), [&](const std::wstring& name) {
         return name.starts_with(L"\\??\\" + (temp / L"Tidewell"));

@@ -243,8 +243,8 @@ TEST(LogFolder, FileThatCannotBeOpenedGoesToTheTemporaryFolder)
     const std::wstring name = test::uniqueName(L"writer") + L"x";
     // Held without sharing (and without backups it cannot move aside).
     test::writeTextFile(logs / (name + L".log"), "held");
-    const CUniqueFile held(::CreateFileW((logs / (name + L".log")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                           0, nullptr));
+    const CUniqueFile held(
+        ::CreateFileW((logs / (name + L".log")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.isValid());
     const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), "MaxBackup=0\r\n");
     test::CTempDir temp;
@@ -415,7 +415,7 @@ TEST(LogLinks, LinksAtTheLogsNamesAreNeverWrittenMovedOrDeleted)
         ASSERT_FALSE(texts.empty());
         EXPECT_TRUE(texts.back().starts_with(L"line ")) << test::narrow(texts.back());
         EXPECT_LT(test::indexOf(texts, logs / (name + c.link) + L" is no plain file of this log (a link, say): it "
-                                                               L"was left alone."),
+                                                                L"was left alone."),
                   texts.size());
     }
 }
@@ -471,8 +471,7 @@ TEST(LogSharing, WritersOfAFileWhoseSyncMutexNameIsTakenStillShareIt)
     const std::wstring name = test::uniqueName(L"writer") + L"x";
     const CFilePath exe = writerWithLogFolder(dir, name, logs.path());
     // An event takes the name: no writer can have the mutex.
-    const CUniqueHandle squatter(
-        ::CreateEventW(nullptr, FALSE, FALSE, syncMutexName(logs / (name + L".log")).c_str()));
+    const CUniqueHandle squatter(::CreateEventW(nullptr, FALSE, FALSE, syncMutexName(logs / (name + L".log")).c_str()));
     ASSERT_TRUE(squatter.isValid());
     test::CEvent ready(L"ready");
     test::CEvent go(L"go");

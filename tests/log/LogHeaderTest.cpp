@@ -15,7 +15,7 @@ CLogTarget targetFor(const CFilePath& path)
     CLogTarget target;
     target.file =
         CUniqueFile(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     target.path = path;
     return target;
 }

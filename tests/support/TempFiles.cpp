@@ -63,8 +63,9 @@ std::string readBytes(const std::wstring& path)
 {
     // Shared with everything, so a reader never keeps a program from renaming the file (a log's
     // rotation while a test polls it, say).
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
     std::string bytes;
     if (file == INVALID_HANDLE_VALUE)
     {
