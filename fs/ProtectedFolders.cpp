@@ -44,6 +44,23 @@ const CKnownFolder kKnownFolders[] = {
     {&FOLDERID_Programs, L"Programs", true},
 };
 
+// The folders of the users' own files. Editions of Windows without one of them (a server, say) do
+// not know it, and then there is none to keep.
+const CKnownFolder kLibraryFolders[] = {
+    {&FOLDERID_Downloads, L"Downloads", true},
+    {&FOLDERID_Music, L"Music", true},
+    {&FOLDERID_Pictures, L"Pictures", true},
+    {&FOLDERID_Videos, L"Videos", true},
+    {&FOLDERID_Favorites, L"Favorites", true},
+    {&FOLDERID_SavedGames, L"SavedGames", true},
+    {&FOLDERID_Links, L"Links", true},
+    {&FOLDERID_Contacts, L"Contacts", true},
+    {&FOLDERID_PublicDownloads, L"PublicDownloads", false},
+    {&FOLDERID_PublicMusic, L"PublicMusic", false},
+    {&FOLDERID_PublicPictures, L"PublicPictures", false},
+    {&FOLDERID_PublicVideos, L"PublicVideos", false},
+};
+
 // The 64-bit view's Program Files and its Common Files. A 32-bit process on 64-bit Windows cannot
 // ask for them as known folders; the 64-bit registry view has them (on 32-bit Windows the one
 // view has its own).
@@ -132,17 +149,32 @@ CProtectedFolders CProtectedFolders::ofSystem()
 
     folders.m_roots = volumeRoots();
 
-    CPlace profile = CPlace::ofPath(WinAPI::getKnownFolderPath(FOLDERID_Profile, L"Profile"));
+    const CPlace profile = CPlace::ofPath(WinAPI::getKnownFolderPath(FOLDERID_Profile, L"Profile"));
     std::vector<std::wstring> perUser;
-    for (const CKnownFolder& known : kKnownFolders)
-    {
-        const std::wstring path = WinAPI::getKnownFolderPath(*known.id, known.name);
+    const auto addKnown = [&](const CKnownFolder& known, const std::wstring& path) {
         add(path);
         const CPlace& place = folders.m_known.back().place;
         if (known.perUser && profile.contains(place) && !(profile == place))
         {
             perUser.push_back(place.name().substr(profile.name().size()));
         }
+    };
+    for (const CKnownFolder& known : kKnownFolders)
+    {
+        addKnown(known, WinAPI::getKnownFolderPath(*known.id, known.name));
+    }
+    for (const CKnownFolder& known : kLibraryFolders)
+    {
+        std::wstring path;
+        try
+        {
+            path = WinAPI::getKnownFolderPath(*known.id, known.name);
+        }
+        catch (const CTavException&)
+        {
+            continue;
+        }
+        addKnown(known, path);
     }
     for (const auto& [id, valueName] : kSixtyFourBitFolders)
     {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <knownfolders.h>
+
 #include <memory>
 
 namespace
@@ -47,6 +49,9 @@ TEST(EmptyParents, RemovedUpwardWhileEmptyAndNeverAVolumeRootASystemFolderOrALin
     const CFilePath onSpareDriveToo = CFilePath(L"Q:\\") / test::uniqueName(L"Vendor");
     const CFilePath below = dir / L"Top\\Vendor";
     const CFilePath linked = dir / L"link";
+    // An empty folder of the users' own files (the test prefix makes Public's Music as one).
+    const CFilePath publicMusic = WinAPI::getKnownFolderPath(FOLDERID_PublicMusic, L"PublicMusic");
+    const CFilePath inPublicMusic = publicMusic / test::uniqueName(L"Vendor");
     const std::vector<CCase> cases = {
         {"vendor folder in Program Files", inProgramFiles, L"", programFiles, systemFolder, true},
         {"the volume root given", inProgramFilesToo, L"C:\\", programFiles, systemFolder, true},
@@ -56,6 +61,8 @@ TEST(EmptyParents, RemovedUpwardWhileEmptyAndNeverAVolumeRootASystemFolderOrALin
          L"it is a volume's or a share's root.", true},
         {"a folder to stop at", below, dir / L"Top", dir / L"Top", L"it is the folder given to stop at.", true},
         {"a link on the way", linked, L"", linked, L"it is a link or a mount point.", false},
+        {"in the users' Music", inPublicMusic, L"", publicMusic,
+         L"it is or holds the system's folder " + publicMusic + L".", true},
     };
     test::makeFolder(dir / L"Top");
     test::makeFolder(dir / L"real");
