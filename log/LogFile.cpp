@@ -174,9 +174,11 @@ CLogOpen openLogFile(CTraceConfig& settings, const std::wstring& path, bool comp
             requestCompression(result.file.get());
         }
     }
-    catch (const CTavException&)
+    catch (const CTavException& error)
     {
+        // Said in the log where it goes instead.
         result.file.reset();
+        result.notes.push_back(L"The log file " + path + L" could not be opened: " + error.fullText());
     }
     return result;
 }

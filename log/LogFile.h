@@ -30,7 +30,8 @@ struct CLogOpen
 // (settings.sharedFile, decided by the caller when it created the sync mutex), otherwise keeps
 // the older file as backup 1 and starts a new one. Asks the file system to compress the file when
 // compress is set. Every entry is reached through the folder's handle without following a link at
-// its name (log/LogFolder.h). Never throws.
+// its name (log/LogFolder.h). Never throws: a file that cannot be opened (its folder gone, a backup
+// that another program holds so that the older files cannot move up) leaves a note that says why.
 CLogOpen openLogFile(CTraceConfig& settings, const std::wstring& path, bool compress);
 
 // How many names a log may take, its own included, when its own is taken.

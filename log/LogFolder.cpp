@@ -136,7 +136,7 @@ CUniqueFile CLogFolder::openFile(const std::wstring& name, bool startNew) const
             // unusable.
             if (error.errorCode != ERROR_ALREADY_EXISTS)
             {
-                return CUniqueFile();
+                throw;
             }
         }
     }

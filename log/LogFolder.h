@@ -40,7 +40,7 @@ public:
     EEntry inspect(const std::wstring& name) const;
     // The plain file name, opened for reading and writing (others may read and write it), or
     // created when there is no entry of that name; emptied when startNew is set. An invalid holder
-    // when the name holds something else or the file cannot be opened.
+    // when the name holds something else; CTavException when the file cannot be opened.
     CUniqueFile openFile(const std::wstring& name, bool startNew) const;
     // A new file name for reading and writing; throws CTavException when any entry has that name
     // or it cannot be made.

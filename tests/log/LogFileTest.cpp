@@ -236,25 +236,44 @@ CFilePath writerWithLogFolder(const test::CTempDir& dir, const std::wstring& nam
 
 }  // namespace
 
+// The log there says why: the log file held without sharing (and without backups it cannot move
+// aside), or a backup held by a viewer that shares all but deleting, so the older files cannot
+// move up.
 TEST(LogFolder, FileThatCannotBeOpenedGoesToTheTemporaryFolder)
 {
-    test::CTempDir dir;
-    test::CTempDir logs;
-    const std::wstring name = test::uniqueName(L"writer") + L"x";
-    // Held without sharing (and without backups it cannot move aside).
-    test::writeTextFile(logs / (name + L".log"), "held");
-    const CUniqueFile held(
-        ::CreateFileW((logs / (name + L".log")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held.isValid());
-    const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), "MaxBackup=0\r\n");
-    test::CTempDir temp;
+    const struct
     {
-        test::CTempFolderOverride scoped(temp.path());
-        EXPECT_EQ(test::runProgram(exe, L"1 - -"), 0u);
+        const char* what;
+        const wchar_t* heldName;
+        DWORD sharing;
+        const char* settings;
+    } cases[] = {
+        {"the log", L".log", 0, "MaxBackup=0\r\n"},
+        {"its first backup", L"1.log", FILE_SHARE_READ | FILE_SHARE_WRITE, ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        test::CTempDir dir;
+        test::CTempDir logs;
+        const std::wstring name = test::uniqueName(L"writer") + L"x";
+        test::writeTextFile(logs / (name + L".log"), "older");
+        test::writeTextFile(logs / (name + c.heldName), "held");
+        const CUniqueFile held(::CreateFileW((logs / (name + c.heldName)).c_str(), GENERIC_READ, c.sharing, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.isValid());
+        const CFilePath exe = writerWithLogFolder(dir, name, logs.path(), c.settings);
+        test::CTempDir temp;
+        {
+            test::CTempFolderOverride scoped(temp.path());
+            EXPECT_EQ(test::runProgram(exe, L"1 - -"), 0u);
+        }
+        const std::vector<std::wstring> texts = test::logTexts(temp / (name + L".log"));
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_TRUE(texts[0].starts_with(L"The log file " + logs / (name + L".log") + L" could not be opened: "))
+            << test::narrow(texts[0]);
+        EXPECT_TRUE(texts[1].starts_with(L"line "));
     }
-    const std::vector<std::wstring> texts = test::logTexts(temp / (name + L".log"));
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_TRUE(texts[0].starts_with(L"line "));
 }
 
 TEST(LogFolder, FolderThatCannotBeMadeGoesToTheWindowsFolder)
