@@ -9,6 +9,9 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <utility>
+#include <vector>
+
 namespace
 {
 struct CKnownFolder
@@ -93,6 +96,29 @@ std::wstring sixtyFourBitFolder(const KNOWNFOLDERID& id, const wchar_t* valueNam
     }
 }
 
+// The paths of the known folders, each with whether it is one of the process user's that every
+// profile has at the same place.
+std::vector<std::pair<std::wstring, bool>> knownFolderPaths()
+{
+    std::vector<std::pair<std::wstring, bool>> paths;
+    for (const CKnownFolder& known : kKnownFolders)
+    {
+        paths.emplace_back(WinAPI::getKnownFolderPath(*known.id, known.name), known.perUser);
+    }
+    for (const CKnownFolder& known : kLibraryFolders)
+    {
+        try
+        {
+            paths.emplace_back(WinAPI::getKnownFolderPath(*known.id, known.name), known.perUser);
+        }
+        catch (const CTavException&)
+        {
+            // This system does not know it.
+        }
+    }
+    return paths;
+}
+
 // The profile folders of every user the machine knows.
 std::vector<std::wstring> profileFolders()
 {
@@ -151,30 +177,14 @@ CProtectedFolders CProtectedFolders::ofSystem()
 
     const CPlace profile = CPlace::ofPath(WinAPI::getKnownFolderPath(FOLDERID_Profile, L"Profile"));
     std::vector<std::wstring> perUser;
-    const auto addKnown = [&](const CKnownFolder& known, const std::wstring& path) {
+    for (const auto& [path, everyProfileHasIt] : knownFolderPaths())
+    {
         add(path);
         const CPlace& place = folders.m_known.back().place;
-        if (known.perUser && profile.contains(place) && !(profile == place))
+        if (everyProfileHasIt && profile.contains(place) && !(profile == place))
         {
             perUser.push_back(place.name().substr(profile.name().size()));
         }
-    };
-    for (const CKnownFolder& known : kKnownFolders)
-    {
-        addKnown(known, WinAPI::getKnownFolderPath(*known.id, known.name));
-    }
-    for (const CKnownFolder& known : kLibraryFolders)
-    {
-        std::wstring path;
-        try
-        {
-            path = WinAPI::getKnownFolderPath(*known.id, known.name);
-        }
-        catch (const CTavException&)
-        {
-            continue;
-        }
-        addKnown(known, path);
     }
     for (const auto& [id, valueName] : kSixtyFourBitFolders)
     {
