@@ -107,18 +107,11 @@ struct COpenRequest
 // Opens name relative to folder (an empty name: the folder itself again). Returns the status.
 LONG openRelative(HANDLE folder, const std::wstring& name, const COpenRequest& request, CUniqueFile& opened)
 {
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES attributes{};
-    attributes.Length = sizeof attributes;
-    attributes.RootDirectory = folder;
-    attributes.ObjectName = &text;
+    CRelativeName relative(folder, name);
     IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
     const LONG status = native().createFile(
-        &handle, request.access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, request.sharing,
+        &handle, request.access | SYNCHRONIZE, relative.get(), &io, nullptr, FILE_ATTRIBUTE_NORMAL, request.sharing,
         request.disposition, request.options | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status >= 0)
     {

@@ -14,21 +14,12 @@ namespace
 CUniqueFile openHeld(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR security, ULONG disposition,
                      const std::wstring& message)
 {
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES attributes{};
-    attributes.Length = sizeof attributes;
-    attributes.RootDirectory = parent;
-    attributes.ObjectName = &text;
-    attributes.Attributes = OBJ_CASE_INSENSITIVE;
-    attributes.SecurityDescriptor = security;
+    CRelativeName relative(parent, name, OBJ_CASE_INSENSITIVE, security);
     IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
     const LONG status = native().createFile(
-        &handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, &attributes,
-        &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+        &handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+        relative.get(), &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
         FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status < 0)
     {

@@ -33,6 +33,18 @@ CNativeCalls::CNativeCalls()
 {
 }
 
+CRelativeName::CRelativeName(HANDLE folder, const std::wstring& name, ULONG attributes, PSECURITY_DESCRIPTOR security)
+{
+    m_text.Buffer = const_cast<PWSTR>(name.c_str());
+    m_text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    m_text.MaximumLength = m_text.Length;
+    m_attributes.Length = sizeof m_attributes;
+    m_attributes.RootDirectory = folder;
+    m_attributes.ObjectName = &m_text;
+    m_attributes.Attributes = attributes;
+    m_attributes.SecurityDescriptor = security;
+}
+
 const CNativeCalls& native()
 {
     static const CNativeCalls calls;

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <string>
+
 using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
                                     ULONG, ULONG, ULONG, PVOID, ULONG);
 using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
@@ -32,3 +34,20 @@ struct CNativeCalls
 
 // The calls, looked up once.
 const CNativeCalls& native();
+
+// A name relative to a folder's handle, as the native opens take it. It points into name, which
+// must outlive it.
+class CRelativeName
+{
+public:
+    CRelativeName(HANDLE folder, const std::wstring& name, ULONG attributes = 0,
+                  PSECURITY_DESCRIPTOR security = nullptr);
+    CRelativeName(const CRelativeName&) = delete;
+    CRelativeName& operator=(const CRelativeName&) = delete;
+
+    OBJECT_ATTRIBUTES* get() { return &m_attributes; }
+
+private:
+    UNICODE_STRING m_text{};
+    OBJECT_ATTRIBUTES m_attributes{};
+};
