@@ -324,6 +324,10 @@ bool startCopyDeleter(const CDeleterJob& job)
         const std::uint32_t processId = ::GetCurrentProcessId();
         CRunFolder folder(job.folder, job.executable.fileName().withoutExtension(), processId);
         const CUniqueFile executable = WinAPI::openToIdentify(verbatimForm(job.executable), true);
+        if (job.image != nullptr && !isSameEntry(executable.get(), job.image))
+        {
+            throw CTavException(ERROR_FILE_INVALID, L"The name " + job.executable + L" leads to another file now.");
+        }
         const std::wstring name = job.executable.fileName();
         const CFilePath copy = CFilePath::combine(folder.path(), name);
         // Made new, without the executable's attributes: a read-only copy could not be opened for

@@ -2,6 +2,7 @@
 
 #include "app/CopyDeleter.h"
 #include "app/DriverLog.h"
+#include "app/OwnImage.h"
 #include "win/FileCalls.h"
 #include "win/ProcessCalls.h"
 #include "win/SystemCalls.h"
@@ -61,6 +62,7 @@ std::optional<CExecutableFolder> startFinalDeleter(const std::optional<CPlace>& 
     try
     {
         job.executable = WinAPI::getModuleFileName();
+        job.image = ownImage();
         job.folder = deleterBase(target);
     }
     catch (const CTavException& error)

@@ -483,30 +483,33 @@ TEST_F(DeleteSelf, RunningCopyCannotBeChanged)
     expectOnlyGone(before, {exe, target});
 }
 
-// A running program can be renamed: someone renames the executable while the run waits and puts
-// a file of his own at its name. The copy deletes the file the run identified when it started the
-// copy, or nothing (when it finds the name changed before it runs, or under Wine, which opens a
-// file again by its old name), never the file that took the name.
-TEST_F(DeleteSelf, FileThatTakesTheExecutablesNameStays)
+// A running program can be renamed, and another file put at its name: what the deleter copies and
+// deletes would then be that file. A run that removes its executable holds it from its start: no
+// one renames, writes or deletes it until the run ends, and then it goes.
+TEST_F(DeleteSelf, ExecutableCannotBeRenamedAwayWhileTheRunGoesOn)
 {
     const std::wstring name = test::uniqueName(L"TwSwap");
     test::CChildHolder mutex(L"mutex", name);
     ASSERT_TRUE(mutex.holds());
     const CFilePath exe = place(exeFolder, name);
+    const CTreeState before = state();
 
     test::CProcess run;
     test::start(run, exe, L"/Path:\"" + target + L"\" /Wait:0 /DeleteSelf /WaitOnMutex:" + name);
     ASSERT_TRUE(waitForLine(name, L"Waiting for mutex "));
-    ASSERT_TRUE(::MoveFileW(exe.c_str(), (exe + L".renamed").c_str()));
-    test::writeTextFile(exe, "someone else's");
+    EXPECT_FALSE(::MoveFileW(exe.c_str(), (exe + L".renamed").c_str()));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    const HANDLE writer = ::CreateFileW(exe.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE)
+    {
+        ::CloseHandle(writer);
+    }
     mutex.release();
     EXPECT_EQ(run.wait(), 0u);
     ::DeleteFileW(test::defaultLogPath(name).c_str());
-    // The copy has ended when its file is gone, from its folder or beside it.
-    const CFilePath folder = tempFolder / (name + L"." + std::to_wstring(run.info.dwProcessId));
-    EXPECT_TRUE(test::waitUntil(
-        [&] { return !test::exists(folder / (name + L".exe")) && !test::exists(folder + L".exe"); }, kGoneWithinMs));
-    EXPECT_EQ(test::readBytes(exe), "someone else's");
+    expectOnlyGone(before, {exe, target});
 }
 
 // The names of the deleter's folder and of its copy once it leaves the folder, planted in advance
