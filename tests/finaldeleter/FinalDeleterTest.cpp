@@ -447,8 +447,10 @@ TEST_F(DeleteSelf, JobThatKeepsTheDeleterIsNamedInTheLog)
 // While the run waits on its mutex, the copy that is to delete its executable runs from a new
 // folder that only the system and the administrators may change (under Wine: no one but the
 // system and the owner, see docs/platform.md), and no other process can write, rename or delete
-// the copy.
-TEST_F(DeleteSelf, RunningCopyCannotBeChanged)
+// the copy. Nor the executable: a running program can be renamed, and another file put at its
+// name would be what the deleter copies and deletes; a run that removes its executable holds it
+// from its start until it ends, and then it goes.
+TEST_F(DeleteSelf, RunningCopyAndExecutableCannotBeChanged)
 {
     const std::wstring name = test::uniqueName(L"TwShield");
     test::CChildHolder mutex(L"mutex", name);
@@ -464,48 +466,24 @@ TEST_F(DeleteSelf, RunningCopyCannotBeChanged)
     EXPECT_EQ(accessListOf(folder), underWine() ? L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + WinAPI::getProcessUser() + L")"
                                                 : std::wstring(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
 
-    HANDLE writer = ::CreateFileW(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    if (writer != INVALID_HANDLE_VALUE)
+    for (const CFilePath& file : {copy, exe})
     {
-        ::CloseHandle(writer);
+        SCOPED_TRACE(test::narrow(file));
+        HANDLE writer =
+            ::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        if (writer != INVALID_HANDLE_VALUE)
+        {
+            ::CloseHandle(writer);
+        }
+        EXPECT_FALSE(::MoveFileW(file.c_str(), (file + L".moved").c_str()));
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_FALSE(::DeleteFileW(file.c_str()));
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     }
-    EXPECT_FALSE(::MoveFileW(copy.c_str(), (folder / L"moved.exe").c_str()));
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_FALSE(::DeleteFileW(copy.c_str()));
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
-    mutex.release();
-    EXPECT_EQ(run.wait(), 0u);
-    ::DeleteFileW(test::defaultLogPath(name).c_str());
-    expectOnlyGone(before, {exe, target});
-}
-
-// A running program can be renamed, and another file put at its name: what the deleter copies and
-// deletes would then be that file. A run that removes its executable holds it from its start: no
-// one renames, writes or deletes it until the run ends, and then it goes.
-TEST_F(DeleteSelf, ExecutableCannotBeRenamedAwayWhileTheRunGoesOn)
-{
-    const std::wstring name = test::uniqueName(L"TwSwap");
-    test::CChildHolder mutex(L"mutex", name);
-    ASSERT_TRUE(mutex.holds());
-    const CFilePath exe = place(exeFolder, name);
-    const CTreeState before = state();
-
-    test::CProcess run;
-    test::start(run, exe, L"/Path:\"" + target + L"\" /Wait:0 /DeleteSelf /WaitOnMutex:" + name);
-    ASSERT_TRUE(waitForLine(name, L"Waiting for mutex "));
-    EXPECT_FALSE(::MoveFileW(exe.c_str(), (exe + L".renamed").c_str()));
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    const HANDLE writer = ::CreateFileW(exe.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    if (writer != INVALID_HANDLE_VALUE)
-    {
-        ::CloseHandle(writer);
-    }
     mutex.release();
     EXPECT_EQ(run.wait(), 0u);
     ::DeleteFileW(test::defaultLogPath(name).c_str());
